@@ -1,0 +1,92 @@
+// The one seam between the uninstaller and Windows.
+//
+// Every Windows function that the program calls and that a test may want to
+// fail, count or observe is reached through the process-wide table `win32`,
+// which holds the real functions by default. Tests replace single entries with
+// fakes (see tests/fakes/) and restore the table afterwards. GetLastError and
+// SetLastError are not in the table: fakes set the last error themselves.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <winspool.h>
+#include <setupapi.h>
+#include <cfgmgr32.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+struct Win32Api {
+    // Files, folders and directory enumeration.
+    decltype(&::CreateFileW) CreateFileW;
+    decltype(&::ReadFile) ReadFile;
+    decltype(&::WriteFile) WriteFile;
+    decltype(&::SetFilePointerEx) SetFilePointerEx;
+    decltype(&::GetFileSizeEx) GetFileSizeEx;
+    decltype(&::CloseHandle) CloseHandle;
+    decltype(&::CreateDirectoryW) CreateDirectoryW;
+    decltype(&::DeleteFileW) DeleteFileW;
+    decltype(&::RemoveDirectoryW) RemoveDirectoryW;
+    decltype(&::FindFirstFileW) FindFirstFileW;
+    decltype(&::FindNextFileW) FindNextFileW;
+    decltype(&::FindClose) FindClose;
+
+    // Time, text and diagnostics.
+    decltype(&::Sleep) Sleep;
+    decltype(&::GetLocalTime) GetLocalTime;
+    decltype(&::FormatMessageW) FormatMessageW;
+    decltype(&::MultiByteToWideChar) MultiByteToWideChar;
+    decltype(&::WideCharToMultiByte) WideCharToMultiByte;
+    decltype(&::OutputDebugStringW) OutputDebugStringW;
+
+    // Shell.
+    decltype(&::SHGetSpecialFolderPathW) SHGetSpecialFolderPathW;
+    decltype(&::ShellExecuteW) ShellExecuteW;
+
+    // Print spooler.
+    decltype(&::EnumPrintersW) EnumPrintersW;
+    decltype(&::EnumPrinterDriversW) EnumPrinterDriversW;
+    decltype(&::OpenPrinterW) OpenPrinterW;
+    decltype(&::GetPrinterDriverW) GetPrinterDriverW;
+    decltype(&::ClosePrinter) ClosePrinter;
+    decltype(&::EnumJobsW) EnumJobsW;
+    decltype(&::SetJobW) SetJobW;
+    decltype(&::DeletePrinter) DeletePrinter;
+    decltype(&::DeletePrinterDriverExW) DeletePrinterDriverExW;
+
+    // Service control manager.
+    decltype(&::OpenSCManagerW) OpenSCManagerW;
+    decltype(&::OpenServiceW) OpenServiceW;
+    decltype(&::QueryServiceStatus) QueryServiceStatus;
+    decltype(&::ControlService) ControlService;
+    decltype(&::StartServiceW) StartServiceW;
+    decltype(&::CloseServiceHandle) CloseServiceHandle;
+
+    // Setup API and configuration manager.
+    decltype(&::SetupUninstallOEMInfW) SetupUninstallOEMInfW;
+    decltype(&::CM_Locate_DevNodeW) CM_Locate_DevNodeW;
+    decltype(&::CM_Reenumerate_DevNode) CM_Reenumerate_DevNode;
+
+    // Token privileges and shutdown.
+    decltype(&::GetVersionExW) GetVersionExW;
+    decltype(&::OpenProcessToken) OpenProcessToken;
+    decltype(&::LookupPrivilegeValueW) LookupPrivilegeValueW;
+    decltype(&::AdjustTokenPrivileges) AdjustTokenPrivileges;
+    decltype(&::ExitWindowsEx) ExitWindowsEx;
+
+    // User interface calls that tests observe or answer.
+    decltype(&::MessageBoxW) MessageBoxW;
+    decltype(&::SendMessageW) SendMessageW;
+    decltype(&::EnableWindow) EnableWindow;
+    decltype(&::SetTimer) SetTimer;
+    decltype(&::KillTimer) KillTimer;
+    decltype(&::SetWindowTextW) SetWindowTextW;
+};
+
+// The table the program calls through. Filled with the real functions during
+// static initialisation.
+extern Win32Api win32;
+
+// A table holding the real Windows functions, for restoring `win32`.
+Win32Api RealWin32Api();

@@ -1,0 +1,4 @@
+// Entry point of Uninstall.exe.
+int main() {
+    return 0;
+}

@@ -1,0 +1,5 @@
+# Cross-compiles 64-bit Windows executables with the posix-threads MinGW-w64 compilers.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(MINGW_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

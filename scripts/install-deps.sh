@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a Debian 12 machine: the
+# MinGW-w64 cross compilers, 32- and 64-bit Wine, Xvfb, the GoogleTest
+# sources, CMake, a CJK font and the Chinese locale. A second run only checks.
+set -euo pipefail
+
+packages=(
+  cmake googletest
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  wine wine32:i386 wine64
+  xvfb xauth x11-utils imagemagick
+  fonts-wqy-microhei locales
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    as_root dpkg --add-architecture i386
+  fi
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+fi
+
+# Wine falls back to code page 1252 unless the Chinese locale exists.
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf8$'; then
+  echo "install-deps: generating zh_CN.UTF-8"
+  as_root localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+fi

@@ -1,0 +1,110 @@
+#include "support/test_support.h"
+
+#include <atomic>
+#include <vector>
+
+namespace {
+
+std::wstring UniqueName() {
+    static std::atomic<int> counter{0};
+    return std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount()) +
+           L"-" + std::to_wstring(++counter);
+}
+
+}  // namespace
+
+ScratchFolder::ScratchFolder() : path_(L"C:\\ktest\\" + UniqueName() + L"\\") {
+    CreateFolders(path_);
+}
+
+ScratchFolder::~ScratchFolder() {
+    RemoveTree(path_);
+}
+
+void RemoveTree(const std::wstring& folder) {
+    std::wstring base = folder;
+    if (!base.empty() && base.back() != L'\\') base += L'\\';
+    WIN32_FIND_DATAW entry{};
+    HANDLE find = ::FindFirstFileW((base + L"*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = base + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(path.c_str());
+            }
+        } while (::FindNextFileW(find, &entry));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryW(base.c_str());
+}
+
+void CreateFolders(const std::wstring& folder) {
+    for (size_t i = 3; i <= folder.size(); ++i) {
+        if (i == folder.size() || folder[i] == L'\\') {
+            ::CreateDirectoryW(folder.substr(0, i).c_str(), nullptr);
+        }
+    }
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    CreateFolders(path.substr(0, path.find_last_of(L'\\')));
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    ::CloseHandle(file);
+}
+
+std::string ReadBytes(const std::wstring& path) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string bytes;
+    char chunk[65536];
+    DWORD read = 0;
+    while (::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) {
+        bytes.append(chunk, read);
+    }
+    ::CloseHandle(file);
+    return bytes;
+}
+
+bool FileExists(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::wstring ExecutableFolder() {
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring text = path;
+    return text.substr(0, text.find_last_of(L'\\') + 1);
+}
+
+std::wstring DocumentsFolder() {
+    wchar_t path[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathW(nullptr, path, CSIDL_PERSONAL, FALSE);
+    return path;
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) {
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                              result.data(), size, nullptr, nullptr);
+    }
+    return result;
+}

@@ -1,0 +1,52 @@
+// Helpers shared by the tests: restoring the seam, scratch folders on the
+// private prefix's C: drive, and whole-file reads and writes that bypass the
+// seam.
+#pragma once
+
+#include <string>
+
+#include "platform/win32_api.h"
+
+// Restores the whole `win32` table when it goes out of scope, so that a test
+// may replace any entry with a fake.
+class ScopedWin32Fakes {
+public:
+    ScopedWin32Fakes() : saved_(win32) {}
+    ~ScopedWin32Fakes() { win32 = saved_; }
+    ScopedWin32Fakes(const ScopedWin32Fakes&) = delete;
+    ScopedWin32Fakes& operator=(const ScopedWin32Fakes&) = delete;
+
+private:
+    Win32Api saved_;
+};
+
+// A fresh, empty folder under C:\ktest\ that is removed with everything in it
+// when the object goes out of scope. path() ends with a backslash.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::wstring& path() const { return path_; }
+
+private:
+    std::wstring path_;
+};
+
+// Removes a folder tree with the real Windows functions (read-only files too).
+void RemoveTree(const std::wstring& folder);
+// Creates every missing folder of `folder`.
+void CreateFolders(const std::wstring& folder);
+// Writes `bytes` to `path`, creating the folders on the way.
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+// The whole content of `path`; empty when it cannot be read.
+std::string ReadBytes(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+bool FolderExists(const std::wstring& path);
+// The folder of the running test executable, with a trailing backslash.
+std::wstring ExecutableFolder();
+// The current user's Documents folder, without a trailing backslash.
+std::wstring DocumentsFolder();
+// UTF-8 for test messages.
+std::string Utf8(const std::wstring& text);

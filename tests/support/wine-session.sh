@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Manages the private Wine session of one build folder:
+#   wine-session.sh start BUILD   fresh prefix copied from the template, Xvfb when
+#                                 there is no display, wineserver and wineboot running
+#   wine-session.sh ensure BUILD  start only when no session exists yet
+#   wine-session.sh stop BUILD    ends the wineserver and our Xvfb
+# The prefix lives in BUILD/wine/prefix, never in ~/.wine. Its Documents and the
+# other user folders are real folders, not links into the Linux home.
+set -euo pipefail
+
+action=${1:?action}
+build=$(cd "${2:?build folder}" && pwd)
+session="$build/wine"
+prefix="$session/prefix"
+template="$(dirname "$build")/wine-template"
+
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+# Every helper process gets no stdin/stdout of ours: ctest waits for whoever
+# holds its output pipe, and wineserver and services.exe live on.
+detached() { "$@" </dev/null >/dev/null 2>&1 8>&- 9>&-; }
+
+replace_user_links() {
+  local users="$1/drive_c/users"
+  find "$users" -mindepth 2 -maxdepth 2 -type l 2>/dev/null | while read -r link; do
+    rm -f "$link" && mkdir -p "$link"
+  done
+}
+
+make_template() {
+  exec 9>"$template.lock"
+  flock 9
+  [ -f "$template/.ready" ] && return 0
+  local tmp="$template.tmp.$$" home
+  home=$(mktemp -d)
+  rm -rf "$tmp"
+  echo "wine-session: creating the template prefix (about 20 s)" >&2
+  detached env HOME="$home" WINEPREFIX="$tmp" wineboot -i
+  local reg=(env HOME="$home" WINEPREFIX="$tmp" wine reg add)
+  detached "${reg[@]}" 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+  detached "${reg[@]}" 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f
+  for face in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif"; do
+    detached "${reg[@]}" 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+      /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f
+  done
+  detached env WINEPREFIX="$tmp" wineserver -w
+  replace_user_links "$tmp"
+  rm -rf "$home" "$template"
+  touch "$tmp/.ready"
+  mv "$tmp" "$template"
+}
+
+start_display() {
+  if [ -n "${DISPLAY:-}" ]; then
+    echo "$DISPLAY" >"$session/display"
+    return
+  fi
+  local fdfile="$session/displayfd"
+  rm -f "$fdfile"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" </dev/null >/dev/null 2>&1 8>&- 9>&- &
+  echo $! >"$session/xvfb.pid"
+  for _ in $(seq 100); do
+    [ -s "$fdfile" ] && break
+    sleep 0.05
+  done
+  echo ":$(head -n1 "$fdfile")" >"$session/display"
+}
+
+stop() {
+  [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+  if [ -f "$session/xvfb.pid" ]; then
+    kill "$(cat "$session/xvfb.pid")" 2>/dev/null || true
+    rm -f "$session/xvfb.pid"
+  fi
+  rm -f "$session/env"
+}
+
+start() {
+  make_template
+  mkdir -p "$session"
+  stop
+  rm -rf "$prefix"
+  cp -a "$template" "$prefix"
+  start_display
+  {
+    echo "export WINEPREFIX='$prefix'"
+    echo "export DISPLAY='$(cat "$session/display")'"
+  } >"$session/env.tmp"
+  # shellcheck disable=SC1091
+  . "$session/env.tmp"
+  detached wineserver -p
+  detached wine wineboot
+  mv "$session/env.tmp" "$session/env"
+}
+
+case "$action" in
+  start) start ;;
+  ensure)
+    mkdir -p "$session"
+    exec 8>"$session/lock"
+    flock 8
+    [ -f "$session/env" ] || start
+    ;;
+  stop) stop ;;
+  *) echo "usage: $0 start|ensure|stop BUILD" >&2; exit 2 ;;
+esac

@@ -1,0 +1,4 @@
+// Entry point of Installer.exe.
+int main() {
+    return 0;
+}
