@@ -12,8 +12,8 @@ jobs=$(nproc)
 status=0
 for preset in mingw-i686 mingw-x64; do
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs" 2>&1 | grep -v -E '^\[ *[0-9]+%\]' || true
-  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build of $preset failed" >&2; exit 1; }
+  cmake --build --preset "$preset" -j "$jobs" >"build/$preset.build.log" 2>&1 ||
+    { cat "build/$preset.build.log"; echo "build of $preset failed" >&2; exit 1; }
 done
 
 # One preset after the other: each has its own prefix and wineserver.
