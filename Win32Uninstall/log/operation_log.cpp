@@ -25,19 +25,22 @@ std::wstring TimestampLine(const SYSTEMTIME& t) {
 std::wstring SystemMessageText(DWORD code) {
     wchar_t* buffer = nullptr;
     const DWORD length = win32.FormatMessageW(
-        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
-            FORMAT_MESSAGE_IGNORE_INSERTS,
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
         reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    if (length == 0 || buffer == nullptr) return L"(no system text for this code)\r\n";
+    if (length == 0 || buffer == nullptr)
+        return L"(no system text for this code)\r\n";
     std::wstring text(buffer, length);
     ::LocalFree(buffer);
     return text;
 }
 
-std::wstring RecordText(const std::wstring& text, bool withLastError, DWORD code,
+std::wstring RecordText(const std::wstring& text,
+                        bool withLastError,
+                        DWORD code,
                         const SYSTEMTIME& time) {
-    if (!withLastError) return text + TimestampLine(time);
+    if (!withLastError)
+        return text + TimestampLine(time);
     const std::wstring codeText = std::to_wstring(static_cast<int>(code));
     const std::wstring middle =
         code != 0 ? L" failed with error " + codeText + L": " : L" succeed:  " + codeText + L": ";
@@ -52,7 +55,8 @@ std::wstring LogFolder() {
     std::wstring folder = kLogFolderName;
     if (win32.SHGetSpecialFolderPathW(nullptr, documents, CSIDL_PERSONAL, FALSE)) {
         const std::wstring candidate = std::wstring(documents) + kLogFolderName;
-        if (candidate.size() < kLogFolderUnits) folder = candidate;
+        if (candidate.size() < kLogFolderUnits)
+            folder = candidate;
     }
     win32.CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
@@ -68,8 +72,10 @@ unique_file OpenLogFile(const std::wstring& path) {
     for (int attempt = 1;; ++attempt) {
         unique_file file(win32.CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                            FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) return file;
-        if (!IsHeldByAnotherWriter(::GetLastError()) || attempt >= LOG_OPEN_ATTEMPTS) return {};
+        if (file)
+            return file;
+        if (!IsHeldByAnotherWriter(::GetLastError()) || attempt >= LOG_OPEN_ATTEMPTS)
+            return {};
         win32.Sleep(LOG_OPEN_RETRY_DELAY_MS);
     }
 }
@@ -79,7 +85,8 @@ unique_file OpenCurrentLogFile(const std::wstring& folder) {
     for (int number = logFileNumber;; ++number) {
         unique_file file = OpenLogFile(folder + L"Log(" + std::to_wstring(number) + L").txt");
         LARGE_INTEGER size{};
-        if (!file || !win32.GetFileSizeEx(file.get(), &size)) return {};
+        if (!file || !win32.GetFileSizeEx(file.get(), &size))
+            return {};
         if (size.QuadPart < LOG_FILE_LIMIT) {
             logFileNumber = number;
             return file;
@@ -110,9 +117,11 @@ void WriteLog(std::wstring text, bool withLastError) {
     const std::vector<char> bytes = AnsiRecordBytes(RecordText(text, withLastError, code, now));
 
     unique_file file = OpenCurrentLogFile(folder);
-    if (!file) return;
+    if (!file)
+        return;
     LARGE_INTEGER zero{};
-    if (!win32.SetFilePointerEx(file.get(), zero, nullptr, FILE_END)) return;
+    if (!win32.SetFilePointerEx(file.get(), zero, nullptr, FILE_END))
+        return;
     DWORD written = 0;
     win32.WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }

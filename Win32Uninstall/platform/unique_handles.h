@@ -8,7 +8,7 @@
 
 template <typename Traits>
 class UniqueResource {
-public:
+  public:
     using pointer = typename Traits::pointer;
 
     UniqueResource() = default;
@@ -17,7 +17,8 @@ public:
     UniqueResource& operator=(const UniqueResource&) = delete;
     UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
     UniqueResource& operator=(UniqueResource&& other) noexcept {
-        if (this != &other) reset(other.release());
+        if (this != &other)
+            reset(other.release());
         return *this;
     }
     ~UniqueResource() { reset(); }
@@ -49,7 +50,7 @@ public:
         return &value_;
     }
 
-private:
+  private:
     pointer value_ = Traits::Invalid();
 };
 

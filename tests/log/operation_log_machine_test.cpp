@@ -49,8 +49,12 @@ std::string SystemText(DWORD code) {
 }
 
 std::vector<std::wstring> openedPaths;
-HANDLE WINAPI RecordingCreateFile(LPCWSTR path, DWORD access, DWORD share,
-                                  LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+HANDLE WINAPI RecordingCreateFile(LPCWSTR path,
+                                  DWORD access,
+                                  DWORD share,
+                                  LPSECURITY_ATTRIBUTES security,
+                                  DWORD disposition,
+                                  DWORD flags,
                                   HANDLE templateFile) {
     openedPaths.push_back(path);
     return ::CreateFileW(path, access, share, security, disposition, flags, templateFile);
@@ -62,7 +66,7 @@ void WINAPI CountingSleep(DWORD) {
 }
 
 class OperationLog : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         RemoveTree(LogFolder());
         logFileNumber = 1;
@@ -121,9 +125,10 @@ TEST_F(OperationLog, CodeWithoutSystemTextStillHasAMessagePart) {
     win32.FormatMessageW = NoMessageText;
     ::SetLastError(0x20001234);
     WriteLog(L"SetJob", true);
-    EXPECT_EQ(ReadBytes(LogFile(1)), "SetJob failed with error 536875572: (no system text for "
-                                     "this code)\r\n" +
-                                         kStamp + std::string(1, '\0'));
+    EXPECT_EQ(ReadBytes(LogFile(1)),
+              "SetJob failed with error 536875572: (no system text for "
+              "this code)\r\n" +
+                  kStamp + std::string(1, '\0'));
 }
 
 TEST_F(OperationLog, RecordsAreAppendedEachWithItsOwnNul) {
@@ -160,11 +165,15 @@ TEST_F(OperationLog, FileOneByteBelowTheLimitTakesTheRecordAndTheNextGoesOn) {
 }
 
 TEST_F(OperationLog, SeveralFullFilesFromEarlierRunsAreSkippedOneByOne) {
-    for (int n = 1; n <= 3; ++n) WriteBytes(LogFile(n), std::string(LOG_FILE_LIMIT + n, 'x'));
+    for (int n = 1; n <= 3; ++n)
+        WriteBytes(LogFile(n), std::string(LOG_FILE_LIMIT + n, 'x'));
     WriteBytes(LogFile(4), "old");
     WriteLog(L"new", false);
     EXPECT_EQ(logFileNumber, 4);
-    EXPECT_EQ(ReadBytes(LogFile(4)), "old" "new" + kStamp + '\0');
+    EXPECT_EQ(ReadBytes(LogFile(4)),
+              "old"
+              "new" +
+                  kStamp + '\0');
 }
 
 TEST_F(OperationLog, WaitsForAnotherWriterThatHoldsTheFile) {
@@ -278,7 +287,8 @@ TEST_F(OperationLog, TwoProcessesWritingAtOnceLoseAndInterleaveNoRecord) {
 // Run by its own ctest entry with a Chinese locale (code page 936); skipped
 // in the ordinary run, where the ANSI code page cannot hold Chinese.
 TEST_F(OperationLog, ChineseTextUnderCodePage936IsWrittenAsGbk) {
-    if (::GetACP() != 936) GTEST_SKIP() << "ANSI code page is " << ::GetACP() << ", not 936";
+    if (::GetACP() != 936)
+        GTEST_SKIP() << "ANSI code page is " << ::GetACP() << ", not 936";
     WriteLog(L"关闭服务失败", false);
     EXPECT_EQ(ReadBytes(LogFile(1)),
               "\xB9\xD8\xB1\xD5\xB7\xFE\xCE\xF1\xCA\xA7\xB0\xDC" + kStamp + '\0');

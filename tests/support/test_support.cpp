@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include "log/operation_log.h"
+
 #include <atomic>
 #include <vector>
 
@@ -23,13 +25,15 @@ ScratchFolder::~ScratchFolder() {
 
 void RemoveTree(const std::wstring& folder) {
     std::wstring base = folder;
-    if (!base.empty() && base.back() != L'\\') base += L'\\';
+    if (!base.empty() && base.back() != L'\\')
+        base += L'\\';
     WIN32_FIND_DATAW entry{};
     HANDLE find = ::FindFirstFileW((base + L"*").c_str(), &entry);
     if (find != INVALID_HANDLE_VALUE) {
         do {
             const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") continue;
+            if (name == L"." || name == L"..")
+                continue;
             const std::wstring path = base + name;
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTree(path);
@@ -55,7 +59,8 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
     CreateFolders(path.substr(0, path.find_last_of(L'\\')));
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
+    if (file == INVALID_HANDLE_VALUE)
+        return;
     DWORD written = 0;
     ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     ::CloseHandle(file);
@@ -64,7 +69,8 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
 std::string ReadBytes(const std::wstring& path) {
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
     std::string bytes;
     char chunk[65536];
     DWORD read = 0;
@@ -103,8 +109,26 @@ std::string Utf8(const std::wstring& text) {
                                            nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<size_t>(size > 0 ? size : 0), '\0');
     if (size > 0) {
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                              result.data(), size, nullptr, nullptr);
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
+                              size, nullptr, nullptr);
     }
     return result;
+}
+
+void ResetOperationLog() {
+    RemoveTree(DocumentsFolder() + L"\\岚拓打印机\\");
+    logFileNumber = 1;
+}
+
+std::string OperationLogText() {
+    return ReadBytes(DocumentsFolder() + L"\\岚拓打印机\\Log(1).txt");
+}
+
+int CountOf(const std::string& haystack, const std::string& needle) {
+    int count = 0;
+    for (size_t at = haystack.find(needle); at != std::string::npos;
+         at = haystack.find(needle, at + needle.size())) {
+        ++count;
+    }
+    return count;
 }

@@ -10,27 +10,27 @@
 // Restores the whole `win32` table when it goes out of scope, so that a test
 // may replace any entry with a fake.
 class ScopedWin32Fakes {
-public:
+  public:
     ScopedWin32Fakes() : saved_(win32) {}
     ~ScopedWin32Fakes() { win32 = saved_; }
     ScopedWin32Fakes(const ScopedWin32Fakes&) = delete;
     ScopedWin32Fakes& operator=(const ScopedWin32Fakes&) = delete;
 
-private:
+  private:
     Win32Api saved_;
 };
 
 // A fresh, empty folder under C:\ktest\ that is removed with everything in it
 // when the object goes out of scope. path() ends with a backslash.
 class ScratchFolder {
-public:
+  public:
     ScratchFolder();
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     const std::wstring& path() const { return path_; }
 
-private:
+  private:
     std::wstring path_;
 };
 
@@ -50,3 +50,11 @@ std::wstring ExecutableFolder();
 std::wstring DocumentsFolder();
 // UTF-8 for test messages.
 std::string Utf8(const std::wstring& text);
+
+// The operation log's files, for tests that check log lines.
+// Removes Documents\岚拓打印机\ and sets logFileNumber back to 1.
+void ResetOperationLog();
+// The text of Log(1).txt (the records with their zero bytes).
+std::string OperationLogText();
+// The number of times `needle` occurs in `haystack`.
+int CountOf(const std::string& haystack, const std::string& needle);

@@ -1,0 +1,166 @@
+#include "engine/file_helpers.h"
+
+#include <new>
+
+#include "log/operation_log.h"
+#include "platform/unique_handles.h"
+
+namespace {
+
+bool IsDotEntry(const wchar_t* name) {
+    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
+}
+
+// Logs an entry that the walk could not handle because its path is too long.
+void LogPathTooLong(const std::wstring& text) {
+    ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    WriteLog(text, true);
+}
+
+BOOL RemoveFolder(const std::wstring& folder) {
+    if (win32.RemoveDirectoryW(folder.c_str()))
+        return TRUE;
+    WriteLog(L"RemoveDirectory", true);
+    return FALSE;
+}
+
+BOOL DeleteMatchingFile(const std::wstring& path) {
+    if (win32.DeleteFileW(path.c_str()))
+        return TRUE;
+    WriteLog(L"DeleteFile" + path, true);
+    return FALSE;
+}
+
+// Handles one file entry; updates `result` when a deletion was attempted.
+void VisitFile(FileList& list,
+               const std::wstring& path,
+               int mode,
+               const std::wstring& pattern,
+               BOOL& result) {
+    if (!NameContains(path, pattern))
+        return;
+    if (path.size() + 1 > WALK_PATH_LIMIT) {
+        LogPathTooLong((mode == WALK_DELETE ? L"DeleteFile" : L"FindFirstFile") + path);
+        if (mode == WALK_DELETE)
+            result = FALSE;
+        return;
+    }
+    if (mode == WALK_COLLECT) {
+        list.push_back(path);
+    } else {
+        result = DeleteMatchingFile(path);
+    }
+}
+
+// Handles one folder entry; updates `result` as a nested walk would.
+void VisitFolder(FileList& list,
+                 const WIN32_FIND_DATAW& entry,
+                 const std::wstring& folder,
+                 int mode,
+                 const std::wstring& pattern,
+                 BOOL removeFolders,
+                 BOOL& result) {
+    const std::wstring subFolder = folder + entry.cFileName + L"\\";
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A junction or folder link: deleting through it would delete files
+        // outside this tree. Only the link itself goes.
+        if (mode == WALK_DELETE && removeFolders)
+            result = RemoveFolder(subFolder);
+        return;
+    }
+    result = WalkFolder(list, subFolder, mode, pattern, removeFolders);
+}
+
+}  // namespace
+
+BOOL WalkFolder(FileList& list,
+                const std::wstring& folder,
+                int mode,
+                const std::wstring& pattern,
+                BOOL removeFolders) {
+    BOOL result = TRUE;
+    const std::wstring searchSpec = folder + L"*.*";
+    if (searchSpec.size() > WALK_PATH_LIMIT) {
+        LogPathTooLong(L"FindFirstFile" + folder);
+        if (mode == WALK_DELETE)
+            result = FALSE;
+    } else {
+        WIN32_FIND_DATAW entry{};
+        unique_find find(win32.FindFirstFileW(searchSpec.c_str(), &entry));
+        for (bool more = find.is_valid(); more; more = win32.FindNextFileW(find.get(), &entry)) {
+            if (IsDotEntry(entry.cFileName))
+                continue;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                VisitFolder(list, entry, folder, mode, pattern, removeFolders, result);
+            } else {
+                VisitFile(list, folder + entry.cFileName, mode, pattern, result);
+            }
+        }
+    }
+    if (mode == WALK_DELETE && removeFolders)
+        result = RemoveFolder(folder);
+    return result;
+}
+
+BOOL NameContains(const std::wstring& path, const std::wstring& pattern) {
+    if (path.empty())
+        return FALSE;
+    if (pattern.empty())
+        return TRUE;
+    const size_t lastBackslash = path.rfind(L'\\');
+    if (lastBackslash == std::wstring::npos)
+        return FALSE;
+    return path.find(pattern, lastBackslash) != std::wstring::npos;
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+    const size_t lastBackslash = path.rfind(L'\\');
+    if (lastBackslash == std::wstring::npos)
+        return {};
+    return path.substr(0, lastBackslash + 1);
+}
+
+std::wstring FileNameOf(const std::wstring& path) {
+    const size_t lastBackslash = path.rfind(L'\\');
+    if (lastBackslash == std::wstring::npos)
+        return {};
+    return path.substr(lastBackslash + 1);
+}
+
+FileBytes ReadWholeFile(const std::wstring& path) {
+    unique_file file(win32.CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !win32.GetFileSizeEx(file.get(), &size))
+        return {};
+    // A size whose length + 1 does not fit a single read is treated as unreadable.
+    if (size.QuadPart < 0 || size.QuadPart >= static_cast<LONGLONG>(MAXDWORD))
+        return {};
+
+    FileBytes result;
+    result.length = static_cast<size_t>(size.QuadPart);
+    try {
+        result.bytes.assign(result.length + 1, '\0');
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    DWORD read = 0;
+    if (!win32.ReadFile(file.get(), result.bytes.data(), static_cast<DWORD>(result.length), &read,
+                        nullptr) ||
+        read != result.length) {
+        return {};
+    }
+    return result;
+}
+
+void TakeOwnership(const std::wstring& folder) {
+    // A backslash right before the closing quote would escape the quote for
+    // takeown and icacls, so the folder is quoted without its trailing one.
+    std::wstring quoted = folder;
+    if (!quoted.empty() && quoted.back() == L'\\')
+        quoted.pop_back();
+    quoted = L"\"" + quoted + L"\"";
+    const std::wstring parameters =
+        L"/c takeown /f " + quoted + L" && icacls " + quoted + L" /grant *S-1-5-32-544:F ";
+    win32.ShellExecuteW(nullptr, L"open", L"cmd", parameters.c_str(), nullptr, SW_HIDE);
+}

@@ -1,0 +1,199 @@
+// The walk's order, result rule and unusual entries, with a fake enumeration
+// and fake deletions; path splitting and the take-ownership command text.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/file_helpers.h"
+#include "fakes/fake_folder_tree.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::vector<std::wstring> deleted;
+std::vector<std::wstring> removed;
+std::set<std::wstring> undeletable;
+
+BOOL WINAPI FakeDeleteFile(LPCWSTR path) {
+    if (undeletable.count(path)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    deleted.push_back(path);
+    return TRUE;
+}
+
+BOOL WINAPI FakeRemoveDirectory(LPCWSTR path) {
+    removed.push_back(path);
+    return TRUE;
+}
+
+class WalkFolderFake : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        deleted.clear();
+        removed.clear();
+        undeletable.clear();
+        win32.DeleteFileW = FakeDeleteFile;
+        win32.RemoveDirectoryW = FakeRemoveDirectory;
+        ResetOperationLog();
+    }
+    void TearDown() override { ResetOperationLog(); }
+    ScopedWin32Fakes fakes;
+    FileList list;
+};
+
+constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
+
+TEST_F(WalkFolderFake, CollectIsDepthFirstInEnumerationOrderAndEntersEveryFolder) {
+    InstallFakeFolderTree(
+        {{L"C:\\r\\", {{L"."}, {L"..", kFolder}, {L"1oem.inf"}, {L"sub", kFolder}, {L"2oem.inf"}}},
+         {L"C:\\r\\sub\\", {{L"x.oem.pnf"}, {L"OEM.INF"}}}});
+    EXPECT_TRUE(WalkFolder(list, L"C:\\r\\", WALK_COLLECT, L"oem", TRUE));
+    EXPECT_EQ(list, (FileList{L"C:\\r\\1oem.inf", L"C:\\r\\sub\\x.oem.pnf", L"C:\\r\\2oem.inf"}));
+    EXPECT_TRUE(deleted.empty());
+    EXPECT_TRUE(removed.empty());
+    EXPECT_EQ(FakeTreeOpenHandles(), 0);
+}
+
+TEST_F(WalkFolderFake, DeleteWithoutRemoveFoldersLetsTheLastAttemptDecide) {
+    InstallFakeFolderTree({{L"C:\\r\\", {{L"a.SPL"}, {L"sub", kFolder}, {L"c.SPL"}}},
+                           {L"C:\\r\\sub\\", {{L"b.SPL"}}}});
+    undeletable = {L"C:\\r\\a.SPL"};
+    EXPECT_TRUE(WalkFolder(list, L"C:\\r\\", WALK_DELETE, L".SPL", FALSE));
+    EXPECT_EQ(deleted, (std::vector<std::wstring>{L"C:\\r\\sub\\b.SPL", L"C:\\r\\c.SPL"}));
+    EXPECT_EQ(CountOf(OperationLogText(), "DeleteFileC:\\r\\a.SPL failed with error 5: "), 1);
+
+    undeletable = {L"C:\\r\\c.SPL"};
+    EXPECT_FALSE(WalkFolder(list, L"C:\\r\\", WALK_DELETE, L".SPL", FALSE));
+    EXPECT_TRUE(list.empty());
+}
+
+TEST_F(WalkFolderFake, NestedWalkWithoutMatchesContributesTrue) {
+    InstallFakeFolderTree(
+        {{L"C:\\r\\", {{L"a.SPL"}, {L"empty", kFolder}}}, {L"C:\\r\\empty\\", {{L"readme.txt"}}}});
+    undeletable = {L"C:\\r\\a.SPL"};
+    EXPECT_TRUE(WalkFolder(list, L"C:\\r\\", WALK_DELETE, L".SPL", FALSE));
+}
+
+TEST_F(WalkFolderFake, JunctionIsNeverEnteredAndOnlyTheLinkIsRemoved) {
+    // "link" points elsewhere; its target's files are listed under it here so
+    // that entering it would show up as deletions.
+    InstallFakeFolderTree(
+        {{L"C:\\pkg\\", {{L"x.inf"}, {L"link", kFolder | FILE_ATTRIBUTE_REPARSE_POINT}}},
+         {L"C:\\pkg\\link\\", {{L"precious.dll"}}}});
+    EXPECT_TRUE(WalkFolder(list, L"C:\\pkg\\", WALK_DELETE, L"", TRUE));
+    EXPECT_EQ(deleted, (std::vector<std::wstring>{L"C:\\pkg\\x.inf"}));
+    EXPECT_EQ(removed, (std::vector<std::wstring>{L"C:\\pkg\\link\\", L"C:\\pkg\\"}));
+    for (const std::wstring& search : FakeTreeSearches()) {
+        EXPECT_EQ(search.find(L"link"), std::wstring::npos) << Utf8(search);
+    }
+
+    removed.clear();
+    deleted.clear();
+    EXPECT_TRUE(WalkFolder(list, L"C:\\pkg\\", WALK_DELETE, L"", FALSE));
+    EXPECT_TRUE(removed.empty());
+    EXPECT_EQ(deleted, (std::vector<std::wstring>{L"C:\\pkg\\x.inf"}));
+}
+
+TEST_F(WalkFolderFake, FileTooLongForTheBuffersIsLoggedAndNeverCountsAsDeleted) {
+    const std::wstring longName(250, L'n');
+    InstallFakeFolderTree({{L"C:\\r\\", {{L"ok.dll"}, {longName + L".dll"}}}});
+    EXPECT_FALSE(WalkFolder(list, L"C:\\r\\", WALK_DELETE, L".dll", FALSE));
+    EXPECT_EQ(deleted, (std::vector<std::wstring>{L"C:\\r\\ok.dll"}));
+    EXPECT_EQ(CountOf(OperationLogText(),
+                      "DeleteFileC:\\r\\" + Utf8(longName) + ".dll failed with error 206: "),
+              1);
+
+    EXPECT_TRUE(WalkFolder(list, L"C:\\r\\", WALK_COLLECT, L".dll", FALSE));
+    EXPECT_EQ(list, (FileList{L"C:\\r\\ok.dll"}));
+}
+
+TEST_F(WalkFolderFake, FolderTooLongToSearchIsLoggedAndNotEntered) {
+    const std::wstring longName(254, L'f');
+    const std::wstring deep = L"C:\\r\\" + longName + L"\\";
+    InstallFakeFolderTree({{L"C:\\r\\", {{longName, kFolder}, {L"a.dll"}}}, {deep, {{L"b.dll"}}}});
+    EXPECT_TRUE(WalkFolder(list, L"C:\\r\\", WALK_DELETE, L".dll", FALSE));
+    EXPECT_EQ(deleted, (std::vector<std::wstring>{L"C:\\r\\a.dll"}));
+    EXPECT_EQ(CountOf(OperationLogText(), "FindFirstFile" + Utf8(deep) + " failed with error 206"),
+              1);
+}
+
+TEST(PathParts, SplitAtTheLastBackslash) {
+    EXPECT_EQ(FolderOf(L"C:\\A\\B\\X.INF"), L"C:\\A\\B\\");
+    EXPECT_EQ(FolderOf(L"X.INF"), L"");
+    EXPECT_EQ(FolderOf(L""), L"");
+    EXPECT_EQ(FileNameOf(L"C:\\A\\B\\X.DLL"), L"X.DLL");
+    EXPECT_EQ(FileNameOf(L"X.DLL"), L"");
+    EXPECT_EQ(FileNameOf(L"C:\\A\\"), L"");
+}
+
+TEST(NameContains, MatchesTheFileNameCaseSensitively) {
+    EXPECT_TRUE(NameContains(L"C:\\inf\\oem12.inf", L"oem"));
+    EXPECT_TRUE(NameContains(L"C:\\inf\\oem12.PNF", L"oem"));
+    EXPECT_FALSE(NameContains(L"C:\\inf\\OEM12.INF", L"oem"));
+    EXPECT_FALSE(NameContains(L"C:\\x\\SETUP.INF", L".inf"));
+    EXPECT_FALSE(NameContains(L"C:\\oem\\setup.inf", L"oem"));  // only the name counts
+    EXPECT_TRUE(NameContains(L"C:\\x\\anything", L""));
+    EXPECT_FALSE(NameContains(L"", L""));
+    EXPECT_FALSE(NameContains(L"oem1.inf", L"oem"));
+}
+
+std::wstring shellFile, shellVerb, shellParameters;
+bool shellDirectoryNull = false;
+int shellShow = -1;
+
+HINSTANCE WINAPI RecordingShellExecute(HWND,
+                                       LPCWSTR verb,
+                                       LPCWSTR file,
+                                       LPCWSTR parameters,
+                                       LPCWSTR directory,
+                                       INT show) {
+    shellVerb = verb;
+    shellFile = file;
+    shellParameters = parameters;
+    shellDirectoryNull = directory == nullptr;
+    shellShow = show;
+    return reinterpret_cast<HINSTANCE>(42);
+}
+
+TEST(TakeOwnership, QuotesAFolderWithBlankAndAmpersandAndGrantsBySid) {
+    ScopedWin32Fakes fakes;
+    win32.ShellExecuteW = RecordingShellExecute;
+    TakeOwnership(L"C:\\Driver Store\\pkg & calc\\");
+    EXPECT_EQ(shellVerb, L"open");
+    EXPECT_EQ(shellFile, L"cmd");
+    EXPECT_EQ(shellParameters,
+              L"/c takeown /f \"C:\\Driver Store\\pkg & calc\" && icacls \"C:\\Driver "
+              L"Store\\pkg & calc\" /grant *S-1-5-32-544:F ");
+    EXPECT_TRUE(shellDirectoryNull);
+    EXPECT_EQ(shellShow, SW_HIDE);
+}
+
+BOOL WINAPI HugeFileSize(HANDLE, PLARGE_INTEGER size) {
+    size->QuadPart = 5LL * 1024 * 1024 * 1024;
+    return TRUE;
+}
+
+BOOL WINAPI MaxDwordFileSize(HANDLE, PLARGE_INTEGER size) {
+    size->QuadPart = 0xFFFFFFFFLL;
+    return TRUE;
+}
+
+TEST(ReadWholeFile, SizeThatDoesNotFitTheBufferArithmeticGivesNoData) {
+    ScratchFolder scratch;
+    WriteBytes(scratch.path() + L"a.inf", "abc");
+    ScopedWin32Fakes fakes;
+    win32.GetFileSizeEx = HugeFileSize;
+    FileBytes file = ReadWholeFile(scratch.path() + L"a.inf");
+    EXPECT_TRUE(file.bytes.empty());
+    EXPECT_EQ(file.length, 0u);
+    win32.GetFileSizeEx = MaxDwordFileSize;
+    file = ReadWholeFile(scratch.path() + L"a.inf");
+    EXPECT_TRUE(file.bytes.empty());
+    EXPECT_EQ(file.length, 0u);
+}
+
+}  // namespace
