@@ -189,7 +189,9 @@ class InstallerRun : public ::testing::Test {
     const std::wstring workingFolder = scratch.path() + L"work";
 };
 
-TEST_F(InstallerRun, ThirtyTwoBitLauncherOnSixtyFourBitWindowsStartsSetupX64) {
+// The shipped i686 launcher runs under WoW64 here, where GetSystemInfo would
+// report an Intel processor.
+TEST_F(InstallerRun, OnSixtyFourBitWindowsStartsSetupX64) {
     ASSERT_TRUE(IsSixtyFourBitWindows()) << "the tests expect 64-bit Wine";
     const std::wstring folder = scratch.path() + L"pkg\\";
     ASSERT_NO_FATAL_FAILURE(LayOutPackage(folder, true));
