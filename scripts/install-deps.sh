@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a Debian 12 machine: the
 # MinGW-w64 cross compilers, 32- and 64-bit Wine, Xvfb, the GoogleTest
-# sources, CMake, a CJK font and the Chinese locale. A second run only checks.
+# sources, CMake, Python 3 (draws the launcher icon), a CJK font and the
+# Chinese locale. A second run only checks.
 set -euo pipefail
 
 packages=(
-  cmake googletest
+  cmake googletest python3
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine32:i386 wine64
   xvfb xauth x11-utils imagemagick
