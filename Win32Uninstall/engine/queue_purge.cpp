@@ -50,6 +50,9 @@ bool PurgePrintJobs(const std::wstring& printerName) {
 
     DWORD needed = 0;
     DWORD returned = 0;
+    // Only a short buffer reported by this call lets the purge go on, not an
+    // error left over from an earlier call by a spooler that fails silently.
+    ::SetLastError(ERROR_SUCCESS);
     if (win32.EnumJobsW(printer.get(), kFirstJob, JobEnumCount, kJobLevel, nullptr, 0, &needed,
                         &returned)) {
         return true;

@@ -29,6 +29,8 @@ struct JobQueue {
     DWORD needed = 3 * sizeof(JOB_INFO_2W);
     DWORD secondError = 0;
     std::vector<DWORD> jobIds{42, 43, 44};
+    // The size query fails without setting any error (as Wine's stub does).
+    bool silentFirstFailure = false;
 };
 JobQueue queue;
 std::vector<EnumJobsCall> enumCalls;
@@ -47,6 +49,8 @@ BOOL WINAPI FakeEnumJobs(HANDLE printer,
     enumCalls.push_back(call);
     *returned = 0;
     if (enumCalls.size() == 1) {
+        if (queue.silentFirstFailure)
+            return FALSE;
         *needed = queue.needed;
         if (queue.firstError == 0)
             return TRUE;
@@ -144,6 +148,15 @@ TEST_F(PurgePrintJobsFake, SizeQueryErrorsOtherThanShortBufferLogTheAllocationLi
     }
     EXPECT_TRUE(setJobCalls.empty());
     EXPECT_EQ(printers.closed.size(), 2u);
+}
+
+TEST_F(PurgePrintJobsFake, SilentSizeQueryFailureIsNotTakenForAShortBuffer) {
+    queue.silentFirstFailure = true;
+    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FALSE(PurgePrintJobs(L"KT Laser"));
+    EXPECT_EQ(enumCalls.size(), 1u);
+    EXPECT_EQ(OperationLogText().rfind(kAllocateLine, 0), 0u);
+    ExpectClosedOnce();
 }
 
 TEST_F(PurgePrintJobsFake, FailedEnumerationLogsItsLineAfterAZeroFilledBufferOfTheReportedSize) {
