@@ -23,11 +23,11 @@ extern const wchar_t SharedDriverFiles[];
 // Absent pDependentFiles, pMonitorName or pDataFile count as empty.
 std::vector<std::wstring> DriverFileNamesToDelete(const DRIVER_INFO_6W& driverInfo);
 
-// Deletes every file anywhere under the drivers folder (the Windows folder
-// followed by "\System32\spool\drivers\") whose name contains one of DriverFileNamesToDelete
-// (case-sensitive), one WalkFolder per name; no folder is removed. Failed deletions are logged by
-// the walk. The result is the last name's walk (the outcome of the last
-// deletion attempted in it), TRUE when there is no name. When the Windows
-// folder cannot be determined nothing is deleted, "SHGetSpecialFolderPath" is
-// logged and the result is FALSE.
+// Deletes every file anywhere under the drivers folder, the Windows folder
+// followed by "\System32\spool\drivers\", whose name contains one of
+// DriverFileNamesToDelete (case-sensitive): one WalkFolder per name, no folder
+// removed. Failed deletions are logged by the walk. The result is that of the
+// last name's walk (see WalkFolder), TRUE when there is no name. When the
+// Windows folder cannot be determined nothing is deleted,
+// "SHGetSpecialFolderPath" is logged and the result is FALSE.
 BOOL DeleteDriverFiles(const DRIVER_INFO_6W& driverInfo);

@@ -74,8 +74,9 @@ bool PurgePrintJobs(const std::wstring& printerName) {
         WriteLog(L"枚举打印任务失败！", false);
         return false;
     }
-    // The queue emptied between the two calls: there is no job to delete, and
-    // the zero-filled buffer holds no job id.
+    // The queue emptied between the two calls: the zero-filled buffer holds
+    // no job, and job 0 is no job to delete. A buffer too short for one record
+    // holds none either.
     if (returned == 0 || jobs.size() < sizeof(JOB_INFO_2W))
         return true;
 

@@ -2,7 +2,6 @@
 // are stubs) and the spool-file purge against a fake folder tree.
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -217,7 +216,6 @@ TEST_F(PurgePrintJobsFake, QueueEmptiedBetweenTheTwoCallsDeletesNothingAndSuccee
 // The spool-file purge on a fake PRINTERS folder.
 const std::wstring kSpool = L"C:\\Windows\\system32\\spool\\PRINTERS\\";
 std::vector<std::wstring> deleted;
-std::set<std::wstring> undeletable;
 int folderAsked = -1;
 BOOL folderCreate = TRUE;
 BOOL folderFound = TRUE;
@@ -237,10 +235,6 @@ BOOL WINAPI FakeSystemFolder(HWND owner, LPWSTR path, int folder, BOOL create) {
 }
 
 BOOL WINAPI FakeDeleteFile(LPCWSTR path) {
-    if (undeletable.count(path)) {
-        ::SetLastError(ERROR_SHARING_VIOLATION);
-        return FALSE;
-    }
     deleted.push_back(path);
     return TRUE;
 }
@@ -250,7 +244,6 @@ class PurgeSpoolFilesFake : public ::testing::Test {
     void SetUp() override {
         ResetOperationLog();
         deleted.clear();
-        undeletable.clear();
         folderAsked = -1;
         folderCreate = TRUE;
         folderFound = TRUE;
@@ -277,15 +270,6 @@ TEST_F(PurgeSpoolFilesFake, ShadowFilesGoFirstThenSpoolFilesInTheSystemFolder) {
                            kSpool + L"old\\00001.SPL.txt", kSpool + L"FP00004.SPL"}));
     EXPECT_EQ(FakeTreeOpenHandles(), 0);
     EXPECT_EQ(OperationLogText(), "");
-}
-
-TEST_F(PurgeSpoolFilesFake, OnlyTheSpoolFilePassDecides) {
-    undeletable = {kSpool + L"00002.SHD"};
-    EXPECT_TRUE(PurgeSpoolFiles());
-    EXPECT_EQ(CountOf(OperationLogText(), "DeleteFile" + Utf8(kSpool) + "00002.SHD failed"), 1);
-
-    undeletable = {kSpool + L"FP00004.SPL"};
-    EXPECT_FALSE(PurgeSpoolFiles());
 }
 
 TEST_F(PurgeSpoolFilesFake, UnknownSystemFolderDeletesNothingAndFails) {

@@ -63,11 +63,6 @@ TEST_F(SpoolerOnWine, ReenumerateDeviceTreeLogsWinesStubbedLocateResult) {
     EXPECT_EQ(CountOf(log, "CM_Reenumerate_DevNode"), 0);
 }
 
-TEST_F(SpoolerOnWine, PurgePrintJobsOfAMissingPrinterIsNothingToDo) {
-    EXPECT_TRUE(PurgePrintJobs(L"KT Removal No Such Printer"));
-    EXPECT_EQ(OperationLogText(), "");
-}
-
 // Wine's EnumJobsW is a stub that fails without setting an error and without a
 // size. On a real printer the purge therefore reports the size query as
 // failed; on Windows an empty queue answers success to that query.
