@@ -1,0 +1,161 @@
+// Driver files cleanup on the real driver folders of the private prefix
+// (reached through the Windows folder as the program sees it), and on a
+// driver installed through Wine's spooler.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/driver_files.h"
+#include "support/seeded_printers.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::wstring DriversFolder() {
+    wchar_t windows[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathW(nullptr, windows, CSIDL_WINDOWS, FALSE);
+    return std::wstring(windows) + L"\\System32\\spool\\drivers\\";
+}
+
+// A DRIVER_INFO_6W over texts of its own.
+struct DriverBlock {
+    DriverBlock(const std::vector<std::wstring>& dependents, const std::wstring& data)
+        : dataText(data) {
+        for (const std::wstring& entry : dependents)
+            dependentText += entry + L'\0';
+        dependentText += L'\0';
+        info.pDependentFiles = dependentText.data();
+        info.pMonitorName = monitorText.data();
+        info.pDataFile = dataText.data();
+    }
+    std::wstring dependentText, monitorText, dataText;
+    DRIVER_INFO_6W info{};
+};
+
+// Seeds files under the drivers folder, never over an existing one, and
+// removes what is left of them, and the version folder "w32x86\2" when the
+// test created it.
+class DriverFoldersOnWine : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetOperationLog();
+        ASSERT_TRUE(FolderExists(drivers + L"w32x86\\3"));
+        ASSERT_TRUE(FolderExists(drivers + L"x64\\3"));
+        createdVersion2 = !FolderExists(drivers + L"w32x86\\2");
+    }
+    void TearDown() override {
+        for (const std::wstring& file : seeded)
+            ::DeleteFileW((drivers + file).c_str());
+        if (createdVersion2)
+            ::RemoveDirectoryW((drivers + L"w32x86\\2").c_str());
+        ResetOperationLog();
+    }
+    void Seed(const std::vector<std::wstring>& files) {
+        for (const std::wstring& file : files) {
+            ASSERT_FALSE(FileExists(drivers + file)) << Utf8(file);
+            seeded.push_back(file);
+            WriteBytes(drivers + file, "driver file");
+        }
+    }
+    bool Exists(const std::wstring& file) const { return FileExists(drivers + file); }
+    const std::wstring drivers = DriversFolder();
+    std::vector<std::wstring> seeded;
+    bool createdVersion2 = false;
+};
+
+TEST_F(DriverFoldersOnWine, SharedNameIsKeptWhileContainingNamesGoInEveryFolder) {
+    Seed({L"w32x86\\3\\UNIDRV.DLL", L"x64\\3\\unidrv.dll", L"w32x86\\3\\AX.DLL",
+          L"w32x86\\2\\X.DLL.BAK", L"w32x86\\3\\x.dll", L"w32x86\\3\\KTRMDATA.GPD",
+          L"x64\\3\\KTRMDATA.GPD"});
+    const std::wstring v3 = drivers + L"w32x86\\3\\";
+    DriverBlock block({v3 + L"UNIDRV.DLL", v3 + L"unidrv.dll", v3 + L"X.DLL"},
+                      v3 + L"KTRMDATA.GPD");
+
+    EXPECT_TRUE(DeleteDriverFiles(block.info));
+    EXPECT_TRUE(Exists(L"w32x86\\3\\UNIDRV.DLL"));
+    EXPECT_TRUE(Exists(L"w32x86\\3\\x.dll"));
+    EXPECT_FALSE(Exists(L"x64\\3\\unidrv.dll"));
+    EXPECT_FALSE(Exists(L"w32x86\\3\\AX.DLL"));
+    EXPECT_FALSE(Exists(L"w32x86\\2\\X.DLL.BAK"));
+    EXPECT_FALSE(Exists(L"w32x86\\3\\KTRMDATA.GPD"));
+    EXPECT_FALSE(Exists(L"x64\\3\\KTRMDATA.GPD"));
+    EXPECT_TRUE(FolderExists(drivers + L"w32x86\\2"));
+    // The prefix's own driver is untouched.
+    EXPECT_TRUE(Exists(L"w32x86\\3\\wineps.drv"));
+    EXPECT_EQ(OperationLogText(), "");
+}
+
+// A Windows folder of the test's own, so that the drivers tree holds only the
+// seeded folders: the walk's result is its last outcome in enumeration order,
+// and a sibling folder walked after the held file without a match would count
+// as success there. The real tree's enumeration order is not the test's to
+// choose.
+std::wstring privateWindows;
+BOOL WINAPI PrivateWindowsFolder(HWND owner, LPWSTR path, int folder, BOOL create) {
+    if (folder != CSIDL_WINDOWS)
+        return ::SHGetSpecialFolderPathW(owner, path, folder, create);
+    wcscpy(path, privateWindows.c_str());
+    return TRUE;
+}
+
+TEST(DriverFilesOnDisk, LockedFileFailsTheCleanupOnlyAsTheLastAttemptedDeletion) {
+    ResetOperationLog();
+    ScratchFolder scratch;
+    privateWindows = scratch.path() + L"Windows";
+    ScopedWin32Fakes fakes;
+    win32.SHGetSpecialFolderPathW = PrivateWindowsFolder;
+    const std::wstring v3 = privateWindows + L"\\System32\\spool\\drivers\\w32x86\\3\\";
+    WriteBytes(v3 + L"AX.DLL", "module");
+    WriteBytes(v3 + L"KTRMLOCK.GPD", "data file");
+    DriverBlock block({v3 + L"X.DLL"}, v3 + L"KTRMLOCK.GPD");
+    auto lock = [](const std::wstring& path) {
+        return ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+
+    // Held file matched by an earlier name: logged, but the data file's walk decides.
+    HANDLE held = lock(v3 + L"AX.DLL");
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    BOOL result = DeleteDriverFiles(block.info);
+    ::CloseHandle(held);
+    EXPECT_TRUE(result);
+    EXPECT_TRUE(FileExists(v3 + L"AX.DLL"));
+    EXPECT_FALSE(FileExists(v3 + L"KTRMLOCK.GPD"));
+    EXPECT_EQ(CountOf(OperationLogText(), "DeleteFile" + Utf8(v3) + "AX.DLL failed with error "),
+              1);
+
+    // Held data file, the last deletion attempted.
+    WriteBytes(v3 + L"KTRMLOCK.GPD", "data file");
+    held = lock(v3 + L"KTRMLOCK.GPD");
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    result = DeleteDriverFiles(block.info);
+    ::CloseHandle(held);
+    EXPECT_FALSE(result);
+    EXPECT_FALSE(FileExists(v3 + L"AX.DLL"));
+    EXPECT_TRUE(FileExists(v3 + L"KTRMLOCK.GPD"));
+    ResetOperationLog();
+}
+
+TEST_F(DriverFoldersOnWine, DriverInstalledThroughTheSpoolerLosesItsOwnFilesOnly) {
+    SeededPrinterDriver driver(L"KT Removal Driver Files", L"KTRMDRV.DLL", L"KTRMUI.DLL",
+                               L"KTRMINST.GPD", {L"KTRMDEP.DLL", L"UNIRES.DLL"});
+    ASSERT_TRUE(driver.installed());
+    const DRIVER_INFO_6W* info = driver.Info();
+    ASSERT_NE(info, nullptr);
+    ASSERT_TRUE(FileExists(driver.directory() + L"3\\KTRMDEP.DLL"));
+
+    EXPECT_TRUE(DeleteDriverFiles(*info));
+    // The dependent and data files go, both the spooler's copies and the
+    // originals in the driver directory; the shared module and the files
+    // named only as driver and configuration module stay.
+    for (const wchar_t* gone :
+         {L"3\\KTRMDEP.DLL", L"KTRMDEP.DLL", L"3\\KTRMINST.GPD", L"KTRMINST.GPD"}) {
+        EXPECT_FALSE(FileExists(driver.directory() + gone)) << Utf8(gone);
+    }
+    for (const wchar_t* kept : {L"3\\UNIRES.DLL", L"3\\KTRMDRV.DLL", L"3\\KTRMUI.DLL"})
+        EXPECT_TRUE(FileExists(driver.directory() + kept)) << Utf8(kept);
+    EXPECT_EQ(OperationLogText(), "");
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+#include "support/seeded_printers.h"
+
+#include "support/test_support.h"
+
+namespace {
+
+std::wstring DriverDirectory() {
+    wchar_t directory[MAX_PATH] = {};
+    DWORD needed = 0;
+    if (!::GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(directory),
+                                      sizeof directory, &needed)) {
+        return {};
+    }
+    return std::wstring(directory) + L"\\";
+}
+
+std::wstring MultiString(const std::vector<std::wstring>& entries) {
+    std::wstring text;
+    for (const std::wstring& entry : entries)
+        text += entry + L'\0';
+    return text + L'\0';
+}
+
+}  // namespace
+
+SeededPrinterDriver::SeededPrinterDriver(const std::wstring& name,
+                                         const std::wstring& driverFile,
+                                         const std::wstring& configFile,
+                                         const std::wstring& dataFile,
+                                         const std::vector<std::wstring>& dependentFiles)
+    : name_(name), directory_(DriverDirectory()) {
+    if (directory_.empty())
+        return;
+    files_ = {driverFile, configFile, dataFile};
+    files_.insert(files_.end(), dependentFiles.begin(), dependentFiles.end());
+    for (const std::wstring& file : files_)
+        WriteBytes(directory_ + file, "seeded driver file " + Utf8(file));
+
+    std::wstring driverPath = directory_ + driverFile;
+    std::wstring configPath = directory_ + configFile;
+    std::wstring dataPath = directory_ + dataFile;
+    std::vector<std::wstring> dependentPaths;
+    for (const std::wstring& file : dependentFiles)
+        dependentPaths.push_back(directory_ + file);
+    std::wstring dependents = MultiString(dependentPaths);
+
+    DRIVER_INFO_3W info{};
+    info.cVersion = 3;
+    info.pName = name_.data();
+    info.pDriverPath = driverPath.data();
+    info.pConfigFile = configPath.data();
+    info.pDataFile = dataPath.data();
+    info.pDependentFiles = dependents.data();
+    installed_ = ::AddPrinterDriverExW(nullptr, 3, reinterpret_cast<LPBYTE>(&info),
+                                       APD_COPY_NEW_FILES) != FALSE;
+}
+
+SeededPrinterDriver::~SeededPrinterDriver() {
+    if (installed_) {
+        // Flags 0: Wine refuses every other deletion flag.
+        ::DeletePrinterDriverExW(nullptr, nullptr, name_.data(), 0, 0);
+    }
+    for (const std::wstring& file : files_) {
+        ::DeleteFileW((directory_ + file).c_str());
+        ::DeleteFileW((directory_ + L"3\\" + file).c_str());
+    }
+}
+
+const DRIVER_INFO_6W* SeededPrinterDriver::Info() {
+    DWORD needed = 0;
+    DWORD count = 0;
+    ::EnumPrinterDriversW(nullptr, nullptr, 6, nullptr, 0, &needed, &count);
+    infoBuffer_.assign(needed, 0);
+    if (needed == 0 ||
+        !::EnumPrinterDriversW(nullptr, nullptr, 6, infoBuffer_.data(), needed, &needed, &count)) {
+        return nullptr;
+    }
+    const auto* drivers = reinterpret_cast<const DRIVER_INFO_6W*>(infoBuffer_.data());
+    for (DWORD i = 0; i < count; ++i) {
+        if (drivers[i].pName && name_ == drivers[i].pName)
+            return &drivers[i];
+    }
+    return nullptr;
+}
+
+SeededPrinter::SeededPrinter(const std::wstring& name, const std::wstring& driverName)
+    : name_(name) {
+    std::wstring driver = driverName;
+    std::wstring port = L"FILE:";
+    std::wstring processor = L"WinPrint";
+    std::wstring datatype = L"RAW";
+    PRINTER_INFO_2W info{};
+    info.pPrinterName = name_.data();
+    info.pPortName = port.data();
+    info.pDriverName = driver.data();
+    info.pPrintProcessor = processor.data();
+    info.pDatatype = datatype.data();
+    HANDLE printer = ::AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+    added_ = printer != nullptr;
+    if (printer)
+        ::ClosePrinter(printer);
+}
+
+SeededPrinter::~SeededPrinter() {
+    PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE printer = nullptr;
+    if (::OpenPrinterW(name_.data(), &printer, &defaults)) {
+        ::DeletePrinter(printer);
+        ::ClosePrinter(printer);
+    }
+}
+
+bool PrinterExists(const std::wstring& name) {
+    std::wstring text = name;
+    HANDLE printer = nullptr;
+    if (!::OpenPrinterW(text.data(), &printer, nullptr))
+        return false;
+    ::ClosePrinter(printer);
+    return true;
+}
