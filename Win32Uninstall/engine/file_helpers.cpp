@@ -31,44 +31,83 @@ BOOL DeleteMatchingFile(const std::wstring& path) {
     return FALSE;
 }
 
-// Handles one file entry; updates `result` when a deletion was attempted.
+void WalkTree(FileList& list,
+              const std::wstring& folder,
+              int mode,
+              const std::wstring& pattern,
+              BOOL removeFolders,
+              BOOL& outcome);
+
+// Handles one file entry; sets `outcome` when a deletion was attempted.
 void VisitFile(FileList& list,
                const std::wstring& path,
                int mode,
                const std::wstring& pattern,
-               BOOL& result) {
+               BOOL& outcome) {
     if (!NameContains(path, pattern))
         return;
     if (path.size() + 1 > WALK_PATH_LIMIT) {
         LogPathTooLong((mode == WALK_DELETE ? L"DeleteFile" : L"FindFirstFile") + path);
         if (mode == WALK_DELETE)
-            result = FALSE;
+            outcome = FALSE;
         return;
     }
     if (mode == WALK_COLLECT) {
         list.push_back(path);
     } else {
-        result = DeleteMatchingFile(path);
+        outcome = DeleteMatchingFile(path);
     }
 }
 
-// Handles one folder entry; updates `result` as a nested walk would.
+// Handles one folder entry: walks it, or removes it when it is a link.
 void VisitFolder(FileList& list,
                  const WIN32_FIND_DATAW& entry,
                  const std::wstring& folder,
                  int mode,
                  const std::wstring& pattern,
                  BOOL removeFolders,
-                 BOOL& result) {
+                 BOOL& outcome) {
     const std::wstring subFolder = folder + entry.cFileName + L"\\";
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         // A junction or folder link: deleting through it would delete files
         // outside this tree. Only the link itself goes.
         if (mode == WALK_DELETE && removeFolders)
-            result = RemoveFolder(subFolder);
+            outcome = RemoveFolder(subFolder);
         return;
     }
-    result = WalkFolder(list, subFolder, mode, pattern, removeFolders);
+    WalkTree(list, subFolder, mode, pattern, removeFolders, outcome);
+}
+
+// The walk itself. `outcome` is set by every deletion or removal attempted,
+// and only by those: a sub-folder in which nothing was attempted leaves the
+// outcome of the attempts before it, so a failed deletion is not hidden by a
+// later folder that had nothing to delete.
+void WalkTree(FileList& list,
+              const std::wstring& folder,
+              int mode,
+              const std::wstring& pattern,
+              BOOL removeFolders,
+              BOOL& outcome) {
+    const std::wstring searchSpec = folder + L"*.*";
+    if (searchSpec.size() > WALK_PATH_LIMIT) {
+        LogPathTooLong(L"FindFirstFile" + folder);
+        if (mode == WALK_DELETE)
+            outcome = FALSE;
+    } else {
+        WIN32_FIND_DATAW entry{};
+        unique_find find(win32.FindFirstFileW(searchSpec.c_str(), &entry));
+        for (bool more = find.is_valid(); more; more = win32.FindNextFileW(find.get(), &entry)) {
+            if (IsDotEntry(entry.cFileName))
+                continue;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                VisitFolder(list, entry, folder, mode, pattern, removeFolders, outcome);
+            } else {
+                VisitFile(list, folder + entry.cFileName, mode, pattern, outcome);
+            }
+        }
+    }
+    if (mode == WALK_DELETE && removeFolders)
+        outcome = RemoveFolder(folder);
 }
 
 }  // namespace
@@ -78,28 +117,9 @@ BOOL WalkFolder(FileList& list,
                 int mode,
                 const std::wstring& pattern,
                 BOOL removeFolders) {
-    BOOL result = TRUE;
-    const std::wstring searchSpec = folder + L"*.*";
-    if (searchSpec.size() > WALK_PATH_LIMIT) {
-        LogPathTooLong(L"FindFirstFile" + folder);
-        if (mode == WALK_DELETE)
-            result = FALSE;
-    } else {
-        WIN32_FIND_DATAW entry{};
-        unique_find find(win32.FindFirstFileW(searchSpec.c_str(), &entry));
-        for (bool more = find.is_valid(); more; more = win32.FindNextFileW(find.get(), &entry)) {
-            if (IsDotEntry(entry.cFileName))
-                continue;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                VisitFolder(list, entry, folder, mode, pattern, removeFolders, result);
-            } else {
-                VisitFile(list, folder + entry.cFileName, mode, pattern, result);
-            }
-        }
-    }
-    if (mode == WALK_DELETE && removeFolders)
-        result = RemoveFolder(folder);
-    return result;
+    BOOL outcome = TRUE;
+    WalkTree(list, folder, mode, pattern, removeFolders, outcome);
+    return outcome;
 }
 
 BOOL NameContains(const std::wstring& path, const std::wstring& pattern) {

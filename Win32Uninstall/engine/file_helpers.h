@@ -29,7 +29,8 @@ constexpr size_t WALK_PATH_LIMIT = MAX_PATH - 1;
 //    tree, `folder` included, is removed right after its contents (a failure
 //    logs "RemoveDirectory"). The result is the last outcome: the top folder's
 //    removal with `removeFolders`, else the last deletion attempted anywhere
-//    (TRUE when nothing matched). `list` is not touched.
+//    in the tree (TRUE when nothing matched; a sub-folder without matches
+//    does not turn an earlier failure into success). `list` is not touched.
 // A folder that cannot be enumerated has no entries. A folder entry that is a
 // reparse point (junction, folder symbolic link) is never entered: its target
 // lies outside the tree. With `removeFolders` the link itself is removed.

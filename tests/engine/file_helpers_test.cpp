@@ -71,10 +71,12 @@ TEST_F(WalkFolderFake, DeleteWithoutRemoveFoldersLetsTheLastAttemptDecide) {
     EXPECT_TRUE(list.empty());
 }
 
-TEST_F(WalkFolderFake, NestedWalkWithoutMatchesContributesTrue) {
+TEST_F(WalkFolderFake, LaterFolderWithoutMatchesDoesNotHideAFailedDeletion) {
     InstallFakeFolderTree(
         {{L"C:\\r\\", {{L"a.SPL"}, {L"empty", kFolder}}}, {L"C:\\r\\empty\\", {{L"readme.txt"}}}});
     undeletable = {L"C:\\r\\a.SPL"};
+    EXPECT_FALSE(WalkFolder(list, L"C:\\r\\", WALK_DELETE, L".SPL", FALSE));
+    undeletable.clear();
     EXPECT_TRUE(WalkFolder(list, L"C:\\r\\", WALK_DELETE, L".SPL", FALSE));
 }
 
