@@ -151,6 +151,9 @@ TEST_F(DriverPackagesOnDisk, Utf16InfNeverMatches) {
 
 // 岚拓打印机 in GBK (code page 936) and in UTF-8.
 const std::string kBrandGbk = "\xE1\xB0\xCD\xD8\xB4\xF2\xD3\xA1\xBB\xFA";
+// 打印机驱动程序 and 丂 (whose second byte is 0x40) in GBK.
+const std::string kPrinterDriverGbk = "\xB4\xF2\xD3\xA1\xBB\xFA\xC7\xFD\xB6\xAF\xB3\xCC\xD0\xF2";
+const std::string kTrail40Gbk = "\x81\x40";
 const std::string kBrandUtf8 = "\xE5\xB2\x9A\xE6\x8B\x93\xE6\x89\x93\xE5\x8D\xB0\xE6\x9C\xBA";
 
 TEST_F(DriverPackagesOnDisk, GbkChineseNameMatchesUnderCodePage936AndUtf8DoesNot) {
@@ -170,6 +173,28 @@ TEST_F(DriverPackagesOnDisk, GbkChineseNameMatchesUnderCodePage936AndUtf8DoesNot
     EXPECT_FALSE(FolderExists(gbkPackage));
     EXPECT_TRUE(FileExists(utf8Package + L"ktest.inf"));
     EXPECT_EQ(launches.size(), 1u);
+
+    // Long double-byte text is decoded in slices that end between characters,
+    // and only after an ASCII byte. Both fillers start at an odd offset, so a
+    // slice cut at a fixed size would split a character and pair up the rest
+    // wrongly: one filler has no ASCII byte at all (one slice runs on to the
+    // blank after the name), the other has one only as the second byte of
+    // each 丂. The name after 200 KB of either still matches; the same bytes
+    // shifted behind a lead byte do not.
+    ScratchFolder scratch;
+    std::string noAscii = "x";
+    std::string trail40 = "x";
+    while (noAscii.size() < 200000) {
+        noAscii += kPrinterDriverGbk;
+        trail40 += kPrinterDriverGbk + kTrail40Gbk;
+    }
+    const std::string tail = kBrandGbk + " " + driverAnsi;
+    WriteBytes(scratch.path() + L"no_ascii.inf", noAscii + tail);
+    EXPECT_TRUE(MentionsDriver(scratch.path() + L"no_ascii.inf", name));
+    WriteBytes(scratch.path() + L"trail40.inf", trail40 + tail);
+    EXPECT_TRUE(MentionsDriver(scratch.path() + L"trail40.inf", name));
+    WriteBytes(scratch.path() + L"shifted.inf", noAscii + "\x81" + tail);
+    EXPECT_FALSE(MentionsDriver(scratch.path() + L"shifted.inf", name));
 }
 
 TEST_F(DriverPackagesOnDisk, LowerCaseNameMatchesAnInfWrittenInCapitals) {

@@ -223,11 +223,13 @@ std::wstring TakeOwnershipOf(const std::wstring& package) {
 // --- MentionsDriver --------------------------------------------------------
 
 std::vector<std::string> decodeCalls;
+std::vector<std::string> decodedSlices;
 // Latin-1 decoding that records the code page, the flags and the byte count.
 int WINAPI
 RecordingDecode(UINT codePage, DWORD flags, LPCCH bytes, int count, LPWSTR text, int units) {
     decodeCalls.push_back(std::to_string(codePage) + "/" + std::to_string(flags) + "/" +
-                          std::to_string(count) + (text ? "/into" : "/size"));
+                          std::to_string(count) + "/" + std::to_string(text ? units : 0));
+    decodedSlices.emplace_back(bytes, count);
     if (!text || units == 0)
         return count;
     for (int i = 0; i < count && i < units; ++i)
@@ -243,14 +245,13 @@ TEST_F(DriverPackagesFake, MentionsDriverDecodesTheAnsiCodePageUpToTheFirstZeroB
          {kRepository + L"p\\utf16.inf", std::string("K\0T\0e\0s\0t\0", 10)},
          {kRepository + L"p\\empty.inf", ""}});
     decodeCalls.clear();
+    decodedSlices.clear();
     win32.MultiByteToWideChar = RecordingDecode;
 
     EXPECT_TRUE(MentionsDriver(kRepository + L"p\\plain.inf", L"KTest Laser 1000"));
-    // The size is asked for the bytes with their trailing zero, then the bytes are converted.
-    const std::string size = std::to_string(plain.size());
-    EXPECT_EQ(decodeCalls,
-              (std::vector<std::string>{"0/0/" + std::to_string(plain.size() + 1) + "/size",
-                                        "0/0/" + size + "/into"}));
+    // One call converts the bytes with their trailing zero.
+    const std::string count = std::to_string(plain.size() + 1);
+    EXPECT_EQ(decodeCalls, std::vector<std::string>{"0/0/" + count + "/" + count});
 
     EXPECT_FALSE(MentionsDriver(kRepository + L"p\\after_zero.inf", L"KTest Laser 1000"));
     EXPECT_TRUE(MentionsDriver(kRepository + L"p\\after_zero.inf", L"[version]"));
@@ -272,6 +273,61 @@ TEST_F(DriverPackagesFake, MentionsDriverFoldsTheCaseOfAsciiLettersOnly) {
     EXPECT_FALSE(MentionsDriver(inf, L"LaserJet_Pro"));
     // An empty name would otherwise mention every file.
     EXPECT_FALSE(MentionsDriver(inf, L""));
+}
+
+// Decoding that needs more UTF-16 units than bytes, as no ANSI code page does.
+int WINAPI WideningDecode(UINT, DWORD, LPCCH bytes, int count, LPWSTR text, int units) {
+    if (!text || units == 0)
+        return 2 * count;
+    if (units < 2 * count) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        text[2 * i] = static_cast<unsigned char>(bytes[i]);
+        text[2 * i + 1] = L'~';
+    }
+    return 2 * count;
+}
+
+TEST_F(DriverPackagesFake, MentionsDriverDecodesLargeFilesInSlicesThatEndAfterAnAsciiByte) {
+    const std::string e(1, '\xE9');  // é in Latin-1, not ASCII
+    // A slice ends after the last ASCII byte within 64 KiB: here inside the
+    // name, which therefore straddles two slices.
+    std::string straddling;
+    for (int i = 0; i < 65533; ++i)
+        straddling += e;
+    const std::string filler = straddling;
+    straddling += "KTest Laser 1000" + filler;
+    // No ASCII byte for 100 KiB: the first slice runs on to the blank.
+    const std::string runOn = filler + filler + " KTest Laser 1000\r\n";
+    const std::string afterZero = filler + '\0' + filler + "KTest";
+    InstallFakeDisk({{kInf + L"oem1.inf", straddling},
+                     {kInf + L"oem2.inf", runOn},
+                     {kInf + L"oem3.inf", afterZero},
+                     {kInf + L"oem4.inf", "KTest"}});
+    win32.MultiByteToWideChar = RecordingDecode;
+
+    decodedSlices.clear();
+    EXPECT_TRUE(MentionsDriver(kInf + L"oem1.inf", L"ktest laser 1000"));
+    ASSERT_EQ(decodedSlices.size(), 2u);  // the name is found: no third slice
+    EXPECT_EQ(decodedSlices[0], filler + "KTe");
+    EXPECT_EQ(decodedSlices[1].substr(0, 13), "st Laser 1000");
+
+    decodedSlices.clear();
+    EXPECT_TRUE(MentionsDriver(kInf + L"oem2.inf", L"KTest Laser 1000"));
+    ASSERT_FALSE(decodedSlices.empty());
+    EXPECT_EQ(decodedSlices[0], filler + filler + " ");
+
+    // The zero byte ends the text, even though slices follow it.
+    decodedSlices.clear();
+    EXPECT_FALSE(MentionsDriver(kInf + L"oem3.inf", L"KTest"));
+    EXPECT_TRUE(MentionsDriver(kInf + L"oem3.inf", L"\u00E9\u00E9\u00E9"));
+
+    // A decoder that wants more room is asked how much, then given it.
+    win32.MultiByteToWideChar = WideningDecode;
+    EXPECT_TRUE(MentionsDriver(kInf + L"oem4.inf", L"K~T~E~S~T"));
+    EXPECT_FALSE(MentionsDriver(kInf + L"oem4.inf", L"KTEST"));
 }
 
 // --- UninstallOemInfs ------------------------------------------------------
