@@ -330,6 +330,30 @@ TEST_F(DriverPackagesFake, MentionsDriverDecodesLargeFilesInSlicesThatEndAfterAn
     EXPECT_FALSE(MentionsDriver(kInf + L"oem4.inf", L"KTEST"));
 }
 
+// A double-byte decoder that, like Wine's, takes any byte after the lead
+// byte 0x81 as the second byte of a pair, a zero byte included.
+int WINAPI PairingDecode(UINT, DWORD, LPCCH bytes, int count, LPWSTR text, int units) {
+    int made = 0;
+    for (int i = 0; i < count; ++i, ++made) {
+        wchar_t c = static_cast<unsigned char>(bytes[i]);
+        if (c == 0x81 && i + 1 < count) {
+            c = 0x4E00;
+            ++i;
+        }
+        if (text && made < units)
+            text[made] = c;
+    }
+    return made;
+}
+
+TEST_F(DriverPackagesFake, MentionsDriverReadsOnWhenTheDecoderPairsAZeroByteWithALeadByte) {
+    InstallFakeDisk({{kInf + L"oem1.inf", std::string("A\x81\0KTest", 8)},
+                     {kInf + L"oem2.inf", std::string("A\0KTest", 7)}});
+    win32.MultiByteToWideChar = PairingDecode;
+    EXPECT_TRUE(MentionsDriver(kInf + L"oem1.inf", L"KTest"));
+    EXPECT_FALSE(MentionsDriver(kInf + L"oem2.inf", L"KTest"));
+}
+
 // --- UninstallOemInfs ------------------------------------------------------
 
 TEST_F(DriverPackagesFake, UninstallOemInfsHandsBareNamesOfMatchingOemFilesToTheSetupApi) {
