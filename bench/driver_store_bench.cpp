@@ -258,11 +258,11 @@ int Scan(const std::wstring& root, const std::wstring& name, int repeats) {
         }
     });
 
-    printf("peak_working_set_before=%llu\npeak_working_set_after=%llu\n",
-           static_cast<unsigned long long>(before.PeakWorkingSetSize),
+    printf("working_set_before=%llu\npeak_working_set_after=%llu\n",
+           static_cast<unsigned long long>(before.WorkingSetSize),
            static_cast<unsigned long long>(after.PeakWorkingSetSize));
-    printf("peak_pagefile_before=%llu\npeak_pagefile_after=%llu\n",
-           static_cast<unsigned long long>(before.PeakPagefileUsage),
+    printf("pagefile_before=%llu\npeak_pagefile_after=%llu\n",
+           static_cast<unsigned long long>(before.PagefileUsage),
            static_cast<unsigned long long>(after.PeakPagefileUsage));
     return 0;
 }

@@ -11,8 +11,8 @@
 # counters (the collect walk and the INF matching run as shipped). The same
 # trees are then searched with `grep -rlaF NAME` through their Linux paths.
 # Every time is the best of REPEATS runs (default 3) on a warm page cache.
-# Peak memory is the process's PeakWorkingSetSize from GetProcessMemoryInfo,
-# before and after the scans. The seeded folder is removed at the end.
+# Memory comes from GetProcessMemoryInfo in the bench process: the growth is
+# PeakWorkingSetSize after the scans minus WorkingSetSize before them. The seeded folder is removed at the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/mingw-i686}" && pwd)
@@ -63,8 +63,8 @@ awk -v repo_bytes="$(value repository_bytes)" -v repo_files="$(value repository_
   -v walk="$(value walk_seconds)" -v walk_read="$(value walk_read_seconds)" \
   -v walk_read_decode="$(value walk_read_decode_seconds)" \
   -v grep_repo="$grep_repository" -v grep_inf="$grep_inf" \
-  -v ws0="$(value peak_working_set_before)" -v ws1="$(value peak_working_set_after)" \
-  -v pf0="$(value peak_pagefile_before)" -v pf1="$(value peak_pagefile_after)" '
+  -v ws0="$(value working_set_before)" -v ws1="$(value peak_working_set_after)" \
+  -v pf0="$(value pagefile_before)" -v pf1="$(value peak_pagefile_after)" '
   function mb(b) { return b / 1048576 }
   BEGIN {
     printf "driver store: %d INF files, %.1f MiB, largest INF %.1f MiB; inf folder: %d oem files, %.1f MiB\n",
@@ -75,10 +75,11 @@ awk -v repo_bytes="$(value repository_bytes)" -v repo_files="$(value repository_
     printf "%-34s %9.4f %9.4f %7.2f %10.1f %10.1f\n", "UninstallOemInfs (" oem_matches " matches)",
       oem, grep_inf, oem / grep_inf, mb(inf_bytes) / oem, mb(inf_bytes) / grep_inf
     printf "scan runs: purge %s, oem %s (seconds)\n", purge_runs, oem_runs
-    printf "purge pass broken down (best of runs): collect walk %.4f s, + reading every INF %.4f s, + ANSI decoding %.4f s, + upper-casing and search %.4f s\n",
-      walk, walk_read, walk_read_decode, purge
-    printf "peak working set: %.1f MiB before the scans, %.1f MiB after (+%.1f MiB)\n", mb(ws0), mb(ws1), mb(ws1 - ws0)
-    printf "peak pagefile usage: %.1f MiB before, %.1f MiB after (+%.1f MiB)\n", mb(pf0), mb(pf1), mb(pf1 - pf0)
+    printf "purge pass built up (best of runs): collect walk %.4f s; + reading every INF (ReadWholeFile) %.4f s;\n", walk, walk_read
+    printf "  + decoding every INF whole (one MultiByteToWideChar call) %.4f s; the real pass (sliced decoding, text end, search) %.4f s\n",
+      walk_read_decode, purge
+    printf "working set: %.1f MiB before the scans, peak %.1f MiB by their end (growth +%.1f MiB)\n", mb(ws0), mb(ws1), mb(ws1 - ws0)
+    printf "pagefile usage (private bytes): %.1f MiB before, peak %.1f MiB by their end (+%.1f MiB)\n", mb(pf0), mb(pf1), mb(pf1 - pf0)
     target_memory = largest + 16 * 1048576
     printf "target time  (scan <= 2x grep):            purge %s, oem %s\n",
       (purge <= 2 * grep_repo ? "met" : "missed"), (oem <= 2 * grep_inf ? "met" : "missed")
