@@ -319,9 +319,10 @@ TEST_F(DriverPackagesFake, MentionsDriverDecodesLargeFilesInSlicesThatEndAfterAn
     ASSERT_FALSE(decodedSlices.empty());
     EXPECT_EQ(decodedSlices[0], filler + filler + " ");
 
-    // The zero byte ends the text, even though slices follow it.
+    // The zero byte ends the text: nothing after it is decoded.
     decodedSlices.clear();
     EXPECT_FALSE(MentionsDriver(kInf + L"oem3.inf", L"KTest"));
+    EXPECT_EQ(decodedSlices, std::vector<std::string>{filler + '\0'});
     EXPECT_TRUE(MentionsDriver(kInf + L"oem3.inf", L"\u00E9\u00E9\u00E9"));
 
     // A decoder that wants more room is asked how much, then given it.
