@@ -5,5 +5,10 @@
 #include "shell/main_dialog.h"
 
 int main(int, char**, char**) {
-    return RunUninstaller(::GetModuleHandleW(nullptr));
+    const int exitCode = RunUninstaller(::GetModuleHandleW(nullptr));
+    // "取消" ends the program at once, also while an uninstall worker runs.
+    // Ending the process here, before static destruction, keeps such a worker
+    // from running into destroyed tables on the way out (a crash there would
+    // turn the exit code into an exception code).
+    ::ExitProcess(static_cast<UINT>(exitCode));
 }

@@ -180,6 +180,14 @@ TEST_F(UninstallDialog, ButtonDownOnUninstallRunsACommandThatRebuildsTheList) {
     ExpectEndsWithExitCodeZero();
 }
 
+TEST_F(UninstallDialog, ButtonDownOnCancelWhileACommandRunsStillEndsWithExitCodeZero) {
+    StartAndWaitForWarning();
+    DismissWarning();
+    PostClick(uninstallButton, true);
+    PostClick(cancelButton, false);
+    ExpectEndsWithExitCodeZero();
+}
+
 TEST_F(UninstallDialog, PcaSvcIsStoppedAtLaunchAndRunningAgainAfterTheWarning) {
     RegisteredPcaSvc pca;
     ASSERT_TRUE(pca.registered());
