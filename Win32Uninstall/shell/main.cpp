@@ -1,4 +1,14 @@
-// Entry point of Uninstall.exe.
-int main() {
-    return 0;
+// Entry point of Uninstall.exe: a GUI-subsystem program with the runtime's plain
+// main. The command line is not looked at; the exit code is always 0.
+#include <windows.h>
+
+#include "shell/main_dialog.h"
+
+int main(int, char**, char**) {
+    const int exitCode = RunUninstaller(::GetModuleHandleW(nullptr));
+    // "取消" ends the program at once, also while an uninstall worker runs.
+    // Ending the process here, before static destruction, keeps such a worker
+    // from running into destroyed tables on the way out (a crash there would
+    // turn the exit code into an exception code).
+    ::ExitProcess(static_cast<UINT>(exitCode));
 }

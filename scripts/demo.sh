@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Opens Uninstall.exe on a demo machine: installs what is missing, builds the
+# shipped i686 preset, makes a private Wine prefix in build/demo, puts a few
+# printers and drivers into its spooler (Chinese and English names, a shared
+# driver, a printer named like its driver, a driver without printer) and opens
+# the uninstaller there.
+#   With a DISPLAY: the window appears; the script ends when it is closed.
+#   Without one: it runs under Xvfb, a picture of the dialog is saved to
+#   build/demo/uninstall.png and the program is closed again.
+# Nothing outside build/ is touched; the user's own Wine prefix is not used.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash scripts/install-deps.sh
+mkdir -p build
+cmake --preset mingw-i686 >/dev/null
+cmake --build --preset mingw-i686 -j "$(nproc)" >build/mingw-i686.build.log 2>&1 ||
+  { cat build/mingw-i686.build.log; echo "demo: the build failed" >&2; exit 1; }
+
+bin="$root/build/mingw-i686/bin"
+demo="$root/build/demo"
+session="$root/tests/support/wine-session.sh"
+mkdir -p "$demo"
+had_display=${DISPLAY:-}
+"$session" start "$demo"
+trap '"$session" stop "$demo"' EXIT
+
+if [ -n "$had_display" ]; then
+  # shellcheck disable=SC1091
+  . "$demo/wine/env"
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  wine "$bin/demo_machine.exe" seed
+  echo "demo: Uninstall.exe is open on $DISPLAY; close it (or press 取消) to end the demo"
+  wine "$bin/Uninstall.exe"
+else
+  BIN="$bin" bash tests/support/dialog-screenshot.sh "$demo" "$demo/uninstall.png"
+  echo "demo: no display here, so Uninstall.exe ran under Xvfb; its dialog is in $demo/uninstall.png"
+fi
