@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a Debian 12 machine: the
-# MinGW-w64 cross compilers, 32- and 64-bit Wine, Xvfb, the GoogleTest
-# sources, CMake, Python 3 (draws the launcher icon), a CJK font and the
-# Chinese locale. A second run only checks.
+# MinGW-w64 cross compilers, 32- and 64-bit Wine with its own fonts (the
+# caption buttons are drawn with Marlett), Xvfb, the GoogleTest sources, CMake,
+# a CJK font, the Chinese locale and Python (it draws the icon at build time).
+# A second run only checks.
 set -euo pipefail
 
 packages=(
-  cmake googletest python3
+  cmake googletest
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine wine32:i386 wine64
+  wine wine32:i386 wine64 fonts-wine
   xvfb xauth x11-utils imagemagick
-  fonts-wqy-microhei locales
+  fonts-wqy-microhei locales python3
 )
 
 missing=()

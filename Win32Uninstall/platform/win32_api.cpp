@@ -22,6 +22,9 @@ Win32Api RealWin32Api() {
     api.WideCharToMultiByte = ::WideCharToMultiByte;
     api.OutputDebugStringW = ::OutputDebugStringW;
 
+    api.CreateThread = ::CreateThread;
+    api.SetThreadPriority = ::SetThreadPriority;
+
     api.SHGetSpecialFolderPathW = ::SHGetSpecialFolderPathW;
     api.ShellExecuteW = ::ShellExecuteW;
 
@@ -58,6 +61,12 @@ Win32Api RealWin32Api() {
     api.SetTimer = ::SetTimer;
     api.KillTimer = ::KillTimer;
     api.SetWindowTextW = ::SetWindowTextW;
+    api.DispatchMessageW = ::DispatchMessageW;
+    api.GetDlgCtrlID = ::GetDlgCtrlID;
+    api.GetDlgItem = ::GetDlgItem;
+    api.GetMessageW = ::GetMessageW;
+    api.ShowWindow = ::ShowWindow;
+    api.TranslateMessage = ::TranslateMessage;
     return api;
 }
 

@@ -40,6 +40,10 @@ struct Win32Api {
     decltype(&::WideCharToMultiByte) WideCharToMultiByte;
     decltype(&::OutputDebugStringW) OutputDebugStringW;
 
+    // Threads.
+    decltype(&::CreateThread) CreateThread;
+    decltype(&::SetThreadPriority) SetThreadPriority;
+
     // Shell.
     decltype(&::SHGetSpecialFolderPathW) SHGetSpecialFolderPathW;
     decltype(&::ShellExecuteW) ShellExecuteW;
@@ -82,6 +86,12 @@ struct Win32Api {
     decltype(&::SetTimer) SetTimer;
     decltype(&::KillTimer) KillTimer;
     decltype(&::SetWindowTextW) SetWindowTextW;
+    decltype(&::DispatchMessageW) DispatchMessageW;
+    decltype(&::GetDlgCtrlID) GetDlgCtrlID;
+    decltype(&::GetDlgItem) GetDlgItem;
+    decltype(&::GetMessageW) GetMessageW;
+    decltype(&::ShowWindow) ShowWindow;
+    decltype(&::TranslateMessage) TranslateMessage;
 };
 
 // The table the program calls through. Filled with the real functions during

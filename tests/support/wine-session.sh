@@ -14,6 +14,9 @@ session="$build/wine"
 prefix="$session/prefix"
 template="$(dirname "$build")/wine-template"
 
+# Bumped whenever make_template changes, so that older templates are rebuilt.
+template_version=2
+
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
@@ -31,7 +34,7 @@ replace_user_links() {
 make_template() {
   exec 9>"$template.lock"
   flock 9
-  [ -f "$template/.ready" ] && return 0
+  [ "$(cat "$template/.ready" 2>/dev/null)" = "$template_version" ] && return 0
   local tmp="$template.tmp.$$" home
   home=$(mktemp -d)
   rm -rf "$tmp"
@@ -45,9 +48,14 @@ make_template() {
       /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f
   done
   detached env WINEPREFIX="$tmp" wineserver -w
+  # Wine draws the caption buttons with Marlett, which new prefixes lack here
+  # (letters appear instead). Only Marlett: Wine's own Tahoma would displace
+  # the font link that gives the captions their Chinese glyphs.
+  local marlett=/usr/share/wine/fonts/marlett.ttf
+  [ -f "$marlett" ] && cp "$marlett" "$tmp/drive_c/windows/Fonts/"
   replace_user_links "$tmp"
   rm -rf "$home" "$template"
-  touch "$tmp/.ready"
+  echo "$template_version" >"$tmp/.ready"
   mv "$tmp" "$template"
 }
 

@@ -1,0 +1,66 @@
+// Control of two Windows services through the service control manager: the
+// print spooler ("Spooler"), which the uninstall sequence restarts, stops and
+// starts around its removal steps, and the program compatibility service
+// ("PcaSvc"), which the start-up stops at launch and starts again once the
+// opening warning has been acknowledged.
+//
+// The spooler family opens its own manager handle with full access, logs every
+// failure through WriteLog and reports true or false. The PcaSvc family gets a
+// manager handle from its caller, asks only for the rights it uses, never logs
+// and reports nothing. Every operation closes every handle it holds, the
+// manager handle it was given included, on every path.
+#pragma once
+
+#include <string>
+
+#include <windows.h>
+
+#include "platform/unique_handles.h"
+
+// A wait for a service state polls the status and pauses for the wait hint
+// the service reports. A hint below SERVICE_MIN_PAUSE_MS while the state is not yet
+// the awaited one is raised to it, so that a service reporting no hint is not
+// polled in a busy loop. The pauses of one wait add up to at most
+// SERVICE_WAIT_LIMIT_MS; the last pause is cut to what is left.
+constexpr DWORD SERVICE_WAIT_LIMIT_MS = 60000;
+constexpr DWORD SERVICE_MIN_PAUSE_MS = 100;
+// The pause between the stop and the start of a spooler restart.
+constexpr DWORD SPOOLER_RESTART_PAUSE_MS = 2000;
+
+// What the spooler family logs (withLastError false) when a started service
+// has not reached the running state within SERVICE_WAIT_LIMIT_MS.
+constexpr wchar_t SERVICE_START_TIMEOUT_TEXT[] = L"等待服务启动超时";
+
+// Stops the named service unless it is already stopped; does not wait for the
+// stopped state (callers pause after it). True when the service was found
+// stopped or the stop control was accepted. False after logging the failed
+// call with its last error: "OpenSCManager", "OpenService",
+// "QueryServiceStatus" (the state is then unknown, so nothing is sent) or
+// "ControlService" (for instance a refused control while the service is
+// pending).
+bool StopServiceByName(const std::wstring& serviceName);
+
+// Starts the named service if it is stopped and waits for the running state;
+// any other state (running, pending, paused) is left alone. True when no start
+// was needed, or the start was accepted and the wait ended with the running
+// state or with a failed status query. False after logging "OpenSCManager",
+// "OpenService", "QueryServiceStatus" (first query) or "StartService" with the
+// last error, or SERVICE_START_TIMEOUT_TEXT when the running state did not come
+// within the wait limit.
+bool StartServiceByName(const std::wstring& serviceName);
+
+// Stops "Spooler", pauses SPOOLER_RESTART_PAUSE_MS and starts it. True when
+// both halves returned true; otherwise logs "关闭服务失败" or "开启服务失败"
+// after the failing half's own line and returns false. A spooler still
+// stopping when the start comes is left alone and counts as success.
+bool RestartSpooler();
+
+// Stops "PcaSvc" if it is running and waits for the stopped state; on reaching
+// it sends the debug string "stop success。". Takes ownership of `manager`.
+// Ends silently at the first failure or when the wait limit is reached.
+void StopPcaSvc(unique_service manager);
+
+// Starts "PcaSvc" if it is stopped and waits for the running state; on reaching
+// it sends the debug string "start success。". Takes ownership of `manager`.
+// Ends silently at the first failure or when the wait limit is reached.
+void StartPcaSvc(unique_service manager);

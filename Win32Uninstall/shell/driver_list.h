@@ -1,0 +1,79 @@
+// The driver list: the rows the user chooses from in the main dialog's list box
+// (control IDC_DRIVER_LIST) and, row for row beside them, the table that the
+// uninstall command takes the selected row from.
+//
+// Rows: one per printer known to the local spooler (local printers and the
+// user's connections), then one per installed printer driver whose name is not
+// also the name of one of those printers, each group in the spooler's order.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+#include <winspool.h>
+
+// One row of the driver list and the unit of work of the uninstall sequence.
+// Copying a row copies the reference to the driver information block, never
+// the block.
+struct DriverListEntry {
+    // mainDialog at the time the row was made.
+    HWND ownerWindow = nullptr;
+    // The row's driver: for a printer row the block the spooler reports for
+    // that printer's driver, for a driver row that driver's block from the
+    // enumeration of installed drivers. Empty for a printer whose driver
+    // information could not be read, and where the uninstall command clears it
+    // because another row names the same driver; the sequence then skips every
+    // step that needs it. The block lives as long as any row or copy of a row
+    // refers to it.
+    std::shared_ptr<const DRIVER_INFO_6W> driverInfo;
+    // The printer's name for a printer row; empty for a driver row.
+    std::wstring printerName;
+    // True for a printer row, false for a driver row.
+    bool isPrinter = false;
+    // The driver's name, copied when the row is made: pName of driverInfo; for
+    // a printer without driverInfo the driver name the printer enumeration
+    // gave for it (empty if it gave none).
+    std::wstring driverName;
+};
+
+// Row i belongs to list-box item i after every fill.
+extern std::vector<DriverListEntry> driverEntries;
+
+// Driver name -> number of rows naming that driver (the printers using it, plus
+// one if it has a row of its own). Keys compare code unit by code unit (ordinal,
+// case-sensitive). A name no row names is absent; an empty driverName is never
+// counted.
+extern std::map<std::wstring, int> driverUseCounts;
+
+// Empties and refills the list box, driverEntries and driverUseCounts from the
+// spooler, then sets the dialog title to windowTitle. Items are inserted at
+// explicit indexes, so the list shows the table's order in spite of the list
+// box's sort style. Runs on the GUI thread before the dialog is shown and on
+// the uninstall worker after every command; never two at a time.
+void FillDriverList();
+
+// The names of the local printers and the user's printer connections, in the
+// spooler's order; empty when the spooler cannot be asked (nothing is logged).
+// When `driverNames` is given it receives, index for index, the driver name
+// the enumeration reports for each printer (empty where it reports none).
+std::vector<std::wstring> EnumerateLocalPrinterNames(
+    std::vector<std::wstring>* driverNames = nullptr);
+
+// The installed printer drivers of the process's own environment. Returns their
+// number and hands out, in `drivers`, the array of level-6 blocks (in one
+// shared buffer) and, in `byteSize`, the size the spooler reported for it.
+// Returns -1 and leaves the outputs unchanged when no driver is installed or
+// the spooler cannot be asked; only a failure of the call that fetches the
+// blocks is logged ("EnumPrinterDrivers" with the last error).
+int EnumerateInstalledDrivers(DWORD& byteSize, std::shared_ptr<const DRIVER_INFO_6W>& drivers);
+
+// Opens the printer with all printer access and hands out its level-6 driver
+// block in `driverInfo` (a buffer of its own). On failure logs the failed call
+// ("OpenPrinter", then "获取打印机驱动信息失败"; or "GetPrinterDriver"), leaves
+// `driverInfo` unchanged and returns false. The printer handle is closed on
+// every path.
+bool GetDriverInfoOfPrinter(const std::wstring& printerName,
+                            std::shared_ptr<const DRIVER_INFO_6W>& driverInfo);

@@ -1,0 +1,126 @@
+#include "shell/main_dialog.h"
+
+#include <commctrl.h>
+
+#include "engine/service_control.h"
+#include "platform/unique_handles.h"
+#include "platform/win32_api.h"
+#include "shell/driver_list.h"
+#include "shell/ui_state.h"
+#include "shell/uninstall_command.h"
+
+namespace {
+
+// PBM_SETRANGE's lParam for 0..100: low word the minimum, high word the maximum.
+constexpr LPARAM PROGRESS_RANGE = MAKELPARAM(0, 100);
+
+// The dialog's progress bar is of the common controls' class
+// "msctls_progress32", which must be registered before the dialog is created.
+void RegisterProgressBarClass() {
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    ::InitCommonControlsEx(&controls);
+}
+
+void WriteToStandardOutput(const char* text, DWORD length) {
+    const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output == nullptr || output == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    win32.WriteFile(output, text, length, &written, nullptr);
+}
+
+unique_service OpenLocalServiceManager() {
+    return unique_service(
+        win32.OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, GENERIC_EXECUTE));
+}
+
+// Sets up the controls and the list and shows the dialog with its warning.
+void PrepareDialog() {
+    listBox = win32.GetDlgItem(mainDialog, IDC_DRIVER_LIST);
+    uninstallButton = win32.GetDlgItem(mainDialog, IDC_UNINSTALL_BUTTON);
+    progressBar = win32.GetDlgItem(mainDialog, IDC_PROGRESS_BAR);
+    win32.SendMessageW(progressBar, PBM_SETRANGE, 0, PROGRESS_RANGE);
+    // Filled while still hidden, so the dialog first appears with its list complete.
+    FillDriverList();
+    win32.ShowWindow(mainDialog, SW_SHOW);
+    win32.MessageBoxW(mainDialog, OPENING_WARNING_TEXT, OPENING_WARNING_CAPTION, MB_OK);
+}
+
+}  // namespace
+
+void LaunchThread(LPTHREAD_START_ROUTINE procedure, int priority) {
+    const HANDLE thread = win32.CreateThread(nullptr, 0, procedure, nullptr, 0, nullptr);
+    if (thread == nullptr)
+        return;
+    if (priority != THREAD_PRIORITY_NORMAL)
+        win32.SetThreadPriority(thread, priority);
+    win32.CloseHandle(thread);
+}
+
+DWORD WINAPI ServiceStopThread(LPVOID) {
+    unique_service manager = OpenLocalServiceManager();
+    if (manager)
+        StopPcaSvc(std::move(manager));
+    return 0;
+}
+
+DWORD WINAPI ServiceRestoreThread(LPVOID) {
+    unique_service manager = OpenLocalServiceManager();
+    if (manager)
+        StartPcaSvc(std::move(manager));
+    return 0;
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
+    switch (message) {
+        case WM_CLOSE:
+            ::DestroyWindow(dialog);
+            return TRUE;
+        case WM_DESTROY:
+            ::PostQuitMessage(0);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+int RunMessageLoop() {
+    PrepareDialog();
+    LaunchThread(ServiceRestoreThread, THREAD_PRIORITY_NORMAL);
+
+    MSG msg{};
+    for (;;) {
+        // Only the dialog's and its controls' messages. No IsDialogMessageW:
+        // the keyboard must neither launch an uninstall nor end the program.
+        const BOOL result = win32.GetMessageW(&msg, mainDialog, 0, 0);
+        if (result == 0)
+            return 0;
+        if (result == -1)
+            return -1;
+        if (msg.message == WM_LBUTTONDOWN) {
+            const int id = win32.GetDlgCtrlID(msg.hwnd);
+            if (id == IDC_UNINSTALL_BUTTON) {
+                LaunchThread(UninstallWorker, THREAD_PRIORITY_HIGHEST);
+            } else if (id == IDC_CANCEL_BUTTON) {
+                return 0;
+            }
+        }
+        if (msg.message == WM_CLOSE || msg.message == WM_DESTROY)
+            return 0;
+        win32.TranslateMessage(&msg);
+        win32.DispatchMessageW(&msg);
+    }
+}
+
+int RunUninstaller(HINSTANCE module) {
+    LaunchThread(ServiceStopThread, THREAD_PRIORITY_NORMAL);
+    RegisterProgressBarClass();
+    mainDialog =
+        ::CreateDialogParamW(module, MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, MainDialogProc, 0);
+    if (mainDialog == nullptr) {
+        WriteToStandardOutput(DIALOG_CREATION_FAILED_TEXT, sizeof DIALOG_CREATION_FAILED_TEXT - 1);
+        return 0;
+    }
+    RunMessageLoop();
+    return 0;
+}

@@ -1,0 +1,49 @@
+// The uninstaller's GUI thread: start-up, the main dialog and its hand-written
+// message loop, and the two short-lived threads that stop and restart the
+// program compatibility service around the opening warning.
+#pragma once
+
+#include <windows.h>
+
+// The text of the opening warning and of its caption.
+constexpr wchar_t OPENING_WARNING_TEXT[] =
+    L"卸载驱动前请确认已关闭打印机设备，并退出所有应用程序！";
+constexpr wchar_t OPENING_WARNING_CAPTION[] = L"岚拓打印机驱动卸载程序";
+// Written to standard output when the main dialog cannot be created.
+constexpr char DIALOG_CREATION_FAILED_TEXT[] = "Failed to create dialog/n";
+
+// The whole run of the program after the progress-bar class is registered:
+// launches ServiceStopThread, creates the main dialog hidden from template
+// IDD_MAIN_DIALOG of `module`, and runs the message loop. When the dialog
+// cannot be created it writes DIALOG_CREATION_FAILED_TEXT to standard output
+// and returns without a loop. Returns 0 on every path.
+int RunUninstaller(HINSTANCE module);
+
+// Looks up the controls, sets the progress range 0..100, fills the driver
+// list, shows the dialog and the opening warning, launches
+// ServiceRestoreThread once the warning is dismissed, then pumps the
+// messages of mainDialog and its controls until the program is to end:
+// - a left button-down on the uninstall button launches UninstallWorker at
+//   THREAD_PRIORITY_HIGHEST and is still dispatched (the button draws itself
+//   pressed);
+// - a left button-down on the cancel button ends the loop, undispatched;
+// - WM_CLOSE or WM_DESTROY ends the loop.
+// There is no dialog keyboard handling: Enter, Esc, Tab and Space launch
+// nothing and end nothing. Returns 0, or -1 when GetMessageW fails.
+int RunMessageLoop();
+
+// Dialog procedure of the main dialog: WM_CLOSE destroys the dialog, WM_DESTROY
+// posts the quit message; everything else, WM_COMMAND included, is left to the
+// dialog manager.
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Thread functions; each ignores its parameter and returns 0. They open the
+// local service control manager with GENERIC_EXECUTE and hand it to
+// StopPcaSvc or StartPcaSvc; when it cannot be opened they end silently.
+DWORD WINAPI ServiceStopThread(LPVOID parameter);
+DWORD WINAPI ServiceRestoreThread(LPVOID parameter);
+
+// Starts `procedure` on a new thread (parameter 0, default stack and security,
+// no creation flags) at `priority`, and keeps no handle to it. Nothing is
+// reported when the thread cannot be started.
+void LaunchThread(LPTHREAD_START_ROUTINE procedure, int priority);

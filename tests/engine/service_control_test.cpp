@@ -1,0 +1,239 @@
+// Service control against a service control manager in memory: states, rights,
+// refusals, bounded waits, log lines and handles.
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "engine/service_control.h"
+#include "fakes/captured_log.h"
+#include "fakes/fake_services.h"
+#include "support/test_support.h"
+
+namespace {
+
+using fake_services::scm;
+using fake_services::Service;
+using Lines = std::vector<std::string>;
+
+class ServiceControl : public ::testing::Test {
+  protected:
+    void SetUp() override { fake_services::Install(); }
+    void TearDown() override { EXPECT_EQ(scm.openHandles, 0) << "a handle was left open"; }
+
+    static Service& Spooler(DWORD state, DWORD hint = 0) {
+        Service& service = scm.services[L"Spooler"];
+        service.state = state;
+        service.waitHint = hint;
+        return service;
+    }
+
+    static Service& Pca(DWORD state) {
+        Service& service = scm.services[L"PcaSvc"];
+        service.state = state;
+        return service;
+    }
+
+    static unique_service PcaManager() {
+        return unique_service(win32.OpenSCManagerW(nullptr, nullptr, GENERIC_EXECUTE));
+    }
+
+    static DWORD TotalSleep() {
+        return std::accumulate(scm.sleeps.begin(), scm.sleeps.end(), DWORD{0});
+    }
+
+    ScopedWin32Fakes fakes;
+    CapturedLog log;
+};
+
+TEST_F(ServiceControl, StopOfStoppedServiceSendsNothingAndAsksFullAccess) {
+    Spooler(SERVICE_STOPPED);
+    EXPECT_TRUE(StopServiceByName(L"Spooler"));
+    EXPECT_EQ(scm.calls,
+              (Lines{"OpenSCManager", "OpenService Spooler", "Query", "Close", "Close"}));
+    EXPECT_EQ(scm.managerAccess, (std::vector<DWORD>{0xF003F}));
+    EXPECT_EQ(scm.serviceAccess[0].second, 0xF01FFu);
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(ServiceControl, StopOfRunningServiceSendsStopAndDoesNotWait) {
+    Spooler(SERVICE_RUNNING, 10000);
+    EXPECT_TRUE(StopServiceByName(L"Spooler"));
+    EXPECT_EQ(scm.services[L"Spooler"].stops, 1);
+    EXPECT_TRUE(scm.sleeps.empty());
+    EXPECT_EQ(scm.calls[3], "Control 1");
+}
+
+TEST_F(ServiceControl, StopOfPendingServiceIsSentAndItsRefusalLogged) {
+    Spooler(SERVICE_START_PENDING).controlError = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+    EXPECT_FALSE(StopServiceByName(L"Spooler"));
+    EXPECT_EQ(log.Lines(), (Lines{"ControlService failed with error 1061"}));
+}
+
+TEST_F(ServiceControl, MissingServiceIsLoggedWithTheMissingServiceError) {
+    EXPECT_FALSE(StopServiceByName(L"NoSuchService"));
+    EXPECT_FALSE(StartServiceByName(L"NoSuchService"));
+    EXPECT_EQ(log.Lines(),
+              (Lines{"OpenService failed with error 1060", "OpenService failed with error 1060"}));
+}
+
+TEST_F(ServiceControl, ManagerThatCannotBeOpenedIsLogged) {
+    scm.managerError = ERROR_ACCESS_DENIED;
+    EXPECT_FALSE(StopServiceByName(L"Spooler"));
+    EXPECT_FALSE(StartServiceByName(L"Spooler"));
+    EXPECT_EQ(log.Lines(),
+              (Lines{"OpenSCManager failed with error 5", "OpenSCManager failed with error 5"}));
+}
+
+TEST_F(ServiceControl, FailedFirstStatusQueryIsLoggedAndNeverTakenForAState) {
+    // A zeroed status would read as "not stopped" (stop would be sent) and
+    // "not stopped" again for a start (which would then be skipped as success).
+    Spooler(SERVICE_STOPPED).queryFailsFrom = 0;
+    EXPECT_FALSE(StopServiceByName(L"Spooler"));
+    EXPECT_FALSE(StartServiceByName(L"Spooler"));
+    EXPECT_EQ(scm.services[L"Spooler"].stops, 0);
+    EXPECT_EQ(scm.services[L"Spooler"].starts, 0);
+    EXPECT_EQ(log.Lines(), (Lines{"QueryServiceStatus failed with error 5",
+                                  "QueryServiceStatus failed with error 5"}));
+}
+
+TEST_F(ServiceControl, StartOfStoppedServiceWaitsForRunningSleepingItsOwnHints) {
+    Spooler(SERVICE_STOPPED).afterStart = {{SERVICE_START_PENDING, 300}, {SERVICE_RUNNING, 250}};
+    EXPECT_TRUE(StartServiceByName(L"Spooler"));
+    EXPECT_EQ(scm.calls, (Lines{"OpenSCManager", "OpenService Spooler", "Query", "Start", "Query",
+                                "Sleep 300", "Query", "Sleep 250", "Close", "Close"}));
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(ServiceControl, StartLeavesRunningPendingAndPausedServicesAlone) {
+    for (DWORD state :
+         {SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_START_PENDING, SERVICE_PAUSED}) {
+        Spooler(state);
+        EXPECT_TRUE(StartServiceByName(L"Spooler")) << state;
+    }
+    EXPECT_EQ(scm.services[L"Spooler"].starts, 0);
+    EXPECT_TRUE(scm.sleeps.empty());
+}
+
+TEST_F(ServiceControl, RefusedStartIsLogged) {
+    Spooler(SERVICE_STOPPED).startError = ERROR_SERVICE_DISABLED;
+    EXPECT_FALSE(StartServiceByName(L"Spooler"));
+    EXPECT_EQ(log.Lines(), (Lines{"StartService failed with error 1058"}));
+}
+
+TEST_F(ServiceControl, StartThatNeverReachesRunningEndsAtTheLimitAndIsLoggedAsFailure) {
+    Spooler(SERVICE_STOPPED).afterStart = {{SERVICE_START_PENDING, 10000}};
+    EXPECT_FALSE(StartServiceByName(L"Spooler"));
+    EXPECT_EQ(TotalSleep(), SERVICE_WAIT_LIMIT_MS);
+    EXPECT_EQ(log.Lines(), (Lines{"等待服务启动超时"}));
+}
+
+TEST_F(ServiceControl, ServiceFallingBackToStoppedWithoutHintIsPolledAtTheMinimumPause) {
+    Spooler(SERVICE_STOPPED).afterStart = {{SERVICE_STOPPED, 0}};
+    EXPECT_FALSE(StartServiceByName(L"Spooler"));
+    ASSERT_FALSE(scm.sleeps.empty());
+    for (DWORD pause : scm.sleeps)
+        EXPECT_EQ(pause, SERVICE_MIN_PAUSE_MS);
+    EXPECT_EQ(TotalSleep(), SERVICE_WAIT_LIMIT_MS);
+}
+
+TEST_F(ServiceControl, HugeWaitHintIsCutToTheLimit) {
+    Spooler(SERVICE_STOPPED).afterStart = {{SERVICE_START_PENDING, 0xFFFFFFFF}};
+    EXPECT_FALSE(StartServiceByName(L"Spooler"));
+    EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{SERVICE_WAIT_LIMIT_MS}));
+}
+
+TEST_F(ServiceControl, FailedQueryDuringTheStartWaitEndsTheWait) {
+    Service& spooler = Spooler(SERVICE_STOPPED);
+    spooler.afterStart = {{SERVICE_START_PENDING, 500}};
+    spooler.queryFailsFrom = 2;
+    EXPECT_TRUE(StartServiceByName(L"Spooler"));
+    EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{500}));
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(ServiceControl, RestartStopsPausesAndStarts) {
+    Service& spooler = Spooler(SERVICE_RUNNING);
+    spooler.afterStop = {{SERVICE_STOPPED, 0}};
+    spooler.afterStart = {{SERVICE_RUNNING, 0}};
+    // The fake's stop completes at the next query; the real spooler stops
+    // within the pause.
+    EXPECT_TRUE(RestartSpooler());
+    EXPECT_EQ(spooler.stops, 1);
+    EXPECT_EQ(spooler.starts, 1);
+    EXPECT_EQ(scm.sleeps.front(), 2000u);
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(ServiceControl, RestartWithoutSpoolerLogsTheStopHalfAndDoesNotStart) {
+    EXPECT_FALSE(RestartSpooler());
+    EXPECT_EQ(log.Lines(), (Lines{"OpenService failed with error 1060", "关闭服务失败"}));
+    EXPECT_TRUE(scm.sleeps.empty());
+}
+
+TEST_F(ServiceControl, RestartWhoseStartIsRefusedLogsTheStartHalf) {
+    Spooler(SERVICE_STOPPED).startError = ERROR_SERVICE_DISABLED;
+    EXPECT_FALSE(RestartSpooler());
+    EXPECT_EQ(log.Lines(), (Lines{"StartService failed with error 1058", "开启服务失败"}));
+}
+
+TEST_F(ServiceControl, RestartOfSpoolerStillStoppingLeavesItAndReportsSuccess) {
+    Service& spooler = Spooler(SERVICE_RUNNING);
+    spooler.afterStop = {{SERVICE_STOP_PENDING, 0}};
+    EXPECT_TRUE(RestartSpooler());
+    EXPECT_EQ(spooler.starts, 0);
+    EXPECT_EQ(spooler.state, SERVICE_STOP_PENDING);
+}
+
+TEST_F(ServiceControl, PcaSvcRunningIsStoppedWaitedForAndAnnounced) {
+    Pca(SERVICE_RUNNING).afterStop = {{SERVICE_STOP_PENDING, 2500}, {SERVICE_STOPPED, 0}};
+    StopPcaSvc(PcaManager());
+    EXPECT_EQ(scm.serviceAccess, (std::vector<std::pair<std::wstring, DWORD>>{{L"PcaSvc", 0x34}}));
+    EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{2500, 0}));
+    EXPECT_EQ(scm.debugStrings, (std::vector<std::wstring>{L"stop success。"}));
+    EXPECT_EQ(scm.services[L"PcaSvc"].state, SERVICE_STOPPED);
+}
+
+TEST_F(ServiceControl, PcaSvcNotRunningEndsAfterTheFirstQuery) {
+    for (DWORD state : {SERVICE_STOPPED, SERVICE_START_PENDING, SERVICE_PAUSED}) {
+        Pca(state);
+        StopPcaSvc(PcaManager());
+    }
+    EXPECT_EQ(scm.services[L"PcaSvc"].stops, 0);
+    EXPECT_TRUE(scm.debugStrings.empty());
+}
+
+TEST_F(ServiceControl, PcaSvcFailuresEndSilentlyAndCloseTheGivenManager) {
+    StopPcaSvc(PcaManager());   // no such service
+    StartPcaSvc(PcaManager());  // no such service
+    Pca(SERVICE_RUNNING).controlError = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+    StopPcaSvc(PcaManager());
+    Pca(SERVICE_STOPPED).startError = ERROR_SERVICE_DISABLED;
+    StartPcaSvc(PcaManager());
+    Pca(SERVICE_RUNNING).queryFailsFrom = scm.services[L"PcaSvc"].queries;
+    StopPcaSvc(PcaManager());
+    EXPECT_TRUE(scm.debugStrings.empty());
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(ServiceControl, PcaSvcThatNeverStopsIsGivenUpAtTheLimitWithoutAnnouncement) {
+    Pca(SERVICE_RUNNING).afterStop = {{SERVICE_STOP_PENDING, 2500}};
+    StopPcaSvc(PcaManager());
+    EXPECT_EQ(TotalSleep(), SERVICE_WAIT_LIMIT_MS);
+    EXPECT_TRUE(scm.debugStrings.empty());
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(ServiceControl, PcaSvcStoppedIsStartedAndAnnouncedRunningIsLeftAlone) {
+    Pca(SERVICE_STOPPED).afterStart = {{SERVICE_START_PENDING, 100}, {SERVICE_RUNNING, 0}};
+    StartPcaSvc(PcaManager());
+    EXPECT_EQ(scm.debugStrings, (std::vector<std::wstring>{L"start success。"}));
+    EXPECT_EQ(scm.services[L"PcaSvc"].starts, 1);
+
+    StartPcaSvc(PcaManager());
+    EXPECT_EQ(scm.services[L"PcaSvc"].starts, 1);
+    EXPECT_EQ(scm.debugStrings.size(), 1u);
+}
+
+}  // namespace
