@@ -1,0 +1,292 @@
+// Driver package removal on the private prefix's real Windows folder: oem
+// INF copies seeded in C:\windows\inf and package folders in the driver store
+// repository, created by this process so that it sees the same folders as
+// the code under test (an i686 process is redirected from System32 to
+// syswow64). The setup API (a stub in Wine), the shell (Wine has no takeown)
+// and Sleep are recorded instead of called.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "engine/driver_packages.h"
+#include "engine/file_helpers.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::vector<std::wstring> setupCalls;
+BOOL WINAPI RecordingSetupUninstall(PCWSTR name, DWORD flags, PVOID reserved) {
+    setupCalls.push_back(std::wstring(name) + L" " + std::to_wstring(flags) +
+                         (reserved ? L" reserved" : L" null"));
+    return TRUE;
+}
+
+std::vector<std::wstring> launches;
+HINSTANCE WINAPI
+RecordingShellExecute(HWND, LPCWSTR, LPCWSTR file, LPCWSTR parameters, LPCWSTR, INT) {
+    launches.push_back(std::wstring(file) + L" " + parameters);
+    return reinterpret_cast<HINSTANCE>(42);
+}
+
+std::vector<DWORD> sleeps;
+void WINAPI RecordingSleep(DWORD milliseconds) {
+    sleeps.push_back(milliseconds);
+}
+
+std::vector<std::wstring> removedFolders;
+BOOL WINAPI RecordingRemoveDirectory(LPCWSTR path) {
+    removedFolders.push_back(path);
+    return ::RemoveDirectoryW(path);
+}
+
+std::wstring WindowsFolder() {
+    wchar_t path[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathW(nullptr, path, CSIDL_WINDOWS, FALSE);
+    return path;
+}
+
+class DriverPackagesOnDisk : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetOperationLog();
+        setupCalls.clear();
+        launches.clear();
+        sleeps.clear();
+        removedFolders.clear();
+        driverStoreExisted = FolderExists(driverStore);
+        repositoryExisted = FolderExists(repository);
+        win32.SetupUninstallOEMInfW = RecordingSetupUninstall;
+        win32.ShellExecuteW = RecordingShellExecute;
+        win32.Sleep = RecordingSleep;
+    }
+
+    void TearDown() override {
+        for (HANDLE held : heldFiles)
+            ::CloseHandle(held);
+        for (const std::wstring& path : infFiles)
+            ::DeleteFileW(path.c_str());
+        for (const std::wstring& package : packages)
+            RemoveTree(package);
+        if (!repositoryExisted)
+            RemoveTree(repository);
+        if (!driverStoreExisted)
+            RemoveTree(driverStore);
+        ResetOperationLog();
+    }
+
+    // Seeds C:\windows\inf\<name>.
+    std::wstring SeedInf(const std::wstring& name, const std::string& bytes) {
+        const std::wstring path = inf + name;
+        WriteBytes(path, bytes);
+        infFiles.push_back(path);
+        return path;
+    }
+
+    // Seeds <repository>\<package>\<relative>; returns the package folder.
+    std::wstring SeedPackageFile(const std::wstring& package,
+                                 const std::wstring& relative,
+                                 const std::string& bytes) {
+        const std::wstring folder = repository + package + L"\\";
+        if (std::find(packages.begin(), packages.end(), folder) == packages.end())
+            packages.push_back(folder);
+        WriteBytes(folder + relative, bytes);
+        return folder;
+    }
+
+    // Opens a file without sharing, so it cannot be deleted until TearDown.
+    void Lock(const std::wstring& path) {
+        HANDLE held = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        heldFiles.push_back(held);
+    }
+
+    // The order in which the purge meets the INF files of the repository.
+    FileList RepositoryInfs() {
+        FileList list;
+        WalkFolder(list, repository, WALK_COLLECT, L".inf", TRUE);
+        return list;
+    }
+
+    const std::wstring windows = WindowsFolder();
+    const std::wstring inf = windows + L"\\inf\\";
+    const std::wstring driverStore = windows + L"\\System32\\DriverStore\\";
+    const std::wstring repository = driverStore + L"FileRepository\\";
+    // Unique per run, so that nothing else in the prefix mentions it.
+    const std::wstring driver = L"KTest Laser " + std::to_wstring(::GetCurrentProcessId());
+    const std::string driverAnsi = Utf8(driver);
+    bool driverStoreExisted = false;
+    bool repositoryExisted = false;
+    std::vector<std::wstring> infFiles;
+    std::vector<std::wstring> packages;
+    std::vector<HANDLE> heldFiles;
+    ScopedWin32Fakes fakes;
+};
+
+// UTF-16LE with a byte-order mark.
+std::string Utf16Bytes(const std::wstring& text) {
+    std::string bytes = "\xFF\xFE";
+    for (wchar_t c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    return bytes;
+}
+
+TEST_F(DriverPackagesOnDisk, Utf16InfNeverMatches) {
+    const std::string utf16 = Utf16Bytes(L"[Strings]\r\nModel=\"" + driver + L"\"\r\n");
+    const std::wstring oem = SeedInf(L"oem9301.inf", utf16);
+    const std::wstring package = SeedPackageFile(L"ktest_utf16.inf_x86_1", L"ktest.inf", utf16);
+
+    EXPECT_FALSE(MentionsDriver(oem, driver));
+    EXPECT_TRUE(UninstallOemInfs(driver));
+    EXPECT_TRUE(PurgeDriverStore(driver));
+    EXPECT_TRUE(setupCalls.empty());
+    EXPECT_TRUE(launches.empty());
+    EXPECT_TRUE(sleeps.empty());
+    EXPECT_TRUE(FileExists(package + L"ktest.inf"));
+}
+
+// 岚拓打印机 in GBK (code page 936) and in UTF-8.
+const std::string kBrandGbk = "\xE1\xB0\xCD\xD8\xB4\xF2\xD3\xA1\xBB\xFA";
+// 打印机驱动程序 and 丂 (whose second byte is 0x40) in GBK.
+const std::string kPrinterDriverGbk = "\xB4\xF2\xD3\xA1\xBB\xFA\xC7\xFD\xB6\xAF\xB3\xCC\xD0\xF2";
+const std::string kTrail40Gbk = "\x81\x40";
+const std::string kBrandUtf8 = "\xE5\xB2\x9A\xE6\x8B\x93\xE6\x89\x93\xE5\x8D\xB0\xE6\x9C\xBA";
+
+TEST_F(DriverPackagesOnDisk, GbkChineseNameMatchesUnderCodePage936AndUtf8DoesNot) {
+    if (::GetACP() != 936)
+        GTEST_SKIP() << "ANSI code page is " << ::GetACP() << ", not 936";
+    const std::wstring name = L"岚拓打印机 " + driver;
+    const std::string gbk = "Model=\"" + kBrandGbk + " " + driverAnsi + "\"\r\n";
+    const std::string utf8 = "Model=\"" + kBrandUtf8 + " " + driverAnsi + "\"\r\n";
+    SeedInf(L"oem9311.inf", gbk);
+    SeedInf(L"oem9312.inf", utf8);
+    const std::wstring gbkPackage = SeedPackageFile(L"ktest_gbk.inf_x86_1", L"ktest.inf", gbk);
+    const std::wstring utf8Package = SeedPackageFile(L"ktest_utf8.inf_x86_1", L"ktest.inf", utf8);
+
+    EXPECT_TRUE(UninstallOemInfs(name));
+    EXPECT_EQ(setupCalls, std::vector<std::wstring>{L"oem9311.inf 1 null"});
+    EXPECT_TRUE(PurgeDriverStore(name));
+    EXPECT_FALSE(FolderExists(gbkPackage));
+    EXPECT_TRUE(FileExists(utf8Package + L"ktest.inf"));
+    EXPECT_EQ(launches.size(), 1u);
+
+    // Long double-byte text is decoded in slices that end between characters,
+    // and only after an ASCII byte. Both fillers start at an odd offset, so a
+    // slice cut at a fixed size would split a character and pair up the rest
+    // wrongly: one filler has no ASCII byte at all (one slice runs on to the
+    // blank after the name), the other has one only as the second byte of
+    // each 丂. The name after 200 KB of either still matches; the same bytes
+    // shifted behind a lead byte do not.
+    ScratchFolder scratch;
+    std::string noAscii = "x";
+    std::string trail40 = "x";
+    while (noAscii.size() < 200000) {
+        noAscii += kPrinterDriverGbk;
+        trail40 += kPrinterDriverGbk + kTrail40Gbk;
+    }
+    const std::string tail = kBrandGbk + " " + driverAnsi;
+    WriteBytes(scratch.path() + L"no_ascii.inf", noAscii + tail);
+    EXPECT_TRUE(MentionsDriver(scratch.path() + L"no_ascii.inf", name));
+    WriteBytes(scratch.path() + L"trail40.inf", trail40 + tail);
+    EXPECT_TRUE(MentionsDriver(scratch.path() + L"trail40.inf", name));
+    WriteBytes(scratch.path() + L"shifted.inf", noAscii + "\x81" + tail);
+    EXPECT_FALSE(MentionsDriver(scratch.path() + L"shifted.inf", name));
+}
+
+TEST_F(DriverPackagesOnDisk, LowerCaseNameMatchesAnInfWrittenInCapitals) {
+    std::string capitals = "[STRINGS]\r\nMODEL=\"" + driverAnsi + " PCL6\"\r\n";
+    std::transform(capitals.begin(), capitals.end(), capitals.begin(),
+                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
+    std::wstring lower = driver;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](wchar_t c) { return c >= L'A' && c <= L'Z' ? c + 32 : c; });
+    SeedInf(L"oem9321.inf", capitals);
+    SeedInf(L"oem9322.inf", "MODEL=\"OTHER PRINTER\"\r\n");
+    const std::wstring package = SeedPackageFile(L"ktest_caps.inf_x86_1", L"KTEST.inf", capitals);
+
+    EXPECT_TRUE(UninstallOemInfs(lower));
+    EXPECT_EQ(setupCalls, std::vector<std::wstring>{L"oem9321.inf 1 null"});
+    EXPECT_TRUE(PurgeDriverStore(lower));
+    EXPECT_FALSE(FolderExists(package));
+}
+
+TEST_F(DriverPackagesOnDisk, PackageWithTwoMatchingInfsIsTakenOverAndDeletedOnce) {
+    const std::string text = "Model=\"" + driverAnsi + "\"\r\n";
+    SeedPackageFile(L"ktest_two.inf_x86_1", L"ktest.inf", text);
+    SeedPackageFile(L"ktest_two.inf_x86_1", L"ktest_fax.inf", text);
+    const std::wstring package = SeedPackageFile(L"ktest_two.inf_x86_1", L"ktest.sys", "MZ");
+
+    EXPECT_TRUE(PurgeDriverStore(driver));
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_NE(launches[0].find(L"takeown /f \"" + package.substr(0, package.size() - 1) + L"\""),
+              std::wstring::npos);
+    EXPECT_EQ(sleeps, std::vector<DWORD>{2000});
+    EXPECT_FALSE(FolderExists(package));
+    EXPECT_EQ(OperationLogText(), "");
+}
+
+TEST_F(DriverPackagesOnDisk, PackageWithNestedFoldersIsRemovedInnermostFirst) {
+    SeedPackageFile(L"ktest_nested.inf_x86_1", L"ktest.inf", "Model=\"" + driverAnsi + "\"");
+    SeedPackageFile(L"ktest_nested.inf_x86_1", L"a\\1.dll", "1");
+    SeedPackageFile(L"ktest_nested.inf_x86_1", L"a\\b\\2.dll", "2");
+    const std::wstring package = SeedPackageFile(L"ktest_nested.inf_x86_1", L"a\\b\\c\\3.dll", "3");
+    win32.RemoveDirectoryW = RecordingRemoveDirectory;
+
+    EXPECT_TRUE(PurgeDriverStore(driver));
+    EXPECT_EQ(removedFolders,
+              (std::vector<std::wstring>{package + L"a\\b\\c\\", package + L"a\\b\\",
+                                         package + L"a\\", package}));
+    EXPECT_FALSE(FolderExists(package));
+    EXPECT_TRUE(FolderExists(repository));
+}
+
+TEST_F(DriverPackagesOnDisk, LockedFileFailsThePurgeOnlyInTheLastMatchingPackage) {
+    const std::string text = "Model=\"" + driverAnsi + "\"\r\n";
+    const std::vector<std::wstring> names = {L"ktest_lock_a.inf_x86_1", L"ktest_lock_b.inf_x86_1"};
+    // Seeds both packages, each with an INF and a driver file, and gives them
+    // in the order the purge meets them: that is the enumeration's business.
+    const auto seedBoth = [&]() {
+        std::vector<std::wstring> folders;
+        for (const std::wstring& name : names) {
+            SeedPackageFile(name, L"ktest.sys", "MZ");
+            folders.push_back(SeedPackageFile(name, L"ktest.inf", text));
+        }
+        const FileList order = RepositoryInfs();
+        const auto position = [&order](const std::wstring& folder) {
+            return std::find(order.begin(), order.end(), folder + L"ktest.inf") - order.begin();
+        };
+        if (position(folders[0]) > position(folders[1]))
+            std::swap(folders[0], folders[1]);
+        return folders;
+    };
+
+    std::vector<std::wstring> packagesInOrder = seedBoth();
+    Lock(packagesInOrder[0] + L"ktest.sys");
+    EXPECT_TRUE(PurgeDriverStore(driver));
+    EXPECT_TRUE(FileExists(packagesInOrder[0] + L"ktest.sys"));
+    EXPECT_FALSE(FolderExists(packagesInOrder[1]));
+    EXPECT_EQ(CountOf(OperationLogText(),
+                      "DeleteFile" + Utf8(packagesInOrder[0]) + "ktest.sys failed with error"),
+              1);
+    EXPECT_EQ(launches.size(), 2u);
+
+    ::CloseHandle(heldFiles.back());
+    heldFiles.pop_back();
+    RemoveTree(packagesInOrder[0]);
+    ResetOperationLog();
+    packagesInOrder = seedBoth();
+    Lock(packagesInOrder[1] + L"ktest.sys");
+    EXPECT_FALSE(PurgeDriverStore(driver));
+    EXPECT_FALSE(FolderExists(packagesInOrder[0]));
+    EXPECT_TRUE(FileExists(packagesInOrder[1] + L"ktest.sys"));
+    const std::string log = OperationLogText();
+    EXPECT_EQ(CountOf(log, "DeleteFile" + Utf8(packagesInOrder[1]) + "ktest.sys failed with error"),
+              1);
+    EXPECT_EQ(CountOf(log, "RemoveDirectory failed with error"), 1);
+}
+
+}  // namespace

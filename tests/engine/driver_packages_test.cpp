@@ -1,0 +1,451 @@
+// Driver package removal over a fake disk: the enumeration, the file reads
+// and the deletions are served from memory, the Windows folder is a fake one,
+// and the setup API, the shell and Sleep only record their calls.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/driver_packages.h"
+#include "engine/file_helpers.h"
+#include "fakes/fake_folder_tree.h"
+#include "support/test_support.h"
+
+namespace {
+
+const std::wstring kWindows = L"C:\\fakewin";
+const std::wstring kInf = kWindows + L"\\inf\\";
+const std::wstring kRepository = kWindows + L"\\System32\\DriverStore\\FileRepository\\";
+constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
+
+// --- A disk in memory ------------------------------------------------------
+
+std::map<std::wstring, std::string> contents;
+std::set<std::wstring> undeletable;  // DeleteFileW / RemoveDirectoryW refuse these
+// Open fake files: handle slot -> path; an empty path is a closed slot.
+std::vector<std::wstring> openFiles;
+std::vector<size_t> readOffsets;
+// Every observable call, in order: "cmd <parameters>", "sleep <ms>",
+// "delete <path>", "rmdir <path>", "setup <name> <flags> <reserved>".
+std::vector<std::wstring> events;
+
+bool OnFakeDisk(const std::wstring& path) {
+    return path.rfind(kWindows, 0) == 0;
+}
+
+// Fake handles lie far above the small values Wine hands out.
+HANDLE FakeHandle(size_t slot) {
+    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7FF00000 + 4 * slot));
+}
+
+bool FakeSlot(HANDLE handle, size_t& slot) {
+    const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    if (value < 0x7FF00000 || (value - 0x7FF00000) / 4 >= openFiles.size())
+        return false;
+    slot = (value - 0x7FF00000) / 4;
+    return true;
+}
+
+HANDLE WINAPI FakeCreateFile(LPCWSTR path,
+                             DWORD access,
+                             DWORD share,
+                             LPSECURITY_ATTRIBUTES security,
+                             DWORD disposition,
+                             DWORD flags,
+                             HANDLE templateFile) {
+    if (!OnFakeDisk(path)) {  // the operation log
+        return ::CreateFileW(path, access, share, security, disposition, flags, templateFile);
+    }
+    if (!contents.count(path)) {
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    openFiles.push_back(path);
+    readOffsets.push_back(0);
+    return FakeHandle(openFiles.size() - 1);
+}
+
+BOOL WINAPI FakeGetFileSize(HANDLE handle, PLARGE_INTEGER size) {
+    size_t slot = 0;
+    if (!FakeSlot(handle, slot))
+        return ::GetFileSizeEx(handle, size);
+    size->QuadPart = static_cast<LONGLONG>(contents.at(openFiles[slot]).size());
+    return TRUE;
+}
+
+BOOL WINAPI FakeReadFile(HANDLE handle, LPVOID buffer, DWORD wanted, LPDWORD read, LPOVERLAPPED o) {
+    size_t slot = 0;
+    if (!FakeSlot(handle, slot))
+        return ::ReadFile(handle, buffer, wanted, read, o);
+    const std::string& bytes = contents.at(openFiles[slot]);
+    const size_t count = std::min<size_t>(wanted, bytes.size() - readOffsets[slot]);
+    memcpy(buffer, bytes.data() + readOffsets[slot], count);
+    readOffsets[slot] += count;
+    *read = static_cast<DWORD>(count);
+    return TRUE;
+}
+
+BOOL WINAPI FakeCloseHandle(HANDLE handle) {
+    size_t slot = 0;
+    if (!FakeSlot(handle, slot))
+        return ::CloseHandle(handle);
+    openFiles[slot].clear();
+    return TRUE;
+}
+
+int OpenFakeFiles() {
+    int open = 0;
+    for (const std::wstring& path : openFiles)
+        open += path.empty() ? 0 : 1;
+    return open;
+}
+
+BOOL WINAPI FakeDeleteFile(LPCWSTR path) {
+    events.push_back(L"delete " + std::wstring(path));
+    if (undeletable.count(path)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    contents.erase(path);
+    return TRUE;
+}
+
+BOOL WINAPI FakeRemoveDirectory(LPCWSTR path) {
+    events.push_back(L"rmdir " + std::wstring(path));
+    if (undeletable.count(path)) {
+        ::SetLastError(ERROR_DIR_NOT_EMPTY);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Fills the fake enumeration and contents with `files`; each folder lists its
+// entries in the order they first appear here.
+void InstallFakeDisk(const std::vector<std::pair<std::wstring, std::string>>& files) {
+    FakeTree tree;
+    contents.clear();
+    const auto addEntry = [&tree](const std::wstring& folder, const FakeEntry& entry) {
+        std::vector<FakeEntry>& entries = tree[folder];
+        for (const FakeEntry& existing : entries) {
+            if (existing.name == entry.name)
+                return;
+        }
+        entries.push_back(entry);
+    };
+    for (const auto& [path, bytes] : files) {
+        contents[path] = bytes;
+        for (size_t at = path.find(L'\\', 3); at != std::wstring::npos;
+             at = path.find(L'\\', at + 1)) {
+            const std::wstring folder = path.substr(0, at);
+            addEntry(FolderOf(folder), {FileNameOf(folder), kFolder});
+        }
+        addEntry(FolderOf(path), {FileNameOf(path)});
+    }
+    InstallFakeFolderTree(tree);
+}
+
+// --- The other recorded calls ---------------------------------------------
+
+int windowsFolderLookups = 0;
+bool windowsFolderKnown = true;
+
+BOOL WINAPI FakeSpecialFolder(HWND owner, LPWSTR path, int folder, BOOL create) {
+    if (folder != CSIDL_WINDOWS)  // Documents, for the operation log
+        return ::SHGetSpecialFolderPathW(owner, path, folder, create);
+    ++windowsFolderLookups;
+    EXPECT_EQ(owner, nullptr);
+    EXPECT_FALSE(create);
+    if (!windowsFolderKnown)
+        return FALSE;
+    wcscpy(path, kWindows.c_str());
+    return TRUE;
+}
+
+HINSTANCE WINAPI
+RecordingShellExecute(HWND, LPCWSTR, LPCWSTR file, LPCWSTR parameters, LPCWSTR, INT) {
+    events.push_back(std::wstring(file) + L" " + parameters);
+    return reinterpret_cast<HINSTANCE>(42);
+}
+
+void WINAPI RecordingSleep(DWORD milliseconds) {
+    events.push_back(L"sleep " + std::to_wstring(milliseconds));
+}
+
+BOOL setupResult = TRUE;
+BOOL WINAPI RecordingSetupUninstall(PCWSTR name, DWORD flags, PVOID reserved) {
+    events.push_back(L"setup " + std::wstring(name) + L" " + std::to_wstring(flags) +
+                     (reserved ? L" reserved" : L" null"));
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return setupResult;
+}
+
+class DriverPackagesFake : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetOperationLog();
+        undeletable.clear();
+        openFiles.clear();
+        readOffsets.clear();
+        events.clear();
+        windowsFolderLookups = 0;
+        windowsFolderKnown = true;
+        setupResult = TRUE;
+        win32.CreateFileW = FakeCreateFile;
+        win32.GetFileSizeEx = FakeGetFileSize;
+        win32.ReadFile = FakeReadFile;
+        win32.CloseHandle = FakeCloseHandle;
+        win32.DeleteFileW = FakeDeleteFile;
+        win32.RemoveDirectoryW = FakeRemoveDirectory;
+        win32.SHGetSpecialFolderPathW = FakeSpecialFolder;
+        win32.ShellExecuteW = RecordingShellExecute;
+        win32.Sleep = RecordingSleep;
+        win32.SetupUninstallOEMInfW = RecordingSetupUninstall;
+    }
+    void TearDown() override {
+        EXPECT_EQ(OpenFakeFiles(), 0);
+        EXPECT_EQ(FakeTreeOpenHandles(), 0);
+        ResetOperationLog();
+    }
+    ScopedWin32Fakes fakes;
+};
+
+// The command TakeOwnership launches for `folder` (a repository package).
+std::wstring TakeOwnershipOf(const std::wstring& package) {
+    const std::wstring quoted = L"\"" + package.substr(0, package.size() - 1) + L"\"";
+    return L"cmd /c takeown /f " + quoted + L" && icacls " + quoted + L" /grant *S-1-5-32-544:F ";
+}
+
+// --- MentionsDriver --------------------------------------------------------
+
+std::vector<std::string> decodeCalls;
+std::vector<std::string> decodedSlices;
+// Latin-1 decoding that records the code page, the flags and the byte count.
+int WINAPI
+RecordingDecode(UINT codePage, DWORD flags, LPCCH bytes, int count, LPWSTR text, int units) {
+    decodeCalls.push_back(std::to_string(codePage) + "/" + std::to_string(flags) + "/" +
+                          std::to_string(count) + "/" + std::to_string(text ? units : 0));
+    decodedSlices.emplace_back(bytes, count);
+    if (!text || units == 0)
+        return count;
+    for (int i = 0; i < count && i < units; ++i)
+        text[i] = static_cast<unsigned char>(bytes[i]);
+    return std::min(count, units);
+}
+
+TEST_F(DriverPackagesFake, MentionsDriverDecodesTheAnsiCodePageUpToTheFirstZeroByte) {
+    const std::string plain = "; for the KTest Laser 1000 series\r\n";
+    InstallFakeDisk(
+        {{kRepository + L"p\\plain.inf", plain},
+         {kRepository + L"p\\after_zero.inf", std::string("[Version]\0KTest Laser 1000", 26)},
+         {kRepository + L"p\\utf16.inf", std::string("K\0T\0e\0s\0t\0", 10)},
+         {kRepository + L"p\\empty.inf", ""}});
+    decodeCalls.clear();
+    decodedSlices.clear();
+    win32.MultiByteToWideChar = RecordingDecode;
+
+    EXPECT_TRUE(MentionsDriver(kRepository + L"p\\plain.inf", L"KTest Laser 1000"));
+    // One call converts the bytes with their trailing zero.
+    const std::string count = std::to_string(plain.size() + 1);
+    EXPECT_EQ(decodeCalls, std::vector<std::string>{"0/0/" + count + "/" + count});
+
+    EXPECT_FALSE(MentionsDriver(kRepository + L"p\\after_zero.inf", L"KTest Laser 1000"));
+    EXPECT_TRUE(MentionsDriver(kRepository + L"p\\after_zero.inf", L"[version]"));
+    EXPECT_FALSE(MentionsDriver(kRepository + L"p\\utf16.inf", L"KTest"));
+    EXPECT_TRUE(MentionsDriver(kRepository + L"p\\utf16.inf", L"K"));
+    EXPECT_FALSE(MentionsDriver(kRepository + L"p\\empty.inf", L"KTest"));
+    EXPECT_FALSE(MentionsDriver(kRepository + L"p\\missing.inf", L"KTest"));
+}
+
+TEST_F(DriverPackagesFake, MentionsDriverFoldsTheCaseOfAsciiLettersOnly) {
+    // Latin-1 bytes: 0xC9 is É, 0xE9 is é.
+    InstallFakeDisk({{kInf + L"oem1.inf", "MODEL=\"KTEST CAF\xC9 LASERJET-PRO 1000\"\r\n"}});
+    win32.MultiByteToWideChar = RecordingDecode;
+    const std::wstring inf = kInf + L"oem1.inf";
+
+    EXPECT_TRUE(MentionsDriver(inf, L"ktest caf\u00C9 laserjet"));
+    EXPECT_TRUE(MentionsDriver(inf, L"LaserJet-Pro 1000"));  // part of a longer model name
+    EXPECT_FALSE(MentionsDriver(inf, L"ktest caf\u00E9"));   // é is not folded to É
+    EXPECT_FALSE(MentionsDriver(inf, L"LaserJet_Pro"));
+    // An empty name would otherwise mention every file.
+    EXPECT_FALSE(MentionsDriver(inf, L""));
+}
+
+// Decoding that needs more UTF-16 units than bytes, as no ANSI code page does.
+int WINAPI WideningDecode(UINT, DWORD, LPCCH bytes, int count, LPWSTR text, int units) {
+    if (!text || units == 0)
+        return 2 * count;
+    if (units < 2 * count) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        text[2 * i] = static_cast<unsigned char>(bytes[i]);
+        text[2 * i + 1] = L'~';
+    }
+    return 2 * count;
+}
+
+TEST_F(DriverPackagesFake, MentionsDriverDecodesLargeFilesInSlicesThatEndAfterAnAsciiByte) {
+    const std::string e(1, '\xE9');  // é in Latin-1, not ASCII
+    // A slice ends after the last ASCII byte within 64 KiB: here inside the
+    // name, which therefore straddles two slices.
+    std::string straddling;
+    for (int i = 0; i < 65533; ++i)
+        straddling += e;
+    const std::string filler = straddling;
+    straddling += "KTest Laser 1000" + filler;
+    // No ASCII byte for 100 KiB: the first slice runs on to the blank.
+    const std::string runOn = filler + filler + " KTest Laser 1000\r\n";
+    const std::string afterZero = filler + '\0' + filler + "KTest";
+    InstallFakeDisk({{kInf + L"oem1.inf", straddling},
+                     {kInf + L"oem2.inf", runOn},
+                     {kInf + L"oem3.inf", afterZero},
+                     {kInf + L"oem4.inf", "KTest"}});
+    win32.MultiByteToWideChar = RecordingDecode;
+
+    decodedSlices.clear();
+    EXPECT_TRUE(MentionsDriver(kInf + L"oem1.inf", L"ktest laser 1000"));
+    ASSERT_EQ(decodedSlices.size(), 2u);  // the name is found: no third slice
+    EXPECT_EQ(decodedSlices[0], filler + "KTe");
+    EXPECT_EQ(decodedSlices[1].substr(0, 13), "st Laser 1000");
+
+    decodedSlices.clear();
+    EXPECT_TRUE(MentionsDriver(kInf + L"oem2.inf", L"KTest Laser 1000"));
+    ASSERT_FALSE(decodedSlices.empty());
+    EXPECT_EQ(decodedSlices[0], filler + filler + " ");
+
+    // The zero byte ends the text, even though slices follow it.
+    decodedSlices.clear();
+    EXPECT_FALSE(MentionsDriver(kInf + L"oem3.inf", L"KTest"));
+    EXPECT_TRUE(MentionsDriver(kInf + L"oem3.inf", L"\u00E9\u00E9\u00E9"));
+
+    // A decoder that wants more room is asked how much, then given it.
+    win32.MultiByteToWideChar = WideningDecode;
+    EXPECT_TRUE(MentionsDriver(kInf + L"oem4.inf", L"K~T~E~S~T"));
+    EXPECT_FALSE(MentionsDriver(kInf + L"oem4.inf", L"KTEST"));
+}
+
+// --- UninstallOemInfs ------------------------------------------------------
+
+TEST_F(DriverPackagesFake, UninstallOemInfsHandsBareNamesOfMatchingOemFilesToTheSetupApi) {
+    InstallFakeDisk({{kInf + L"oem1.inf", "[Strings]\r\nModel=\"KTest Laser 1000\"\r\n"},
+                     {kInf + L"oem1.PNF", std::string("\x01\x00KTest Laser 1000", 18)},
+                     {kInf + L"oem2.inf", "Model=\"Other Printer\"\r\n"},
+                     {kInf + L"OEM3.INF", "Model=\"KTest Laser 1000\"\r\n"},
+                     {kInf + L"machine.inf", "KTest Laser 1000"},
+                     {kInf + L"sub\\oem4.inf", "; ktest laser 1000 duplex\r\n"}});
+    setupResult = FALSE;  // refusals change nothing
+
+    EXPECT_TRUE(UninstallOemInfs(L"KTest Laser 1000"));
+    EXPECT_EQ(events,
+              (std::vector<std::wstring>{L"setup oem1.inf 1 null", L"setup oem4.inf 1 null"}));
+    EXPECT_EQ(FakeTreeSearches().front(), kInf + L"*.*");
+    EXPECT_EQ(windowsFolderLookups, 1);
+    EXPECT_EQ(OperationLogText(), "");
+    EXPECT_EQ(contents.size(), 6u);  // the setup API alone removes files
+}
+
+TEST_F(DriverPackagesFake, NothingMentionsTheDriverSoNothingIsUninstalledOrLaunched) {
+    InstallFakeDisk({{kInf + L"oem1.inf", "Model=\"Other Printer\"\r\n"},
+                     {kRepository + L"other.inf_x86_1\\other.inf", "Model=\"Other Printer\"\r\n"}});
+    EXPECT_TRUE(UninstallOemInfs(L"KTest Laser 1000"));
+    EXPECT_TRUE(PurgeDriverStore(L"KTest Laser 1000"));
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(contents.size(), 2u);
+    EXPECT_EQ(OperationLogText(), "");
+}
+
+TEST_F(DriverPackagesFake, UnknownWindowsFolderSearchesNothing) {
+    InstallFakeDisk({{kInf + L"oem1.inf", "KTest"}, {kRepository + L"k\\k.inf", "KTest"}});
+    windowsFolderKnown = false;
+    EXPECT_TRUE(UninstallOemInfs(L"KTest"));
+    EXPECT_TRUE(PurgeDriverStore(L"KTest"));
+    EXPECT_TRUE(FakeTreeSearches().empty());
+    EXPECT_TRUE(events.empty());
+}
+
+// --- PurgeDriverStore ------------------------------------------------------
+
+TEST_F(DriverPackagesFake, PurgeTakesOverWaitsThenDeletesEachMatchingPackageOnce) {
+    const std::wstring ktest = kRepository + L"ktest.inf_x86_1\\";
+    const std::wstring other = kRepository + L"other.inf_x86_2\\";
+    InstallFakeDisk({{ktest + L"ktest.inf", "Model=\"KTest Laser 1000\"\r\n"},
+                     {ktest + L"ktest.sys", "MZ"},
+                     {ktest + L"x86\\ktest.dll", "MZ"},
+                     {ktest + L"ktest_fax.inf", "Model=\"KTest Laser 1000 Fax\"\r\n"},
+                     {other + L"other.inf", "Model=\"Other Printer\"\r\n"}});
+
+    EXPECT_TRUE(PurgeDriverStore(L"KTest Laser 1000"));
+    // ktest_fax.inf mentions the driver too, but its package is gone by its turn.
+    EXPECT_EQ(events, (std::vector<std::wstring>{
+                          TakeOwnershipOf(ktest),
+                          L"sleep 2000",
+                          L"delete " + ktest + L"ktest.inf",
+                          L"delete " + ktest + L"ktest.sys",
+                          L"delete " + ktest + L"x86\\ktest.dll",
+                          L"rmdir " + ktest + L"x86\\",
+                          L"delete " + ktest + L"ktest_fax.inf",
+                          L"rmdir " + ktest,
+                      }));
+    EXPECT_EQ(contents.count(other + L"other.inf"), 1u);
+    EXPECT_EQ(FakeTreeSearches().front(), kRepository + L"*.*");
+    EXPECT_EQ(OperationLogText(), "");
+}
+
+TEST_F(DriverPackagesFake, LastMatchingPackageDecidesTheResult) {
+    const std::wstring first = kRepository + L"a.inf_x86_1\\";
+    const std::wstring last = kRepository + L"b.inf_x86_2\\";
+    const std::vector<std::pair<std::wstring, std::string>> disk = {
+        {first + L"a.inf", "KTest Laser"},
+        {first + L"a.sys", "MZ"},
+        {last + L"b.inf", "KTest Laser"},
+        {last + L"b.sys", "MZ"}};
+    const std::vector<std::wstring> bothPackages = {TakeOwnershipOf(first),
+                                                    L"sleep 2000",
+                                                    L"delete " + first + L"a.inf",
+                                                    L"delete " + first + L"a.sys",
+                                                    L"rmdir " + first,
+                                                    TakeOwnershipOf(last),
+                                                    L"sleep 2000",
+                                                    L"delete " + last + L"b.inf",
+                                                    L"delete " + last + L"b.sys",
+                                                    L"rmdir " + last};
+
+    InstallFakeDisk(disk);
+    undeletable = {first + L"a.sys", first};
+    EXPECT_TRUE(PurgeDriverStore(L"KTest Laser"));
+    EXPECT_EQ(events, bothPackages);
+    const std::string log = OperationLogText();
+    EXPECT_EQ(CountOf(log, "DeleteFile" + Utf8(first) + "a.sys failed with error 5"), 1);
+    EXPECT_EQ(CountOf(log, "RemoveDirectory failed with error 145"), 1);
+
+    ResetOperationLog();
+    events.clear();
+    InstallFakeDisk(disk);
+    undeletable = {last + L"b.sys", last};
+    EXPECT_FALSE(PurgeDriverStore(L"KTest Laser"));
+    EXPECT_EQ(events, bothPackages);
+    EXPECT_EQ(CountOf(OperationLogText(), "DeleteFile" + Utf8(last) + "b.sys failed with error 5"),
+              1);
+}
+
+TEST_F(DriverPackagesFake, InfDirectlyInTheRepositoryIsPassedOver) {
+    const std::wstring package = kRepository + L"ktest.inf_x86_1\\";
+    InstallFakeDisk({{kRepository + L"stray.inf", "KTest Laser"},
+                     {package + L"ktest.inf", "KTest Laser"},
+                     {kRepository + L"zstray.inf", "KTest Laser"}});
+    undeletable = {package};  // the passed-over strays must not decide the result
+
+    EXPECT_FALSE(PurgeDriverStore(L"KTest Laser"));
+    EXPECT_EQ(events, (std::vector<std::wstring>{TakeOwnershipOf(package), L"sleep 2000",
+                                                 L"delete " + package + L"ktest.inf",
+                                                 L"rmdir " + package}));
+    EXPECT_EQ(contents.count(kRepository + L"stray.inf"), 1u);
+}
+
+}  // namespace
