@@ -78,7 +78,15 @@ struct FileHandleTraits {
     static void Close(pointer value) { win32.CloseHandle(value); }
 };
 
+// Kernel handles whose "no handle" value is null (tokens, threads, events).
+struct KernelHandleTraits {
+    using pointer = HANDLE;
+    static pointer Invalid() { return nullptr; }
+    static void Close(pointer value) { win32.CloseHandle(value); }
+};
+
 using unique_printer = UniqueResource<PrinterHandleTraits>;
 using unique_service = UniqueResource<ServiceHandleTraits>;
 using unique_find = UniqueResource<FindHandleTraits>;
 using unique_file = UniqueResource<FileHandleTraits>;
+using unique_handle = UniqueResource<KernelHandleTraits>;

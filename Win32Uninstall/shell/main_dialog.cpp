@@ -48,13 +48,14 @@ void PrepareDialog() {
 
 }  // namespace
 
-void LaunchThread(LPTHREAD_START_ROUTINE procedure, int priority) {
+bool LaunchThread(LPTHREAD_START_ROUTINE procedure, int priority) {
     const HANDLE thread = win32.CreateThread(nullptr, 0, procedure, nullptr, 0, nullptr);
     if (thread == nullptr)
-        return;
+        return false;
     if (priority != THREAD_PRIORITY_NORMAL)
         win32.SetThreadPriority(thread, priority);
     win32.CloseHandle(thread);
+    return true;
 }
 
 DWORD WINAPI ServiceStopThread(LPVOID) {
@@ -100,7 +101,7 @@ int RunMessageLoop() {
         if (msg.message == WM_LBUTTONDOWN) {
             const int id = win32.GetDlgCtrlID(msg.hwnd);
             if (id == IDC_UNINSTALL_BUTTON) {
-                LaunchThread(UninstallWorker, THREAD_PRIORITY_HIGHEST);
+                LaunchUninstallCommand();
             } else if (id == IDC_CANCEL_BUTTON) {
                 return 0;
             }

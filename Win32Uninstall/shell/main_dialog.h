@@ -23,9 +23,9 @@ int RunUninstaller(HINSTANCE module);
 // list, shows the dialog and the opening warning, launches
 // ServiceRestoreThread once the warning is dismissed, then pumps the
 // messages of mainDialog and its controls until the program is to end:
-// - a left button-down on the uninstall button launches UninstallWorker at
-//   THREAD_PRIORITY_HIGHEST and is still dispatched (the button draws itself
-//   pressed);
+// - a left button-down on the uninstall button launches the uninstall command
+//   (LaunchUninstallCommand: nothing while one runs) and is still dispatched
+//   (the button draws itself pressed);
 // - a left button-down on the cancel button ends the loop, undispatched;
 // - WM_CLOSE or WM_DESTROY ends the loop.
 // There is no dialog keyboard handling: Enter, Esc, Tab and Space launch
@@ -44,6 +44,6 @@ DWORD WINAPI ServiceStopThread(LPVOID parameter);
 DWORD WINAPI ServiceRestoreThread(LPVOID parameter);
 
 // Starts `procedure` on a new thread (parameter 0, default stack and security,
-// no creation flags) at `priority`, and keeps no handle to it. Nothing is
-// reported when the thread cannot be started.
-void LaunchThread(LPTHREAD_START_ROUTINE procedure, int priority);
+// no creation flags) at `priority`, and keeps no handle to it. Returns false,
+// and reports nothing else, when the thread cannot be started.
+bool LaunchThread(LPTHREAD_START_ROUTINE procedure, int priority);

@@ -1,13 +1,114 @@
 #include "shell/uninstall_command.h"
 
+#include <commctrl.h>
+
+#include <vector>
+
+#include "engine/uninstall_sequence.h"
+#include "platform/unique_handles.h"
 #include "platform/win32_api.h"
 #include "shell/driver_list.h"
+#include "shell/main_dialog.h"
 #include "shell/ui_state.h"
 
-// The removal itself is not wired up yet: the command only hands the button
-// back and rebuilds the list, as it does after every run.
+std::atomic<int> progressValue{0};
+std::atomic<bool> commandRunning{false};
+
+namespace {
+
+void ShowProgress(int value) {
+    win32.SendMessageW(progressBar, PBM_SETPOS, static_cast<WPARAM>(value), 0);
+}
+
+void ResetProgress() {
+    progressValue = 0;
+    ShowProgress(0);
+}
+
+// The selected row's index in driverEntries, or -1 when there is none.
+int SelectedRow() {
+    const LRESULT index = win32.SendMessageW(listBox, LB_GETCURSEL, 0, 0);
+    if (index == LB_ERR || index < 0 || static_cast<size_t>(index) >= driverEntries.size()) {
+        return -1;
+    }
+    return static_cast<int>(index);
+}
+
+// A driver that another row also names stays: only the row's printer goes.
+void KeepSharedDriver(DriverListEntry& row) {
+    const auto count = driverUseCounts.find(row.driverName);
+    if (count != driverUseCounts.end() && count->second > 1) row.driverInfo.reset();
+}
+
+void ReportResult(bool succeeded) {
+    if (succeeded) {
+        progressValue = 100;
+        ShowProgress(100);
+        if (win32.MessageBoxW(mainDialog, UNINSTALL_SUCCEEDED_TEXT, messageCaption.c_str(),
+                              MB_YESNO) == IDYES) {
+            RebootComputer();
+        }
+    } else {
+        ResetProgress();
+        win32.MessageBoxW(mainDialog, UNINSTALL_FAILED_TEXT, messageCaption.c_str(), MB_OK);
+    }
+}
+
+}  // namespace
+
+void LaunchUninstallCommand() {
+    if (commandRunning.exchange(true)) return;
+    if (!LaunchThread(UninstallWorker, THREAD_PRIORITY_HIGHEST)) commandRunning = false;
+}
+
 DWORD WINAPI UninstallWorker(LPVOID) {
-    win32.EnableWindow(uninstallButton, TRUE);
+    win32.EnableWindow(uninstallButton, FALSE);
+    ShowProgress(progressValue += PROGRESS_STEP);
+    win32.SetTimer(mainDialog, PROGRESS_TIMER_ID, PROGRESS_PERIOD_MS, ProgressTimerProc);
+    RunUninstallCommand();
     FillDriverList();
+    commandRunning = false;
     return 0;
+}
+
+void RunUninstallCommand() {
+    const int index = SelectedRow();
+    if (index < 0) {
+        ResetProgress();
+        win32.KillTimer(mainDialog, PROGRESS_TIMER_ID);
+        win32.MessageBoxW(nullptr, SELECT_A_DRIVER_TEXT, nullptr, MB_ICONINFORMATION | MB_OK);
+        win32.EnableWindow(uninstallButton, TRUE);
+        return;
+    }
+    DriverListEntry& row = driverEntries[static_cast<size_t>(index)];
+    KeepSharedDriver(row);
+    {
+        const std::vector<DriverListEntry> selection{row};
+        win32.EnableWindow(uninstallButton, FALSE);
+        const bool succeeded = RunUninstallSequence(selection);
+        win32.KillTimer(mainDialog, PROGRESS_TIMER_ID);
+        ReportResult(succeeded);
+    }
+    ResetProgress();
+    win32.EnableWindow(uninstallButton, TRUE);
+}
+
+void CALLBACK ProgressTimerProc(HWND, UINT, UINT_PTR, DWORD) {
+    ShowProgress(progressValue += PROGRESS_STEP);
+}
+
+BOOL RebootComputer() {
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (win32.GetVersionExW(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+        unique_handle token;
+        win32.OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.put());
+        TOKEN_PRIVILEGES privileges{};
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        win32.LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
+        win32.AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+    }
+    win32.ExitWindowsEx(EWX_REBOOT, 0);
+    return TRUE;
 }

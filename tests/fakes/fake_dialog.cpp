@@ -29,7 +29,10 @@ LRESULT ListBoxMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             Note("LB_RESETCONTENT");
             ++dialog.resets;
             dialog.items.clear();
+            dialog.selection = -1;
             return 0;
+        case LB_GETCURSEL:
+            return dialog.selection;
         case LB_INSERTSTRING: {
             Note("LB_INSERTSTRING");
             dialog.insertIndexes.push_back(wParam);

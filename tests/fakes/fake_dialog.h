@@ -20,6 +20,7 @@ struct SentMessage {
 
 struct State {
     std::vector<std::wstring> items;         // the list box's items
+    int selection = -1;                      // LB_GETCURSEL's answer; a reset clears it
     std::vector<WPARAM> insertIndexes;       // wParam of each LB_INSERTSTRING
     int resets = 0;                          // LB_RESETCONTENT count
     std::vector<SentMessage> otherMessages;  // to any window but the list box

@@ -1,0 +1,333 @@
+// The removal sequence on a fake machine: its order, its loops over the rows,
+// its pauses, and where each failure stops it.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/uninstall_sequence.h"
+#include "fakes/fake_machine.h"
+#include "fakes/utf8_operation_log.h"
+#include "support/test_support.h"
+
+namespace {
+
+// A driver information block and the strings it points into.
+struct DriverBlock {
+    std::wstring name, environment, dependentFiles, dataFile;
+    DRIVER_INFO_6W info{};
+};
+
+std::shared_ptr<const DRIVER_INFO_6W> MakeDriver(const std::wstring& name,
+                                                 const std::wstring& driversFolder,
+                                                 const std::wstring& filePrefix) {
+    auto block = std::make_shared<DriverBlock>();
+    block->name = name;
+    block->environment = L"Windows NT x86";
+    const std::wstring folder = driversFolder + L"w32x86\\3\\";
+    block->dependentFiles = folder + filePrefix + L".DLL" + L'\0' + folder + filePrefix +
+                            L"UI.DLL" + L'\0' + folder + L"UNIDRV.DLL" + L'\0' + L'\0';
+    block->dataFile = folder + filePrefix + L".GPD";
+    block->info.pName = block->name.data();
+    block->info.pEnvironment = block->environment.data();
+    block->info.cVersion = 3;
+    block->info.pDependentFiles = block->dependentFiles.data();
+    block->info.pDataFile = block->dataFile.data();
+    return std::shared_ptr<const DRIVER_INFO_6W>(block, &block->info);
+}
+
+DriverListEntry PrinterRow(const std::wstring& printer,
+                           std::shared_ptr<const DRIVER_INFO_6W> driver) {
+    DriverListEntry row{};
+    row.printerName = printer;
+    row.isPrinter = true;
+    row.driverInfo = driver;
+    if (driver)
+        row.driverName = driver->pName;
+    return row;
+}
+
+DriverListEntry DriverRow(std::shared_ptr<const DRIVER_INFO_6W> driver) {
+    DriverListEntry row{};
+    row.isPrinter = false;
+    row.driverName = driver->pName;
+    row.driverInfo = std::move(driver);
+    return row;
+}
+
+class UninstallSequence : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetOperationLog();
+        WriteOperationLogAsUtf8();
+        machine = &InstallFakeMachine(windows);
+        machine->printers = {L"Office KX", L"KAVRO X1"};
+        machine->jobs[L"KAVRO X1"] = {7, 8};
+        Seed(L"System32\\spool\\PRINTERS\\00007.SHD");
+        Seed(L"System32\\spool\\PRINTERS\\00007.SPL");
+        Seed(L"System32\\spool\\drivers\\w32x86\\3\\KX.DLL");
+        Seed(L"System32\\spool\\drivers\\w32x86\\3\\KXUI.DLL");
+        Seed(L"System32\\spool\\drivers\\w32x86\\3\\KX.GPD");
+        Seed(L"System32\\spool\\drivers\\w32x86\\3\\UNIDRV.DLL");
+        Seed(L"inf\\oem5.inf", "[Strings]\r\nModel=\"kavro x1\"\r\n");
+        Seed(L"inf\\oem6.inf", "[Strings]\r\nModel=\"Other\"\r\n");
+        Seed(L"System32\\DriverStore\\FileRepository\\kx.inf_x86_1\\kx.inf", "KAVRO X1");
+        Seed(L"System32\\DriverStore\\FileRepository\\kx.inf_x86_1\\sub\\kx.dll", "MZ");
+        Seed(L"System32\\DriverStore\\FileRepository\\other.inf_x86_2\\other.inf", "Other");
+        driver = MakeDriver(L"KAVRO X1", windows + L"System32\\spool\\drivers\\", L"KX");
+    }
+    void TearDown() override { ResetOperationLog(); }
+
+    void Seed(const std::wstring& relative, const std::string& bytes = "x") {
+        WriteBytes(windows + relative, bytes);
+    }
+    bool Exists(const std::wstring& relative) const { return FileExists(windows + relative); }
+
+    ScratchFolder scratch;
+    const std::wstring windows = scratch.path() + L"win\\";
+    ScopedWin32Fakes fakes;
+    FakeMachineState* machine = nullptr;
+    std::shared_ptr<const DRIVER_INFO_6W> driver;
+};
+
+// The calls that show the sequence's shape; service polling and its short
+// waits are left out.
+std::vector<std::string> Milestones() {
+    std::vector<std::string> result;
+    for (const std::string& call :
+         CallsNamed({"ControlService", "StartService", "Sleep", "EnumJobs", "SetJob", "DeleteFile",
+                     "SetupUninstallOEMInf", "ShellExecute", "DeletePrinter",
+                     "DeletePrinterDriverEx", "CM_Locate_DevNode", "CM_Reenumerate_DevNode"})) {
+        if (CallName(call) == "Sleep" && call != "Sleep(1000)" && call != "Sleep(2000)")
+            continue;
+        if (CallName(call) == "DeleteFile") {
+            result.push_back("DeleteFile(" + call.substr(call.rfind('\\') + 1));
+            continue;
+        }
+        result.push_back(call);
+    }
+    return result;
+}
+
+TEST_F(UninstallSequence, EmptyListRestartsStopsPurgesStartsAndReenumerates) {
+    EXPECT_TRUE(RunUninstallSequence({}));
+    EXPECT_EQ(Milestones(), (std::vector<std::string>{
+                                "ControlService(1)", "Sleep(2000)", "StartService()", "Sleep(1000)",
+                                "ControlService(1)", "Sleep(1000)", "DeleteFile(00007.SHD)",
+                                "DeleteFile(00007.SPL)", "StartService()", "Sleep(1000)",
+                                "CM_Locate_DevNode()", "CM_Reenumerate_DevNode(4)"}));
+    EXPECT_TRUE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\KX.DLL"));
+    EXPECT_EQ(OperationLogText(), "");
+}
+
+TEST_F(UninstallSequence, PrinterOnlyRowDeletesThePrinterAndTouchesNoDriver) {
+    EXPECT_TRUE(RunUninstallSequence({PrinterRow(L"Office KX", nullptr)}));
+    EXPECT_EQ(CallsNamed({"EnumJobs", "SetJob", "SetupUninstallOEMInf", "ShellExecute",
+                          "DeletePrinterDriverEx"}),
+              std::vector<std::string>{});
+    EXPECT_EQ(CallsNamed({"DeletePrinter"}), std::vector<std::string>{"DeletePrinter(Office KX)"});
+    EXPECT_TRUE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\KX.DLL"));
+    EXPECT_FALSE(machine->printers.count(L"Office KX"));
+}
+
+TEST_F(UninstallSequence, DriverOnlyRowRunsEveryDriverStepAndDeletesNoPrinter) {
+    EXPECT_TRUE(RunUninstallSequence({DriverRow(driver)}));
+    EXPECT_EQ(CallsNamed({"SetJob"}), std::vector<std::string>{"SetJob(7)"});
+    EXPECT_EQ(CallsNamed({"DeletePrinter"}), std::vector<std::string>{});
+    EXPECT_EQ(CallsNamed({"SetupUninstallOEMInf"}),
+              std::vector<std::string>{"SetupUninstallOEMInf(oem5.inf,1)"});
+    EXPECT_EQ(CallsNamed({"DeletePrinterDriverEx"}),
+              std::vector<std::string>{"DeletePrinterDriverEx(Windows NT x86,KAVRO X1,1,3)"});
+    EXPECT_EQ(CallsNamed({"ShellExecute"}).size(), 1u);
+    EXPECT_FALSE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\KX.DLL"));
+    EXPECT_FALSE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\KXUI.DLL"));
+    EXPECT_FALSE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\KX.GPD"));
+    EXPECT_TRUE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\UNIDRV.DLL"));
+    EXPECT_FALSE(FolderExists(windows + L"System32\\DriverStore\\FileRepository\\kx.inf_x86_1"));
+    EXPECT_TRUE(Exists(L"System32\\DriverStore\\FileRepository\\other.inf_x86_2\\other.inf"));
+    EXPECT_EQ(OperationLogText(), "");
+}
+
+// Index of the first milestone equal to `call`, or -1.
+int IndexOf(const std::vector<std::string>& calls, const std::string& call, int from = 0) {
+    for (size_t i = static_cast<size_t>(from); i < calls.size(); ++i) {
+        if (calls[i] == call)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+TEST_F(UninstallSequence, TwoRowsFinishEachLoopBeforeTheNextStep) {
+    Seed(L"System32\\spool\\drivers\\w32x86\\3\\QY.DLL");
+    auto second = MakeDriver(L"Office KX", windows + L"System32\\spool\\drivers\\", L"QY");
+    machine->jobs[L"Office KX"] = {9};
+    EXPECT_TRUE(
+        RunUninstallSequence({PrinterRow(L"KAVRO X1", driver), PrinterRow(L"Office KX", second)}));
+
+    const std::vector<std::string> calls = Milestones();
+    const int secondStop =
+        IndexOf(calls, "ControlService(1)", IndexOf(calls, "ControlService(1)") + 1);
+    const int lastStart = IndexOf(calls, "StartService()", secondStop);
+    ASSERT_GT(secondStop, 0);
+    ASSERT_GT(lastStart, secondStop);
+    // Both job purges while the spooler runs, before it is stopped.
+    EXPECT_LT(IndexOf(calls, "SetJob(7)"), secondStop);
+    EXPECT_LT(IndexOf(calls, "SetJob(9)"), secondStop);
+    // Every file of both drivers in the one stopped period.
+    for (const char* file : {"DeleteFile(KX.DLL)", "DeleteFile(QY.DLL)"}) {
+        EXPECT_GT(IndexOf(calls, file), secondStop) << file;
+        EXPECT_LT(IndexOf(calls, file), lastStart) << file;
+    }
+    // Both printers before the first driver.
+    const int firstDriver = IndexOf(calls, "DeletePrinterDriverEx(Windows NT x86,KAVRO X1,1,3)");
+    EXPECT_LT(IndexOf(calls, "DeletePrinter(KAVRO X1)"), firstDriver);
+    EXPECT_LT(IndexOf(calls, "DeletePrinter(Office KX)"), firstDriver);
+    EXPECT_LT(firstDriver, IndexOf(calls, "DeletePrinterDriverEx(Windows NT x86,Office KX,1,3)"));
+}
+
+struct StepFailure {
+    const char* step;
+    std::string call;  // the call made to fail
+    int fromCall;
+    DWORD error;
+    std::vector<std::string> logTail;  // texts of the last records, in order
+    std::string lastMilestone;         // nothing shaped like a step follows it
+};
+
+void PrintTo(const StepFailure& failure, std::ostream* out) {
+    *out << failure.step;
+}
+
+class UninstallSequenceFailure : public UninstallSequence,
+                                 public ::testing::WithParamInterface<StepFailure> {};
+
+// Texts of the log's records, without their timestamps.
+std::vector<std::string> LogRecords() {
+    std::vector<std::string> records;
+    const std::string log = OperationLogText();
+    size_t start = 0;
+    while (start < log.size()) {
+        const size_t end = log.find('\0', start);
+        std::string record = log.substr(start, end - start);
+        record = record.substr(0, record.find("     "));
+        const size_t failed = record.find(" failed with error ");
+        records.push_back(failed == std::string::npos ? record : record.substr(0, failed + 19));
+        start = end + 1;
+    }
+    return records;
+}
+
+TEST_P(UninstallSequenceFailure, StopsAtTheFailedStepWithItsLogLines) {
+    const StepFailure& failure = GetParam();
+    FailCalls(failure.call, failure.fromCall, failure.error);
+    EXPECT_FALSE(RunUninstallSequence({PrinterRow(L"KAVRO X1", driver)}));
+
+    const std::vector<std::string> records = LogRecords();
+    ASSERT_GE(records.size(), failure.logTail.size());
+    EXPECT_EQ(std::vector<std::string>(records.end() - failure.logTail.size(), records.end()),
+              failure.logTail);
+    const std::vector<std::string> calls = Milestones();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back(), failure.lastMilestone);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStep,
+    UninstallSequenceFailure,
+    ::testing::Values(StepFailure{"RestartStop",
+                                  "ControlService",
+                                  1,
+                                  ERROR_ACCESS_DENIED,
+                                  {"ControlService failed with error ", "关闭服务失败"},
+                                  "ControlService(1)"},
+                      StepFailure{"RestartStart",
+                                  "StartService",
+                                  1,
+                                  ERROR_SERVICE_DISABLED,
+                                  {"StartService failed with error ", "开启服务失败"},
+                                  "StartService()"},
+                      StepFailure{"PurgeJobs",
+                                  "SetJob",
+                                  1,
+                                  ERROR_ACCESS_DENIED,
+                                  {"SetJob failed with error ", "删除打印作业失败"},
+                                  "SetJob(7)"},
+                      StepFailure{"Stop",
+                                  "ControlService",
+                                  2,
+                                  ERROR_SERVICE_CANNOT_ACCEPT_CTRL,
+                                  {"ControlService failed with error ", "关闭服务失败"},
+                                  "ControlService(1)"},
+                      StepFailure{"Start",
+                                  "StartService",
+                                  2,
+                                  ERROR_SERVICE_DISABLED,
+                                  {"StartService failed with error ", "开启服务失败"},
+                                  "StartService()"},
+                      StepFailure{"DeletePrinter",
+                                  "DeletePrinter",
+                                  1,
+                                  ERROR_ACCESS_DENIED,
+                                  {"DeletePrinter failed with error "},
+                                  "DeletePrinter(KAVRO X1)"},
+                      StepFailure{"DeleteDriver",
+                                  "DeletePrinterDriverEx",
+                                  1,
+                                  ERROR_PRINTER_DRIVER_IN_USE,
+                                  {"DeletePrinterDriverEx failed with error "},
+                                  "DeletePrinterDriverEx(Windows NT x86,KAVRO X1,1,3)"}),
+    [](const ::testing::TestParamInfo<StepFailure>& info) { return std::string(info.param.step); });
+
+TEST_F(UninstallSequence, SpoolFileThatCannotBeDeletedStopsBeforeTheDriverFiles) {
+    FailCalls("DeleteFile", 2, ERROR_SHARING_VIOLATION);  // the .SPL file
+    EXPECT_FALSE(RunUninstallSequence({PrinterRow(L"KAVRO X1", driver)}));
+    const std::vector<std::string> records = LogRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].substr(0, 10), "DeleteFile");
+    EXPECT_NE(records[0].find("00007.SPL failed with error "), std::string::npos) << records[0];
+    EXPECT_TRUE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\KX.DLL"));
+    // The spooler stays stopped on this path.
+    EXPECT_EQ(machine->spoolerState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(CallsNamed({"StartService"}).size(), 1u);
+}
+
+TEST_F(UninstallSequence, ReenumerationFailureIsLoggedAndStillSucceeds) {
+    machine->locateResult = 13;
+    EXPECT_TRUE(RunUninstallSequence({PrinterRow(L"KAVRO X1", driver)}));
+    EXPECT_NE(OperationLogText().find("CM_Locate_DevNode   failed:   d\n "), std::string::npos)
+        << OperationLogText();
+    EXPECT_EQ(CallsNamed({"CM_Reenumerate_DevNode"}), std::vector<std::string>{});
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(UninstallSequence, DriverFileThatCannotBeDeletedStopsBeforeThePackages) {
+    // Deletions in order: the two spool files, then KX.DLL, KXUI.DLL, KX.GPD.
+    FailCalls("DeleteFile", 5, ERROR_SHARING_VIOLATION);
+    EXPECT_FALSE(RunUninstallSequence({PrinterRow(L"KAVRO X1", driver)}));
+    const std::vector<std::string> records = LogRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(records[0].find("KX.GPD failed with error "), std::string::npos) << records[0];
+    EXPECT_EQ(CallsNamed({"SetupUninstallOEMInf", "ShellExecute", "DeletePrinter"}),
+              std::vector<std::string>{});
+    EXPECT_EQ(machine->spoolerState, static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+TEST_F(UninstallSequence, PackageFolderThatCannotBeRemovedStopsBeforeTheSpoolerStarts) {
+    FailCalls("RemoveDirectory", 1, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(RunUninstallSequence({PrinterRow(L"KAVRO X1", driver)}));
+    const std::vector<std::string> records = LogRecords();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.back(), "RemoveDirectory failed with error ");
+    EXPECT_EQ(CallsNamed({"SetupUninstallOEMInf"}),
+              std::vector<std::string>{"SetupUninstallOEMInf(oem5.inf,1)"});
+    EXPECT_EQ(CallsNamed({"StartService"}).size(), 1u);  // only the restart's
+    EXPECT_EQ(CallsNamed({"DeletePrinter"}), std::vector<std::string>{});
+}
+
+}  // namespace

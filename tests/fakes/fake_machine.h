@@ -1,0 +1,41 @@
+// A whole machine behind the seam for tests of the removal sequence and the
+// uninstall command: the Windows folder is a real scratch folder (so walks,
+// reads and deletions act on real files), while the services, the spooler,
+// the setup API, the configuration manager, the shell and Sleep are fakes
+// that record each call in order and can be told to fail.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/win32_api.h"
+
+struct FakeMachineState {
+    std::wstring windowsFolder;  // with a trailing backslash
+    DWORD spoolerState = SERVICE_RUNNING;
+    std::set<std::wstring> printers;
+    std::map<std::wstring, std::vector<DWORD>> jobs;  // printer -> queued job ids
+    // Call name -> (first failing call number, error). Calls are counted per
+    // name from 1; every call from that number on fails with the error.
+    std::map<std::string, std::pair<int, DWORD>> failures;
+    CONFIGRET locateResult = CR_SUCCESS;
+    std::vector<std::string> calls;  // "Name(argument)" in call order
+    std::map<std::string, int> counts;
+};
+
+// Puts the fake machine into `win32` (restore it with ScopedWin32Fakes).
+// SHGetSpecialFolderPathW answers the Windows and system folders from
+// `windowsFolder` and passes every other folder (Documents, for the log) to
+// Windows.
+FakeMachineState& InstallFakeMachine(const std::wstring& windowsFolder);
+
+// Makes the `fromCall`-th call of `name` and every later one fail with `error`.
+void FailCalls(const std::string& name, int fromCall, DWORD error);
+
+// The recorded calls whose names are in `names`, in order.
+std::vector<std::string> CallsNamed(const std::set<std::string>& names);
+
+// The name part of a recorded call ("SetJob(7)" -> "SetJob").
+std::string CallName(const std::string& call);
