@@ -16,9 +16,9 @@ std::wstring SpoolFolder() {
     return std::wstring(system) + L"\\spool\\PRINTERS\\";
 }
 
-bool AnyFileLike(const std::wstring& spec) {
+bool AnyFileLike(const std::wstring& pattern) {
     WIN32_FIND_DATAW entry{};
-    HANDLE find = ::FindFirstFileW(spec.c_str(), &entry);
+    HANDLE find = ::FindFirstFileW(pattern.c_str(), &entry);
     if (find == INVALID_HANDLE_VALUE)
         return false;
     ::FindClose(find);

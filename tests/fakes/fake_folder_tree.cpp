@@ -18,9 +18,9 @@ void Fill(const FakeEntry& entry, LPWIN32_FIND_DATAW data) {
     wcsncpy(data->cFileName, entry.name.c_str(), MAX_PATH - 1);
 }
 
-HANDLE WINAPI FakeFindFirst(LPCWSTR spec, LPWIN32_FIND_DATAW data) {
-    searches.push_back(spec);
-    std::wstring folder = spec;
+HANDLE WINAPI FakeFindFirst(LPCWSTR searchPattern, LPWIN32_FIND_DATAW data) {
+    searches.push_back(searchPattern);
+    std::wstring folder = searchPattern;
     folder = folder.substr(0, folder.rfind(L'\\') + 1);
     const auto found = tree.find(folder);
     if (found == tree.end() || found->second.empty()) {

@@ -20,7 +20,7 @@ using FakeTree = std::map<std::wstring, std::vector<FakeEntry>>;
 // Puts the fake enumeration into `win32` (restore it with ScopedWin32Fakes).
 // Folders that are not in the tree cannot be enumerated.
 void InstallFakeFolderTree(const FakeTree& tree);
-// The search specifications passed to FindFirstFileW, in call order.
+// The search patterns passed to FindFirstFileW, in call order.
 const std::vector<std::wstring>& FakeTreeSearches();
 // Enumeration handles opened and not yet closed.
 int FakeTreeOpenHandles();
