@@ -204,8 +204,9 @@ class WholeUninstall : public ::testing::Test {
         // Seeded drivers name the universal printer driver's module as a
         // dependent file, as the drivers built on it do; it must survive.
         for (const std::wstring& path :
-             {driverDirectory + kShared, driverDirectory + L"3\\" + kShared})
+             {driverDirectory + kShared, driverDirectory + L"3\\" + kShared}) {
             sharedFiles.push_back(std::make_unique<SavedFile>(path));
+        }
         driverStoreExisted = FolderExists(driverStore);
         repositoryExisted = FolderExists(repository);
     }
