@@ -1,14 +1,29 @@
 #!/usr/bin/env bash
-# dialog-screenshot.sh BUILD OUT.png [--remove-seeds]
+# dialog-screenshot.sh BUILD OUT.png [--remove-seeds] [--running RUNNING.png]
 # Seeds the demo printers and drivers into BUILD's Wine session, opens
 # Uninstall.exe, answers its opening warning, saves a picture of the dialog
 # (cropped from the screen) to OUT.png and closes the program again. With
 # --remove-seeds the demo printers and drivers are taken out afterwards.
+# With --running, the demo printer "Front Desk Printer" (its driver is shared)
+# is then selected and "卸载" pressed, and a second picture, of the dialog
+# while the command runs, goes to RUNNING.png. Closing the program then ends
+# it in the middle of the command, as "取消" does; that is still in the
+# spooler restart at the start of the run, before anything is removed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?build folder}" && pwd)
 out=${2:?output png}
-remove=${3:-}
+shift 2
+remove=
+running=
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --remove-seeds) remove=--remove-seeds ;;
+    --running) running=${2:?running png}; shift ;;
+    *) echo "dialog-screenshot: unknown argument $1" >&2; exit 2 ;;
+  esac
+  shift
+done
 bin=${BIN:-$build/bin}
 
 "$here/wine-session.sh" ensure "$build"
@@ -24,15 +39,28 @@ wine "$bin/demo_machine.exe" seed
 wine "$bin/Uninstall.exe" </dev/null >/dev/null 2>&1 8>&- 9>&- &
 program=$!
 
+# shot PROBE-COMMAND... : runs dialog_probe, which prints the dialog's
+# rectangle once it is ready, and saves that part of the screen to $picture.
+shot() {
+  local rect x y w h
+  if rect=$(wine "$bin/dialog_probe.exe" "$@" | tr -d '\r'); then
+    read -r x y w h <<<"$rect"
+    import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage "$picture"
+    echo "dialog-screenshot: saved $picture"
+  else
+    echo "dialog-screenshot: dialog_probe $* did not find what it waits for" >&2
+    import -display "$DISPLAY" -window root "$picture" || true
+    return 1
+  fi
+}
+
 status=0
-if rect=$(wine "$bin/dialog_probe.exe" ready | tr -d '\r'); then
-  read -r x y w h <<<"$rect"
-  import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage "$out"
-  echo "dialog-screenshot: saved $out"
-else
-  echo "dialog-screenshot: the dialog or its warning did not appear" >&2
-  import -display "$DISPLAY" -window root "$out" || true
-  status=1
+picture=$out
+shot ready || status=1
+if [ -n "$running" ] && [ $status = 0 ]; then
+  mkdir -p "$(dirname "$running")"
+  picture=$running
+  shot press "Front Desk Printer" || status=1
 fi
 
 wine "$bin/dialog_probe.exe" close || true
