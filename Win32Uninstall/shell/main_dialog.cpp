@@ -81,7 +81,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
             ::PostQuitMessage(0);
             return TRUE;
         default:
-            return FALSE;
+            return HandleProgressTimerMessage(dialog, message) ? TRUE : FALSE;
     }
 }
 

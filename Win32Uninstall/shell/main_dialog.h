@@ -33,8 +33,9 @@ int RunUninstaller(HINSTANCE module);
 int RunMessageLoop();
 
 // Dialog procedure of the main dialog: WM_CLOSE destroys the dialog, WM_DESTROY
-// posts the quit message; everything else, WM_COMMAND included, is left to the
-// dialog manager.
+// posts the quit message, and the uninstall worker's requests to start or stop
+// the progress timer are served here, on the thread that owns the dialog;
+// everything else, WM_COMMAND included, is left to the dialog manager.
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Thread functions; each ignores its parameter and returns 0. They open the

@@ -25,6 +25,16 @@ void ResetProgress() {
     ShowProgress(0);
 }
 
+// Timer 1 belongs to mainDialog, a window of the GUI thread; only that thread
+// may set or kill it, so the worker asks it to.
+void StartProgressTimer() {
+    win32.SendMessageW(mainDialog, WM_START_PROGRESS_TIMER, 0, 0);
+}
+
+void StopProgressTimer() {
+    win32.SendMessageW(mainDialog, WM_STOP_PROGRESS_TIMER, 0, 0);
+}
+
 // The selected row's index in driverEntries, or -1 when there is none.
 int SelectedRow() {
     const LRESULT index = win32.SendMessageW(listBox, LB_GETCURSEL, 0, 0);
@@ -37,7 +47,8 @@ int SelectedRow() {
 // A driver that another row also names stays: only the row's printer goes.
 void KeepSharedDriver(DriverListEntry& row) {
     const auto count = driverUseCounts.find(row.driverName);
-    if (count != driverUseCounts.end() && count->second > 1) row.driverInfo.reset();
+    if (count != driverUseCounts.end() && count->second > 1)
+        row.driverInfo.reset();
 }
 
 void ReportResult(bool succeeded) {
@@ -57,14 +68,16 @@ void ReportResult(bool succeeded) {
 }  // namespace
 
 void LaunchUninstallCommand() {
-    if (commandRunning.exchange(true)) return;
-    if (!LaunchThread(UninstallWorker, THREAD_PRIORITY_HIGHEST)) commandRunning = false;
+    if (commandRunning.exchange(true))
+        return;
+    if (!LaunchThread(UninstallWorker, THREAD_PRIORITY_HIGHEST))
+        commandRunning = false;
 }
 
 DWORD WINAPI UninstallWorker(LPVOID) {
     win32.EnableWindow(uninstallButton, FALSE);
     ShowProgress(progressValue += PROGRESS_STEP);
-    win32.SetTimer(mainDialog, PROGRESS_TIMER_ID, PROGRESS_PERIOD_MS, ProgressTimerProc);
+    StartProgressTimer();
     RunUninstallCommand();
     FillDriverList();
     commandRunning = false;
@@ -75,7 +88,7 @@ void RunUninstallCommand() {
     const int index = SelectedRow();
     if (index < 0) {
         ResetProgress();
-        win32.KillTimer(mainDialog, PROGRESS_TIMER_ID);
+        StopProgressTimer();
         win32.MessageBoxW(nullptr, SELECT_A_DRIVER_TEXT, nullptr, MB_ICONINFORMATION | MB_OK);
         win32.EnableWindow(uninstallButton, TRUE);
         return;
@@ -86,11 +99,23 @@ void RunUninstallCommand() {
         const std::vector<DriverListEntry> selection{row};
         win32.EnableWindow(uninstallButton, FALSE);
         const bool succeeded = RunUninstallSequence(selection);
-        win32.KillTimer(mainDialog, PROGRESS_TIMER_ID);
+        StopProgressTimer();
         ReportResult(succeeded);
     }
     ResetProgress();
     win32.EnableWindow(uninstallButton, TRUE);
+}
+
+bool HandleProgressTimerMessage(HWND dialog, UINT message) {
+    if (message == WM_START_PROGRESS_TIMER) {
+        win32.SetTimer(dialog, PROGRESS_TIMER_ID, PROGRESS_PERIOD_MS, ProgressTimerProc);
+        return true;
+    }
+    if (message == WM_STOP_PROGRESS_TIMER) {
+        win32.KillTimer(dialog, PROGRESS_TIMER_ID);
+        return true;
+    }
+    return false;
 }
 
 void CALLBACK ProgressTimerProc(HWND, UINT, UINT_PTR, DWORD) {

@@ -20,6 +20,12 @@ constexpr UINT_PTR PROGRESS_TIMER_ID = 1;
 constexpr UINT PROGRESS_PERIOD_MS = 2000;
 constexpr int PROGRESS_STEP = 2;
 
+// A window timer can only be set and killed by the thread that owns the
+// window, so the worker sends these to mainDialog and the GUI thread starts or
+// stops timer 1 (see HandleProgressTimerMessage).
+constexpr UINT WM_START_PROGRESS_TIMER = WM_APP + 1;
+constexpr UINT WM_STOP_PROGRESS_TIMER = WM_APP + 2;
+
 // The position last given to the progress bar. Written by the worker and by
 // ProgressTimerProc on the GUI thread; not capped (the bar clamps it to 100).
 extern std::atomic<int> progressValue;
@@ -47,6 +53,11 @@ DWORD WINAPI UninstallWorker(LPVOID parameter);
 // failure the bar shows 0 under the failure message. Leaves the bar at 0 and
 // the button enabled.
 void RunUninstallCommand();
+
+// Called by the main dialog's procedure on the GUI thread: starts timer 1 of
+// `dialog` (PROGRESS_PERIOD_MS, ProgressTimerProc) for WM_START_PROGRESS_TIMER
+// and kills it for WM_STOP_PROGRESS_TIMER. False for any other message.
+bool HandleProgressTimerMessage(HWND dialog, UINT message);
 
 // Timer procedure of timer 1 (GUI thread): adds PROGRESS_STEP to progressValue
 // and shows it on the bar.

@@ -12,6 +12,7 @@
 #include "fakes/fake_spooler.h"
 #include "fakes/utf8_operation_log.h"
 #include "shell/driver_list.h"
+#include "shell/main_dialog.h"
 #include "shell/ui_state.h"
 #include "shell/uninstall_command.h"
 #include "support/test_support.h"
@@ -43,6 +44,17 @@ int BarPosition() {
             position = static_cast<int>(sent.wParam);
     }
     return position;
+}
+
+// The timer requests the worker sent to the dialog, in order.
+std::vector<UINT> TimerRequests() {
+    std::vector<UINT> requests;
+    for (const fake_dialog::SentMessage& sent : dialog.otherMessages) {
+        if (sent.window == mainDialog &&
+            (sent.message == WM_START_PROGRESS_TIMER || sent.message == WM_STOP_PROGRESS_TIMER))
+            requests.push_back(sent.message);
+    }
+    return requests;
 }
 
 int WINAPI RecordingMessageBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
@@ -134,7 +146,8 @@ TEST_F(UninstallCommand, NoSelectionShowsReminderWithoutOwnerOrCaptionAndRebuild
     EXPECT_EQ(boxes[0].text, SELECT_A_DRIVER_TEXT);
     EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_ICONINFORMATION | MB_OK));
     EXPECT_EQ(boxes[0].barAtBox, 0);
-    EXPECT_EQ(timerCalls, (std::vector<std::string>{"SetTimer 1 1 2000 1", "KillTimer 1 1"}));
+    EXPECT_EQ(TimerRequests(),
+              (std::vector<UINT>{WM_START_PROGRESS_TIMER, WM_STOP_PROGRESS_TIMER}));
     EXPECT_EQ(buttonStates, (std::vector<BOOL>{FALSE, TRUE}));
     EXPECT_EQ(progressValue, 0);
     EXPECT_EQ(dialog.resets, fillsBefore + 1);
@@ -194,7 +207,7 @@ TEST_F(UninstallCommand, SuccessAsksAtFullBarAndYesReboots) {
     EXPECT_EQ(rebootFlags, std::vector<UINT>{EWX_REBOOT});
     EXPECT_EQ(BarPosition(), 0);
     EXPECT_EQ(buttonStates.back(), TRUE);
-    EXPECT_EQ(timerCalls, std::vector<std::string>{"KillTimer 1 1"});
+    EXPECT_EQ(TimerRequests(), std::vector<UINT>{WM_STOP_PROGRESS_TIMER});
 }
 
 TEST_F(UninstallCommand, SuccessAnsweredNoDoesNotReboot) {
@@ -224,6 +237,15 @@ TEST_F(UninstallCommand, FailureShowsTheMessageAtAnEmptyBarAndOffersNoReboot) {
     EXPECT_EQ(boxes[0].barAtBox, 0);
     EXPECT_TRUE(rebootFlags.empty());
     EXPECT_EQ(buttonStates.back(), TRUE);
+}
+
+TEST_F(UninstallCommand, DialogStartsAndStopsTimerOneOnItsOwnThreadWhenTheWorkerAsks) {
+    // SetTimer and KillTimer only act on windows of the calling thread, so the
+    // dialog procedure, which runs on the GUI thread, serves the requests.
+    EXPECT_EQ(MainDialogProc(mainDialog, WM_START_PROGRESS_TIMER, 0, 0), TRUE);
+    EXPECT_EQ(MainDialogProc(mainDialog, WM_STOP_PROGRESS_TIMER, 0, 0), TRUE);
+    EXPECT_EQ(timerCalls, (std::vector<std::string>{"SetTimer 1 1 2000 1", "KillTimer 1 1"}));
+    EXPECT_EQ(MainDialogProc(mainDialog, WM_APP + 3, 0, 0), FALSE);
 }
 
 TEST(ProgressTimer, AddsTwoPerTickWithoutCapping) {

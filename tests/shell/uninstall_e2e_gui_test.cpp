@@ -336,6 +336,8 @@ class WholeUninstall : public ::testing::Test {
         EXPECT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(uninstallButton) == FALSE; }))
             << "the button stayed enabled";
         EXPECT_TRUE(WaitUntil([&] { return BarPosition() > 0; })) << "the bar did not move";
+        // The timer keeps it moving: every run lasts longer than one period.
+        EXPECT_TRUE(WaitUntil([&] { return BarPosition() > 2; })) << "the timer did not tick";
     }
 
     // The success question or the failure message, with the caption of the
