@@ -9,7 +9,7 @@
 
 // Printers are opened for changes with all printer access rights (0xF000C),
 // no data type and no device mode. The print-queue purge opens them the same
-// way.
+// way, and so does the driver list when it reads a printer's driver.
 PRINTER_DEFAULTSW PrinterChangeDefaults();
 
 // Deletes the printer named `printerName`. A printer that does not exist

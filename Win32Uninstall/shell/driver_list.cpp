@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "engine/spooler_removal.h"
 #include "log/operation_log.h"
 #include "platform/unique_handles.h"
 #include "platform/win32_api.h"
@@ -94,7 +95,7 @@ int EnumerateInstalledDrivers(DWORD& byteSize, std::shared_ptr<const DRIVER_INFO
 
 bool GetDriverInfoOfPrinter(const std::wstring& printerName,
                             std::shared_ptr<const DRIVER_INFO_6W>& driverInfo) {
-    PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
+    PRINTER_DEFAULTSW defaults = PrinterChangeDefaults();
     unique_printer printer;
     if (!win32.OpenPrinterW(const_cast<wchar_t*>(printerName.c_str()), printer.put(), &defaults)) {
         WriteLog(L"OpenPrinter", true);
