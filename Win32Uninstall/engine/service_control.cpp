@@ -66,6 +66,16 @@ bool QueryCurrentState(SC_HANDLE service, DWORD& state) {
     return true;
 }
 
+// Opens the named service for the spooler family and reads its state; false
+// after logging the failed call.
+bool OpenServiceAndReadState(const std::wstring& serviceName,
+                             unique_service& manager,
+                             unique_service& service,
+                             DWORD& state) {
+    return OpenServiceWithFullAccess(serviceName, manager, service) &&
+           QueryCurrentState(service.get(), state);
+}
+
 // Opens "PcaSvc" and reads its state; false when either fails.
 bool OpenPcaSvc(const unique_service& manager, unique_service& service, DWORD& state) {
     service.reset(win32.OpenServiceW(manager.get(), PCASVC_NAME, PCASVC_ACCESS));
@@ -83,10 +93,8 @@ bool OpenPcaSvc(const unique_service& manager, unique_service& service, DWORD& s
 bool StopServiceByName(const std::wstring& serviceName) {
     unique_service manager;
     unique_service service;
-    if (!OpenServiceWithFullAccess(serviceName, manager, service))
-        return false;
     DWORD state = 0;
-    if (!QueryCurrentState(service.get(), state))
+    if (!OpenServiceAndReadState(serviceName, manager, service, state))
         return false;
     if (state != SERVICE_STOPPED) {
         SERVICE_STATUS status{};
@@ -101,10 +109,8 @@ bool StopServiceByName(const std::wstring& serviceName) {
 bool StartServiceByName(const std::wstring& serviceName) {
     unique_service manager;
     unique_service service;
-    if (!OpenServiceWithFullAccess(serviceName, manager, service))
-        return false;
     DWORD state = 0;
-    if (!QueryCurrentState(service.get(), state))
+    if (!OpenServiceAndReadState(serviceName, manager, service, state))
         return false;
     if (state != SERVICE_STOPPED)
         return true;
