@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/driver_files.h"
+#include "fakes/driver_block.h"
 #include "support/seeded_printers.h"
 #include "support/test_support.h"
 
@@ -17,21 +18,6 @@ std::wstring DriversFolder() {
     ::SHGetSpecialFolderPathW(nullptr, windows, CSIDL_WINDOWS, FALSE);
     return std::wstring(windows) + L"\\System32\\spool\\drivers\\";
 }
-
-// A DRIVER_INFO_6W over texts of its own.
-struct DriverBlock {
-    DriverBlock(const std::vector<std::wstring>& dependents, const std::wstring& data)
-        : dataText(data) {
-        for (const std::wstring& entry : dependents)
-            dependentText += entry + L'\0';
-        dependentText += L'\0';
-        info.pDependentFiles = dependentText.data();
-        info.pMonitorName = monitorText.data();
-        info.pDataFile = dataText.data();
-    }
-    std::wstring dependentText, monitorText, dataText;
-    DRIVER_INFO_6W info{};
-};
 
 // Seeds files under the drivers folder, never over an existing one, and
 // removes what is left of them, and the version folder "w32x86\2" when the
@@ -69,7 +55,7 @@ TEST_F(DriverFoldersOnWine, SharedNameIsKeptWhileContainingNamesGoInEveryFolder)
           L"w32x86\\2\\X.DLL.BAK", L"w32x86\\3\\x.dll", L"w32x86\\3\\KTRMDATA.GPD",
           L"x64\\3\\KTRMDATA.GPD"});
     const std::wstring v3 = drivers + L"w32x86\\3\\";
-    DriverBlock block({v3 + L"UNIDRV.DLL", v3 + L"unidrv.dll", v3 + L"X.DLL"},
+    DriverBlock block({v3 + L"UNIDRV.DLL", v3 + L"unidrv.dll", v3 + L"X.DLL"}, L"",
                       v3 + L"KTRMDATA.GPD");
 
     EXPECT_TRUE(DeleteDriverFiles(block.info));
@@ -108,7 +94,7 @@ TEST(DriverFilesOnDisk, LockedFileFailsTheCleanupOnlyAsTheLastAttemptedDeletion)
     const std::wstring v3 = privateWindows + L"\\System32\\spool\\drivers\\w32x86\\3\\";
     WriteBytes(v3 + L"AX.DLL", "module");
     WriteBytes(v3 + L"KTRMLOCK.GPD", "data file");
-    DriverBlock block({v3 + L"X.DLL"}, v3 + L"KTRMLOCK.GPD");
+    DriverBlock block({v3 + L"X.DLL"}, L"", v3 + L"KTRMLOCK.GPD");
     auto lock = [](const std::wstring& path) {
         return ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -6,28 +6,13 @@
 #include <vector>
 
 #include "engine/driver_files.h"
+#include "fakes/driver_block.h"
 #include "fakes/fake_folder_tree.h"
 #include "support/test_support.h"
 
 namespace {
 
 using Names = std::vector<std::wstring>;
-
-// Holds the texts a DRIVER_INFO_6W points to. Dependent files are given as
-// separate entries and joined into one multi-string.
-struct DriverBlock {
-    DriverBlock(const Names& dependents, const std::wstring& monitor, const std::wstring& data)
-        : monitorText(monitor), dataText(data) {
-        for (const std::wstring& entry : dependents)
-            dependentText += entry + L'\0';
-        dependentText += L'\0';
-        info.pDependentFiles = dependentText.data();
-        info.pMonitorName = monitorText.data();
-        info.pDataFile = dataText.data();
-    }
-    std::wstring dependentText, monitorText, dataText;
-    DRIVER_INFO_6W info{};
-};
 
 const std::wstring kDir = L"C:\\Windows\\System32\\spool\\drivers\\W32X86\\3\\";
 
