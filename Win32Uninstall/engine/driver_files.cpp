@@ -4,12 +4,11 @@
 
 #include "engine/file_helpers.h"
 #include "log/operation_log.h"
+#include "platform/native_windows.h"
 
 const wchar_t SharedDriverFiles[] =
     L"UNIDRV.DLL;UNIDRVUI.DLL;UNIDRV.HLP;UNIRES.DLL;STDNAMES.GPD;STDDTYPE.GDL;STDSCHEM.GDL;"
     L"STDSCHMX.GDL;";
-
-static_assert(CSIDL_WINDOWS == 0x24);
 
 namespace {
 
@@ -17,16 +16,16 @@ bool IsSharedDriverFile(const std::wstring& name) {
     return std::wstring_view(SharedDriverFiles).find(name) != std::wstring_view::npos;
 }
 
-// <Windows folder>\System32\spool\drivers\, or empty (logged) when the shell
+// Windows' own System32\spool\drivers\, or empty (logged) when the shell
 // cannot tell the Windows folder: the bare remainder would name a folder at
 // the root of whatever drive is current.
 std::wstring DriversFolder() {
-    wchar_t windows[MAX_PATH] = {};
-    if (!win32.SHGetSpecialFolderPathW(nullptr, windows, CSIDL_WINDOWS, FALSE) || windows[0] == 0) {
+    std::wstring system;
+    if (!NativeSystemFolder(system)) {
         WriteLog(L"SHGetSpecialFolderPath", true);
         return {};
     }
-    return std::wstring(windows) + L"\\System32\\spool\\drivers\\";
+    return system + L"\\spool\\drivers\\";
 }
 
 }  // namespace

@@ -9,18 +9,9 @@
 #include <new>
 
 #include "engine/file_helpers.h"
+#include "platform/native_windows.h"
 
 namespace {
-
-// The Windows folder without a trailing backslash; empty when the system
-// cannot say where it is (the paths built from it would then be relative to
-// whatever drive is current).
-std::wstring WindowsFolder() {
-    wchar_t buffer[MAX_PATH] = {};
-    if (!win32.SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_WINDOWS, FALSE))
-        return {};
-    return std::wstring(buffer, wcsnlen(buffer, MAX_PATH));
-}
 
 // The text of a file is decoded in slices of about this many bytes, so that
 // besides the file's bytes only one slice's UTF-16 text is held at a time.
@@ -204,8 +195,9 @@ BOOL MentionsDriver(const std::wstring& path, const std::wstring& driverName) {
 }
 
 BOOL UninstallOemInfs(const std::wstring& driverName) {
-    const std::wstring windows = WindowsFolder();
-    if (windows.empty())
+    // Without the Windows folder there is no inf folder to look in.
+    std::wstring windows;
+    if (!WindowsFolder(windows))
         return TRUE;
     FileList candidates;
     WalkFolder(candidates, windows + L"\\inf\\", WALK_COLLECT, L"oem", TRUE);
@@ -223,10 +215,10 @@ BOOL UninstallOemInfs(const std::wstring& driverName) {
 }
 
 BOOL PurgeDriverStore(const std::wstring& driverName) {
-    const std::wstring windows = WindowsFolder();
-    if (windows.empty())
+    std::wstring system;
+    if (!NativeSystemFolder(system))
         return TRUE;
-    const std::wstring repository = windows + L"\\System32\\DriverStore\\FileRepository\\";
+    const std::wstring repository = system + L"\\DriverStore\\FileRepository\\";
     FileList candidates;
     WalkFolder(candidates, repository, WALK_COLLECT, L".inf", TRUE);
 

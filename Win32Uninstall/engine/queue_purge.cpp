@@ -7,6 +7,7 @@
 #include "engine/file_helpers.h"
 #include "engine/spooler_removal.h"
 #include "log/operation_log.h"
+#include "platform/native_windows.h"
 #include "platform/unique_handles.h"
 
 namespace {
@@ -14,15 +15,15 @@ namespace {
 constexpr DWORD kJobLevel = 2;
 constexpr DWORD kFirstJob = 0;
 
-// The system folder followed by "\spool\PRINTERS\", or empty (logged) when
-// the shell cannot tell the system folder.
+// Windows' own System32 folder followed by "\spool\PRINTERS\", or empty
+// (logged) when the shell cannot tell the Windows folder.
 std::wstring SpoolFolder() {
-    wchar_t system[MAX_PATH] = {};
-    if (!win32.SHGetSpecialFolderPathW(nullptr, system, CSIDL_SYSTEM, FALSE) || system[0] == 0) {
+    std::wstring system;
+    if (!NativeSystemFolder(system)) {
         WriteLog(L"SHGetSpecialFolderPath", true);
         return {};
     }
-    return std::wstring(system) + L"\\spool\\PRINTERS\\";
+    return system + L"\\spool\\PRINTERS\\";
 }
 
 // Sends the delete request for one job until it succeeds or the attempts run
@@ -38,7 +39,6 @@ bool DeleteJob(HANDLE printer, DWORD jobId) {
 }  // namespace
 
 static_assert(JOB_CONTROL_DELETE == 5);
-static_assert(CSIDL_SYSTEM == 0x25);
 
 bool PurgePrintJobs(const std::wstring& printerName) {
     std::wstring name = printerName;  // OpenPrinterW takes a writable string

@@ -1,5 +1,17 @@
 #include "platform/win32_api.h"
 
+namespace {
+
+template <typename Function>
+Function LookUp(const wchar_t* module, const char* name) {
+    const HMODULE loaded = ::GetModuleHandleW(module);
+    return loaded != nullptr
+               ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(loaded, name)))
+               : nullptr;
+}
+
+}  // namespace
+
 Win32Api RealWin32Api() {
     Win32Api api{};
     api.CreateFileW = ::CreateFileW;
@@ -48,6 +60,12 @@ Win32Api RealWin32Api() {
     api.SetupUninstallOEMInfW = ::SetupUninstallOEMInfW;
     api.CM_Locate_DevNodeW = ::CM_Locate_DevNodeW;
     api.CM_Reenumerate_DevNode = ::CM_Reenumerate_DevNode;
+
+    api.IsWow64Process2 = LookUp<decltype(api.IsWow64Process2)>(L"kernel32.dll", "IsWow64Process2");
+    api.IsWow64Process = ::IsWow64Process;
+    api.GetNativeSystemInfo = ::GetNativeSystemInfo;
+    api.CreateProcessW = ::CreateProcessW;
+    api.GetModuleFileNameW = ::GetModuleFileNameW;
 
     api.GetVersionExW = ::GetVersionExW;
     api.OpenProcessToken = ::OpenProcessToken;

@@ -72,6 +72,14 @@ struct Win32Api {
     decltype(&::CM_Locate_DevNodeW) CM_Locate_DevNodeW;
     decltype(&::CM_Reenumerate_DevNode) CM_Reenumerate_DevNode;
 
+    // Processes and the machine Windows runs on. IsWow64Process2 is looked up
+    // at run time (Windows 10 1511 and later) and is null where it is missing.
+    BOOL(WINAPI* IsWow64Process2)(HANDLE process, USHORT* processMachine, USHORT* nativeMachine);
+    decltype(&::IsWow64Process) IsWow64Process;
+    decltype(&::GetNativeSystemInfo) GetNativeSystemInfo;
+    decltype(&::CreateProcessW) CreateProcessW;
+    decltype(&::GetModuleFileNameW) GetModuleFileNameW;
+
     // Token privileges and shutdown.
     decltype(&::GetVersionExW) GetVersionExW;
     decltype(&::OpenProcessToken) OpenProcessToken;

@@ -5,6 +5,7 @@
 
 #include "engine/spooler_removal.h"
 #include "log/operation_log.h"
+#include "platform/native_windows.h"
 #include "platform/unique_handles.h"
 #include "platform/win32_api.h"
 #include "shell/ui_state.h"
@@ -31,6 +32,13 @@ std::shared_ptr<DRIVER_INFO_6W[]> AllocateDriverBlocks(DWORD bytes) {
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+}
+
+// The environment of Windows' own drivers, as the spooler's calls take it.
+// A 32-bit process on 64-bit Windows would otherwise be given the 32-bit
+// drivers, which 64-bit Windows does not print with.
+wchar_t* NativeEnvironment() {
+    return const_cast<wchar_t*>(NativePrinterEnvironment());
 }
 
 void CountDriverName(const std::wstring& driverName) {
@@ -75,15 +83,16 @@ std::vector<std::wstring> EnumerateLocalPrinterNames(std::vector<std::wstring>* 
 }
 
 int EnumerateInstalledDrivers(DWORD& byteSize, std::shared_ptr<const DRIVER_INFO_6W>& drivers) {
+    wchar_t* environment = NativeEnvironment();
     DWORD needed = 0;
     DWORD returned = 0;
     // With no driver installed this first call succeeds: there is nothing to list.
-    if (win32.EnumPrinterDriversW(nullptr, nullptr, 6, nullptr, 0, &needed, &returned) ||
+    if (win32.EnumPrinterDriversW(nullptr, environment, 6, nullptr, 0, &needed, &returned) ||
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         return -1;
     }
     std::shared_ptr<DRIVER_INFO_6W[]> buffer = AllocateDriverBlocks(needed);
-    if (!win32.EnumPrinterDriversW(nullptr, nullptr, 6, reinterpret_cast<BYTE*>(buffer.get()),
+    if (!win32.EnumPrinterDriversW(nullptr, environment, 6, reinterpret_cast<BYTE*>(buffer.get()),
                                    buffer ? needed : 0, &needed, &returned)) {
         WriteLog(L"EnumPrinterDrivers", true);
         return -1;
@@ -102,11 +111,13 @@ bool GetDriverInfoOfPrinter(const std::wstring& printerName,
         WriteLog(L"获取打印机驱动信息失败", false);
         return false;
     }
+    wchar_t* environment = NativeEnvironment();
     DWORD needed = 0;
-    win32.GetPrinterDriverW(printer.get(), nullptr, 6, nullptr, 0, &needed);
+    win32.GetPrinterDriverW(printer.get(), environment, 6, nullptr, 0, &needed);
     std::shared_ptr<DRIVER_INFO_6W[]> buffer = AllocateDriverBlocks(needed);
-    if (!win32.GetPrinterDriverW(printer.get(), nullptr, 6, reinterpret_cast<BYTE*>(buffer.get()),
-                                 buffer ? needed : 0, &needed)) {
+    if (!win32.GetPrinterDriverW(printer.get(), environment, 6,
+                                 reinterpret_cast<BYTE*>(buffer.get()), buffer ? needed : 0,
+                                 &needed)) {
         WriteLog(L"GetPrinterDriver", true);
         return false;
     }

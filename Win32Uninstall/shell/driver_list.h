@@ -62,7 +62,8 @@ void FillDriverList();
 std::vector<std::wstring> EnumerateLocalPrinterNames(
     std::vector<std::wstring>* driverNames = nullptr);
 
-// The installed printer drivers of the process's own environment. Returns their
+// The installed printer drivers of Windows' own environment (also from a
+// 32-bit process on 64-bit Windows: NativePrinterEnvironment). Returns their
 // number and hands out, in `drivers`, the array of level-6 blocks (in one
 // shared buffer) and, in `byteSize`, the size the spooler reported for it.
 // Returns -1 and leaves the outputs unchanged when no driver is installed or
@@ -71,7 +72,8 @@ std::vector<std::wstring> EnumerateLocalPrinterNames(
 int EnumerateInstalledDrivers(DWORD& byteSize, std::shared_ptr<const DRIVER_INFO_6W>& drivers);
 
 // Opens the printer with all printer access and hands out its level-6 driver
-// block in `driverInfo` (a buffer of its own). On failure logs the failed call
+// block of Windows' own environment in `driverInfo` (a buffer of its own). On failure logs the
+// failed call
 // ("OpenPrinter", then "获取打印机驱动信息失败"; or "GetPrinterDriver"), leaves
 // `driverInfo` unchanged and returns false. The printer handle is closed on
 // every path.

@@ -8,6 +8,7 @@
 
 #include "engine/driver_files.h"
 #include "fakes/driver_block.h"
+#include "fakes/fake_machine.h"
 #include "support/seeded_printers.h"
 #include "support/test_support.h"
 
@@ -91,6 +92,7 @@ TEST(DriverFilesOnDisk, LockedFileFailsTheCleanupOnlyAsTheLastAttemptedDeletion)
     privateWindows = scratch.path() + L"Windows";
     ScopedWin32Fakes fakes;
     win32.SHGetSpecialFolderPathW = PrivateWindowsFolder;
+    FakeNativeMachine(IMAGE_FILE_MACHINE_AMD64, false);
     const std::wstring v3 = privateWindows + L"\\System32\\spool\\drivers\\w32x86\\3\\";
     WriteBytes(v3 + L"AX.DLL", "module");
     WriteBytes(v3 + L"KTRMLOCK.GPD", "data file");

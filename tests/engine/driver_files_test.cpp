@@ -8,6 +8,7 @@
 #include "engine/driver_files.h"
 #include "fakes/driver_block.h"
 #include "fakes/fake_folder_tree.h"
+#include "fakes/fake_machine.h"
 #include "support/test_support.h"
 
 namespace {
@@ -84,6 +85,7 @@ class DeleteDriverFilesFake : public ::testing::Test {
         deleted.clear();
         windowsFolderFound = TRUE;
         win32.SHGetSpecialFolderPathW = FakeWindowsFolder;
+        FakeNativeMachine(IMAGE_FILE_MACHINE_AMD64, false);
         win32.DeleteFileW = FakeDeleteFile;
         InstallFakeFolderTree({{kDrivers, {{L"KT.GPD"}}}});
     }

@@ -1,9 +1,8 @@
 // Driver package removal on the private prefix's real Windows folder: oem
-// INF copies seeded in C:\windows\inf and package folders in the driver store
-// repository, created by this process so that it sees the same folders as
-// the code under test (an i686 process is redirected from System32 to
-// syswow64). The setup API (a stub in Wine), the shell (Wine has no takeown)
-// and Sleep are recorded instead of called.
+// INF copies seeded in C:\windows\inf and package folders in Windows' own
+// driver store repository (reached through Sysnative from an i686 process,
+// which Wine would otherwise redirect to syswow64). The setup API (a stub in Wine), the shell (Wine
+// has no takeown) and Sleep are recorded instead of called.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -112,7 +111,7 @@ class DriverPackagesOnDisk : public ::testing::Test {
 
     const std::wstring windows = WindowsFolder();
     const std::wstring inf = windows + L"\\inf\\";
-    const std::wstring driverStore = windows + L"\\System32\\DriverStore\\";
+    const std::wstring driverStore = NativeSystem32() + L"\\DriverStore\\";
     const std::wstring repository = driverStore + L"FileRepository\\";
     // Unique per run, so that nothing else in the prefix mentions it.
     const std::wstring driver = L"KTest Laser " + std::to_wstring(::GetCurrentProcessId());

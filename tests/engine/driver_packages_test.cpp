@@ -14,6 +14,7 @@
 #include "engine/driver_packages.h"
 #include "engine/file_helpers.h"
 #include "fakes/fake_folder_tree.h"
+#include "fakes/fake_machine.h"
 #include "support/test_support.h"
 
 namespace {
@@ -202,6 +203,7 @@ class DriverPackagesFake : public ::testing::Test {
         win32.DeleteFileW = FakeDeleteFile;
         win32.RemoveDirectoryW = FakeRemoveDirectory;
         win32.SHGetSpecialFolderPathW = FakeSpecialFolder;
+        FakeNativeMachine(IMAGE_FILE_MACHINE_AMD64, false);
         win32.ShellExecuteW = RecordingShellExecute;
         win32.Sleep = RecordingSleep;
         win32.SetupUninstallOEMInfW = RecordingSetupUninstall;

@@ -10,10 +10,10 @@
 
 namespace {
 
+// The spool folder as the purge names it: Windows' own, through Sysnative
+// in a 32-bit process.
 std::wstring SpoolFolder() {
-    wchar_t system[MAX_PATH] = {};
-    ::SHGetSpecialFolderPathW(nullptr, system, CSIDL_SYSTEM, FALSE);
-    return std::wstring(system) + L"\\spool\\PRINTERS\\";
+    return NativeSystem32() + L"\\spool\\PRINTERS\\";
 }
 
 bool AnyFileLike(const std::wstring& pattern) {

@@ -7,6 +7,7 @@
 
 #include "engine/queue_purge.h"
 #include "fakes/fake_folder_tree.h"
+#include "fakes/fake_machine.h"
 #include "fakes/fake_printer_handles.h"
 #include "fakes/utf8_operation_log.h"
 #include "support/test_support.h"
@@ -214,15 +215,15 @@ TEST_F(PurgePrintJobsFake, QueueEmptiedBetweenTheTwoCallsDeletesNothingAndSuccee
 }
 
 // The spool-file purge on a fake PRINTERS folder.
-const std::wstring kSpool = L"C:\\Windows\\system32\\spool\\PRINTERS\\";
+const std::wstring kSpool = L"C:\\Windows\\System32\\spool\\PRINTERS\\";
 std::vector<std::wstring> deleted;
 int folderAsked = -1;
 BOOL folderCreate = TRUE;
 BOOL folderFound = TRUE;
 
-// Answers for the system folder only; the log still finds Documents.
-BOOL WINAPI FakeSystemFolder(HWND owner, LPWSTR path, int folder, BOOL create) {
-    if (folder != CSIDL_SYSTEM)
+// Answers for the Windows folder only; the log still finds Documents.
+BOOL WINAPI FakeWindowsFolder(HWND owner, LPWSTR path, int folder, BOOL create) {
+    if (folder != CSIDL_WINDOWS)
         return ::SHGetSpecialFolderPathW(owner, path, folder, create);
     folderAsked = owner == nullptr ? folder : -1;
     folderCreate = create;
@@ -230,7 +231,7 @@ BOOL WINAPI FakeSystemFolder(HWND owner, LPWSTR path, int folder, BOOL create) {
         ::SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
-    wcscpy(path, L"C:\\Windows\\system32");
+    wcscpy(path, L"C:\\Windows");
     return TRUE;
 }
 
@@ -247,7 +248,8 @@ class PurgeSpoolFilesFake : public ::testing::Test {
         folderAsked = -1;
         folderCreate = TRUE;
         folderFound = TRUE;
-        win32.SHGetSpecialFolderPathW = FakeSystemFolder;
+        win32.SHGetSpecialFolderPathW = FakeWindowsFolder;
+        FakeNativeMachine(IMAGE_FILE_MACHINE_AMD64, false);
         win32.DeleteFileW = FakeDeleteFile;
         InstallFakeFolderTree({{kSpool,
                                 {{L"00002.SPL"},
@@ -263,13 +265,23 @@ class PurgeSpoolFilesFake : public ::testing::Test {
 
 TEST_F(PurgeSpoolFilesFake, ShadowFilesGoFirstThenSpoolFilesInTheSystemFolder) {
     EXPECT_TRUE(PurgeSpoolFiles());
-    EXPECT_EQ(folderAsked, 0x25);
+    EXPECT_EQ(folderAsked, 0x24);
     EXPECT_FALSE(folderCreate);
     EXPECT_EQ(deleted, (std::vector<std::wstring>{
                            kSpool + L"00002.SHD", kSpool + L"old\\00001.SHD", kSpool + L"00002.SPL",
                            kSpool + L"old\\00001.SPL.txt", kSpool + L"FP00004.SPL"}));
     EXPECT_EQ(FakeTreeOpenHandles(), 0);
     EXPECT_EQ(OperationLogText(), "");
+}
+
+// A 32-bit process on 64-bit Windows reaches Windows' own System32 through
+// Sysnative.
+TEST_F(PurgeSpoolFilesFake, Wow64ProcessPurgesTheNativeSpoolFolderThroughSysnative) {
+    FakeNativeMachine(IMAGE_FILE_MACHINE_AMD64, true);
+    const std::wstring native = L"C:\\Windows\\Sysnative\\spool\\PRINTERS\\";
+    InstallFakeFolderTree({{native, {{L"00007.SPL"}, {L"00007.SHD"}}}});
+    EXPECT_TRUE(PurgeSpoolFiles());
+    EXPECT_EQ(deleted, (std::vector<std::wstring>{native + L"00007.SHD", native + L"00007.SPL"}));
 }
 
 TEST_F(PurgeSpoolFilesFake, UnknownSystemFolderDeletesNothingAndFails) {

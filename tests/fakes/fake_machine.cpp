@@ -185,7 +185,47 @@ BOOL WINAPI FakeSpecialFolder(HWND owner, LPWSTR path, int folder, BOOL create) 
     return TRUE;
 }
 
+struct NativeMachineAnswer {
+    USHORT machine = 0;
+    bool wow64 = false;
+} nativeAnswer;
+
+BOOL WINAPI FakeIsWow64Process2(HANDLE, USHORT* processMachine, USHORT* nativeMachine) {
+    *processMachine = nativeAnswer.wow64 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_UNKNOWN;
+    *nativeMachine = nativeAnswer.machine;
+    return TRUE;
+}
+
+BOOL WINAPI FakeIsWow64Process(HANDLE, BOOL* wow64) {
+    *wow64 = nativeAnswer.wow64;
+    return TRUE;
+}
+
+void WINAPI FakeGetNativeSystemInfo(SYSTEM_INFO* info) {
+    *info = SYSTEM_INFO{};
+    switch (nativeAnswer.machine) {
+        case IMAGE_FILE_MACHINE_AMD64:
+            info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
+            break;
+        case 0xAA64:  // IMAGE_FILE_MACHINE_ARM64
+            info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_ARM64;
+            break;
+        case IMAGE_FILE_MACHINE_I386:
+            info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
+            break;
+        default:
+            info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_UNKNOWN;
+    }
+}
+
 }  // namespace
+
+void FakeNativeMachine(USHORT nativeMachine, bool wow64, bool withIsWow64Process2) {
+    nativeAnswer = {nativeMachine, wow64};
+    win32.IsWow64Process2 = withIsWow64Process2 ? FakeIsWow64Process2 : nullptr;
+    win32.IsWow64Process = FakeIsWow64Process;
+    win32.GetNativeSystemInfo = FakeGetNativeSystemInfo;
+}
 
 FakeMachineState& InstallFakeMachine(const std::wstring& windowsFolder) {
     machine = FakeMachineState{};
@@ -211,6 +251,7 @@ FakeMachineState& InstallFakeMachine(const std::wstring& windowsFolder) {
     win32.DeleteFileW = RecordingDeleteFile;
     win32.RemoveDirectoryW = RecordingRemoveDirectory;
     win32.SHGetSpecialFolderPathW = FakeSpecialFolder;
+    FakeNativeMachine(IMAGE_FILE_MACHINE_AMD64, false);
     return machine;
 }
 

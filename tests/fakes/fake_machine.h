@@ -31,6 +31,15 @@ struct FakeMachineState {
 // Windows.
 FakeMachineState& InstallFakeMachine(const std::wstring& windowsFolder);
 
+// Makes the seam report `nativeMachine` (an IMAGE_FILE_MACHINE_* value) as the
+// machine Windows runs on, and this process as a WOW64 process or not:
+// through IsWow64Process2, or, where `withIsWow64Process2` is false, with
+// IsWow64Process2 missing, through GetNativeSystemInfo's processor
+// architecture and IsWow64Process. InstallFakeMachine reports a native
+// process on x64 Windows, so that the scratch Windows folder's System32 is
+// the one the steps use.
+void FakeNativeMachine(USHORT nativeMachine, bool wow64, bool withIsWow64Process2 = true);
+
 // Makes the `fromCall`-th call of `name` and every later one fail with `error`.
 void FailCalls(const std::string& name, int fromCall, DWORD error);
 

@@ -88,8 +88,9 @@ BOOL WINAPI EnumPrinterDrivers(LPWSTR server,
                                DWORD size,
                                LPDWORD needed,
                                LPDWORD returned) {
-    if (server != nullptr || environment != nullptr)
-        spooler.enumDriversLocalDefault = false;
+    if (server != nullptr)
+        spooler.enumDriversLocal = false;
+    spooler.enumDriversEnvironments.push_back(environment ? environment : L"(null)");
     spooler.enumDriversLevels.push_back(level);
     *returned = 0;
     *needed = 0;
@@ -138,9 +139,14 @@ BOOL WINAPI OpenPrinter(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW defaul
     return FALSE;
 }
 
-BOOL WINAPI
-GetPrinterDriver(HANDLE handle, LPWSTR, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) {
+BOOL WINAPI GetPrinterDriver(HANDLE handle,
+                             LPWSTR environment,
+                             DWORD level,
+                             LPBYTE buffer,
+                             DWORD size,
+                             LPDWORD needed) {
     spooler.getDriverLevels.push_back(level);
+    spooler.getDriverEnvironments.push_back(environment ? environment : L"(null)");
     const Printer& printer = spooler.printers.at(IndexOf(handle));
     if (printer.getDriverError != 0) {
         *needed = 0;

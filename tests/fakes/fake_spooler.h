@@ -33,7 +33,9 @@ struct State {
     DWORD enumPrintersFlags = 0;
     std::wstring enumPrintersName = L"(null)";
     DWORD enumPrintersLevel = 0;
-    bool enumDriversLocalDefault = true;  // no server and no environment named
+    bool enumDriversLocal = true;                       // no server named
+    std::vector<std::wstring> enumDriversEnvironments;  // "(null)" for none
+    std::vector<std::wstring> getDriverEnvironments;
     std::vector<DWORD> enumDriversLevels;
     std::vector<DWORD> getDriverLevels;
 };

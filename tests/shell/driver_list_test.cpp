@@ -8,6 +8,7 @@
 
 #include "fakes/captured_log.h"
 #include "fakes/fake_dialog.h"
+#include "fakes/fake_machine.h"
 #include "fakes/fake_spooler.h"
 #include "shell/driver_list.h"
 #include "shell/ui_state.h"
@@ -72,9 +73,12 @@ TEST_F(DriverList, PrintersThenDriversInSpoolerOrderAtExplicitIndexesInSpiteOfSo
     EXPECT_TRUE(log.Lines().empty());
 }
 
+// Also a 32-bit process on x64 Windows asks for the x64 drivers, which are
+// the ones Windows prints with.
 TEST_F(DriverList, AsksTheSpoolerForLocalPrintersAndConnectionsAndOpensWithAllAccess) {
     spooler.printers = {{L"P1", L"D1"}};
     spooler.drivers = {L"D1"};
+    FakeNativeMachine(IMAGE_FILE_MACHINE_AMD64, true);
     FillDriverList();
 
     EXPECT_EQ(spooler.enumPrintersFlags, DWORD{PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS});
@@ -84,7 +88,10 @@ TEST_F(DriverList, AsksTheSpoolerForLocalPrintersAndConnectionsAndOpensWithAllAc
     EXPECT_TRUE(spooler.openDefaultsEmpty);
     EXPECT_EQ(spooler.getDriverLevels, (std::vector<DWORD>{6, 6}));
     EXPECT_EQ(spooler.enumDriversLevels, (std::vector<DWORD>{6, 6}));
-    EXPECT_TRUE(spooler.enumDriversLocalDefault);
+    EXPECT_TRUE(spooler.enumDriversLocal);
+    const std::vector<std::wstring> x64Twice{L"Windows x64", L"Windows x64"};
+    EXPECT_EQ(spooler.enumDriversEnvironments, x64Twice);
+    EXPECT_EQ(spooler.getDriverEnvironments, x64Twice);
     EXPECT_EQ(spooler.openHandles, 0);
 }
 

@@ -1,0 +1,76 @@
+#include "platform/native_windows.h"
+
+#include <cwchar>
+
+#include "platform/win32_api.h"
+
+namespace {
+
+USHORT MachineOfArchitecture(WORD architecture) {
+    switch (architecture) {
+        case PROCESSOR_ARCHITECTURE_AMD64:
+            return MACHINE_AMD64;
+        case PROCESSOR_ARCHITECTURE_ARM64:
+            return MACHINE_ARM64;
+        case PROCESSOR_ARCHITECTURE_INTEL:
+            return MACHINE_I386;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+static_assert(PROCESSOR_ARCHITECTURE_AMD64 == 9 && PROCESSOR_ARCHITECTURE_ARM64 == 12);
+
+NativeMachine QueryNativeMachine() {
+    NativeMachine result;
+    USHORT processMachine = 0;
+    USHORT nativeMachine = 0;
+    if (win32.IsWow64Process2 != nullptr &&
+        win32.IsWow64Process2(::GetCurrentProcess(), &processMachine, &nativeMachine)) {
+        // A process that is not under WOW64 is told IMAGE_FILE_MACHINE_UNKNOWN.
+        result.machine = nativeMachine;
+        result.wow64 = processMachine != 0;
+        return result;
+    }
+    SYSTEM_INFO info{};
+    win32.GetNativeSystemInfo(&info);
+    result.machine = MachineOfArchitecture(info.wProcessorArchitecture);
+    BOOL wow64 = FALSE;
+    result.wow64 = win32.IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+    return result;
+}
+
+const wchar_t* NativePrinterEnvironment() {
+    switch (QueryNativeMachine().machine) {
+        case MACHINE_AMD64:
+            return L"Windows x64";
+        case MACHINE_ARM64:
+            return L"Windows ARM64";
+        case MACHINE_I386:
+            return L"Windows NT x86";
+        default:
+            return nullptr;
+    }
+}
+
+bool WindowsFolder(std::wstring& folder) {
+    wchar_t windows[MAX_PATH] = {};
+    if (!win32.SHGetSpecialFolderPathW(nullptr, windows, CSIDL_WINDOWS, FALSE) || windows[0] == 0)
+        return false;
+    folder.assign(windows, wcsnlen(windows, MAX_PATH));
+    return true;
+}
+
+bool NativeSystemFolder(std::wstring& folder) {
+    std::wstring windows;
+    if (!WindowsFolder(windows))
+        return false;
+    // Windows exempts spool\ from redirection, and DriverStore\ from Windows 7
+    // on; Sysnative reaches both, and DriverStore on Vista too.
+    folder = windows + (QueryNativeMachine().wow64 ? L"\\Sysnative" : L"\\System32");
+    return true;
+}
+
+static_assert(CSIDL_WINDOWS == 0x24);

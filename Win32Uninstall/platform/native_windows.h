@@ -1,0 +1,42 @@
+// What the program needs to know about the Windows it runs on, as opposed to
+// the 32-bit view that WOW64 gives a 32-bit process on 64-bit Windows: the
+// machine Windows itself runs on, the printer environment of its own drivers
+// and the way to its own System32 folder.
+#pragma once
+
+#include <string>
+
+#include <windows.h>
+
+// IMAGE_FILE_MACHINE_* values of the machines the program knows.
+constexpr USHORT MACHINE_I386 = 0x014c;
+constexpr USHORT MACHINE_AMD64 = 0x8664;
+constexpr USHORT MACHINE_ARM64 = 0xAA64;
+
+// The machine Windows itself runs on, and whether this process is a 32-bit
+// process under WOW64.
+struct NativeMachine {
+    USHORT machine = 0;  // an IMAGE_FILE_MACHINE_* value; 0 when unknown
+    bool wow64 = false;
+};
+
+// Asks IsWow64Process2 (looked up at run time: Windows 10 1511 and later).
+// Where it is missing or fails, the processor architecture of
+// GetNativeSystemInfo gives the machine and IsWow64Process tells WOW64.
+NativeMachine QueryNativeMachine();
+
+// The spooler's environment name for the drivers of Windows itself:
+// "Windows x64", "Windows ARM64" or "Windows NT x86"; null for a machine the
+// program does not know, which leaves the choice to the spooler.
+const wchar_t* NativePrinterEnvironment();
+
+// The Windows folder, without a trailing backslash. Returns false, with the
+// shell's last error, when the shell cannot tell it (paths built from an empty
+// folder would lead to the root of whatever drive is current); `folder` is
+// then unchanged.
+bool WindowsFolder(std::wstring& folder);
+
+// Windows' own System32 folder, without a trailing backslash: the Windows
+// folder followed by "\System32", or by "\Sysnative" in a WOW64 process, whose
+// "System32" would lead to SysWOW64. Returns false as WindowsFolder does.
+bool NativeSystemFolder(std::wstring& folder);
