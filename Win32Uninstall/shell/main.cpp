@@ -3,8 +3,13 @@
 #include <windows.h>
 
 #include "shell/main_dialog.h"
+#include "shell/native_handover.h"
 
 int main(int, char**, char**) {
+    // On 64-bit Windows the package's 64-bit copy does the whole job, before
+    // any service is touched or any window shown.
+    if (HandOverToNativeCopy())
+        ::ExitProcess(0);
     const int exitCode = RunUninstaller(::GetModuleHandleW(nullptr));
     // "取消" ends the program at once, also while an uninstall worker runs.
     // Ending the process here, before static destruction, keeps such a worker
