@@ -13,6 +13,10 @@
 
 namespace {
 
+bool Contains(const std::vector<std::wstring>& names, const std::wstring& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
 class DriverListOnSpooler : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -133,6 +137,49 @@ TEST_F(DriverListOnSpooler, RefillAfterRemovalNoLongerListsThePrinter) {
     EXPECT_EQ(TaggedRows(), (std::vector<std::string>{"D:" + Utf8(driver)}));
     EXPECT_EQ(driverUseCounts[driver], 1);
     EXPECT_EQ(Items().size(), driverEntries.size());
+}
+
+// A prefix as the 64-bit setup leaves a 64-bit PC, seeded by a 64-bit
+// process: the list, also of a 32-bit process, holds the printers and then
+// their x64 drivers, and every printer's driver information is read.
+TEST_F(DriverListOnSpooler, MachineSeededByA64BitSetupListsThePrintersThenTheX64Drivers) {
+    ResetOperationLog();
+    const std::wstring seeder = Native64Program(L"demo_machine.exe");
+    ASSERT_EQ(RunProgram(seeder, L"seed"), 0u) << Utf8(seeder);
+    FillDriverList();
+    const std::wstring package = SeedPackageFolder(L"KAVRO PS Class Driver");
+    EXPECT_TRUE(FolderExists(package)) << "no package in the native driver store";
+    EXPECT_EQ(RunProgram(seeder, L"remove"), 0u);
+    EXPECT_FALSE(FolderExists(package));
+
+    const std::vector<std::wstring> printers = {L"财务部打印机", L"Front Desk Printer",
+                                                L"KAVRO LaserJet 1020", L"岚拓彩色激光打印机"};
+    const std::vector<std::wstring> drivers = {L"岚拓 KV-2100 PCL6 打印机驱动",
+                                               L"KAVRO Universal PCL6", L"KAVRO PS Class Driver"};
+    std::vector<std::wstring> printerRows;
+    std::vector<std::wstring> driverRows;
+    for (const DriverListEntry& row : driverEntries) {
+        const bool seeded =
+            row.isPrinter ? Contains(printers, row.printerName) : Contains(drivers, row.driverName);
+        if (!seeded)
+            continue;
+        EXPECT_TRUE(row.isPrinter || printerRows.size() == printers.size())
+            << Utf8(row.driverName) << " is listed before a printer";
+        (row.isPrinter ? printerRows : driverRows)
+            .push_back(row.isPrinter ? row.printerName : row.driverName);
+        ASSERT_NE(row.driverInfo, nullptr) << Utf8(row.printerName);
+        EXPECT_EQ(std::wstring(row.driverInfo->pEnvironment), L"Windows x64");
+    }
+    std::sort(printerRows.begin(), printerRows.end());
+    std::vector<std::wstring> sortedPrinters = printers;
+    std::sort(sortedPrinters.begin(), sortedPrinters.end());
+    EXPECT_EQ(printerRows, sortedPrinters);
+    std::sort(driverRows.begin(), driverRows.end());
+    std::vector<std::wstring> sortedDrivers = drivers;
+    std::sort(sortedDrivers.begin(), sortedDrivers.end());
+    EXPECT_EQ(driverRows, sortedDrivers);
+    EXPECT_EQ(CountOf(OperationLogText(), "GetPrinterDriver"), 0) << OperationLogText();
+    ResetOperationLog();
 }
 
 }  // namespace

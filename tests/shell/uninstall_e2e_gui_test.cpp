@@ -1,6 +1,7 @@
 // The whole uninstall under Xvfb: Uninstall.exe on a private prefix seeded
-// with real printers, drivers and driver files (through the spooler of this
-// bitness), oem INF copies, driver store packages and spool files. The test
+// with real printers, drivers and driver files (x64 drivers, as on a 64-bit
+// PC, also in the 32-bit build), oem INF copies, packages in Windows' own
+// driver store and spool files. The test
 // selects a row, presses "卸载" as the user would, watches the command run,
 // reads and answers the result box, and then looks at the machine and the
 // rebuilt list.
@@ -60,24 +61,12 @@ std::wstring ShellFolder(int csidl) {
 std::wstring DriverDirectory() {
     wchar_t directory[MAX_PATH] = {};
     DWORD needed = 0;
-    if (!::GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(directory),
-                                      sizeof directory, &needed)) {
+    if (!::GetPrinterDriverDirectoryW(nullptr, NativeSeedEnvironment(), 1,
+                                      reinterpret_cast<LPBYTE>(directory), sizeof directory,
+                                      &needed)) {
         return {};
     }
     return std::wstring(directory) + L"\\";
-}
-
-// Text as the operation log writes it: in the ANSI code page, which this
-// process shares with the program it starts.
-std::string Ansi(const std::wstring& text) {
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-        ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-                              size, nullptr, nullptr);
-    }
-    return bytes;
 }
 
 // The records of Log(1).txt in order, each without its closing zero byte.
@@ -279,10 +268,9 @@ class WholeUninstall : public ::testing::Test {
         return inf.substr(0, inf.size() - 4) + L".pnf";
     }
 
-    // A package folder of the driver store holding an INF that names the
-    // driver and a copy of a driver file; created by this process, which
-    // sees the same System32 as the program (an i686 process is redirected
-    // to syswow64 under Wine, not on Windows).
+    // A package folder of Windows' own driver store holding an INF that names
+    // the driver and a copy of a driver file (an i686 process reaches it
+    // through Sysnative; Wine would redirect System32\DriverStore).
     std::wstring SeedStorePackage(const std::wstring& driver, const std::wstring& stem) {
         const std::wstring package = repository + stem + L".inf_x86_4b56e2e0\\";
         packages.push_back(package);
@@ -395,7 +383,7 @@ class WholeUninstall : public ::testing::Test {
     const std::wstring tag = UniqueTag();
     const std::wstring kShared = L"UNIDRV.DLL";
     const std::wstring driverDirectory = DriverDirectory();
-    const std::wstring driverStore = ShellFolder(CSIDL_WINDOWS) + L"\\System32\\DriverStore\\";
+    const std::wstring driverStore = NativeSystem32() + L"\\DriverStore\\";
     const std::wstring repository = driverStore + L"FileRepository\\";
     const std::wstring bystanderDriver = L"E2E Bystander PCL6 " + tag;
     const std::wstring bystanderStem = L"ke2eby" + std::to_wstring(::GetCurrentProcessId());
@@ -487,10 +475,12 @@ TEST_F(WholeUninstall, PrinterOfASharedDriverIsRemovedAndItsDriverKept) {
 }
 
 // A driver without printers: every file step runs for it, and the spooler's
-// deletion comes last. Wine refuses DeletePrinterDriverExW with
-// DPD_DELETE_UNUSED_FILES (error 87), so the run ends in the failure message
-// with the driver's files and package already gone. Windows deletes the
-// driver there, and the run ends with the success question.
+// deletion comes last. In the 32-bit build this is the 32-bit program alone
+// (no x64\Uninstall.exe beside it) removing an x64 driver: its files from the
+// x64 driver folders and its package from Windows' own driver store. Wine refuses
+// DeletePrinterDriverExW with DPD_DELETE_UNUSED_FILES (error 87), so the run ends in the failure
+// message with the driver's files and package already gone. Windows deletes the driver there, and
+// the run ends with the success question.
 TEST_F(WholeUninstall, DriverRowLosesItsFilesAndPackageAndWineRefusesTheSpoolerDeletion) {
     const std::wstring driver = L"E2E Standalone PCL6 " + tag;
     const std::wstring stem = L"ke2esa" + std::to_wstring(::GetCurrentProcessId());
@@ -590,5 +580,43 @@ TEST_F(WholeUninstall, PrinterNamedLikeItsDriverStopsAtWinesJobEnumerationWithNo
     EXPECT_TRUE(Contains(ListItems(list), driver));
     CloseAndExpectExitCodeZero();
 }
+
+#if !defined(_WIN64)
+// The package as users unpack it: the 32-bit Uninstall.exe, which they start,
+// and x64\Uninstall.exe. On 64-bit Windows the first starts the second and
+// ends with exit code 0; the dialog the user sees is the 64-bit program's.
+TEST(NativeHandover, Packaged32BitProgramHandsOverToThe64BitCopyAndEndsWithZero) {
+    ScratchFolder package;
+    CreateFolders(package.path() + L"x64\\");
+    const std::wstring program = package.path() + L"Uninstall.exe";
+    ASSERT_TRUE(
+        ::CopyFileW((ExecutableFolder() + L"Uninstall.exe").c_str(), program.c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW(Native64Program(L"Uninstall.exe").c_str(),
+                            (package.path() + L"x64\\Uninstall.exe").c_str(), FALSE));
+
+    UninstallProcess started;
+    ASSERT_TRUE(started.Start(program));
+    ASSERT_TRUE(started.IsWow64());
+    DWORD exitCode = 1;
+    ASSERT_TRUE(started.WaitForExit(exitCode)) << "the 32-bit program did not end";
+    EXPECT_EQ(exitCode, 0u);
+
+    HWND window = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (window = ::FindWindowW(L"#32770", kTitle.c_str())); }))
+        << "no window titled " << Utf8(kTitle);
+    UninstallProcess native;
+    ASSERT_TRUE(native.Attach(window));
+    EXPECT_FALSE(native.IsWow64()) << "the dialog belongs to a 32-bit process";
+    const HWND dialog = native.WaitForDialog();
+    ASSERT_NE(dialog, nullptr);
+    const HWND warning = native.WaitForMessageBox(dialog);
+    ASSERT_NE(warning, nullptr);
+    PressMessageBoxButton(warning, IDOK);
+    ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(dialog) != FALSE; }));
+    PostClick(::GetDlgItem(dialog, IDCANCEL), false);
+    ASSERT_TRUE(native.WaitForExit(exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+#endif
 
 }  // namespace

@@ -25,6 +25,10 @@ while [ $# -gt 0 ]; do
   shift
 done
 bin=${BIN:-$build/bin}
+# The seeder and the program to open: by default those of BUILD; the demo
+# seeds with the 64-bit seeder and opens the packaged program.
+seeder=${SEEDER:-$bin/demo_machine.exe}
+program_exe=${UNINSTALL:-$bin/Uninstall.exe}
 
 "$here/wine-session.sh" ensure "$build"
 # shellcheck disable=SC1091
@@ -33,10 +37,10 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 mkdir -p "$(dirname "$out")"
 
-wine "$bin/demo_machine.exe" seed
+wine "$seeder" seed
 # The program runs in the background with no stdio of ours, so that nobody
 # waiting for our output waits for it too.
-wine "$bin/Uninstall.exe" </dev/null >/dev/null 2>&1 8>&- 9>&- &
+wine "$program_exe" </dev/null >/dev/null 2>&1 8>&- 9>&- &
 program=$!
 
 # shot PROBE-COMMAND... : runs dialog_probe, which prints the dialog's
@@ -64,6 +68,8 @@ if [ -n "$running" ] && [ $status = 0 ]; then
 fi
 
 wine "$bin/dialog_probe.exe" close || true
+# (The packaged 32-bit program has ended long before: right after starting
+# its 64-bit copy, whose dialog the probe closed.)
 for _ in $(seq 150); do
   kill -0 "$program" 2>/dev/null || break
   sleep 0.2
@@ -75,6 +81,6 @@ if kill -0 "$program" 2>/dev/null; then
 fi
 
 if [ "$remove" = --remove-seeds ]; then
-  wine "$bin/demo_machine.exe" remove || status=1
+  wine "$seeder" remove || status=1
 fi
 exit $status

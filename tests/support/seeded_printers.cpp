@@ -1,5 +1,6 @@
 #include "support/seeded_printers.h"
 
+#include "support/spooler_seed.h"
 #include "support/test_support.h"
 
 namespace {
@@ -7,8 +8,9 @@ namespace {
 std::wstring DriverDirectory() {
     wchar_t directory[MAX_PATH] = {};
     DWORD needed = 0;
-    if (!::GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(directory),
-                                      sizeof directory, &needed)) {
+    if (!::GetPrinterDriverDirectoryW(nullptr, NativeSeedEnvironment(), 1,
+                                      reinterpret_cast<LPBYTE>(directory), sizeof directory,
+                                      &needed)) {
         return {};
     }
     return std::wstring(directory) + L"\\";
@@ -46,6 +48,7 @@ SeededPrinterDriver::SeededPrinterDriver(const std::wstring& name,
 
     DRIVER_INFO_3W info{};
     info.cVersion = 3;
+    info.pEnvironment = NativeSeedEnvironment();
     info.pName = name_.data();
     info.pDriverPath = driverPath.data();
     info.pConfigFile = configPath.data();
@@ -58,7 +61,7 @@ SeededPrinterDriver::SeededPrinterDriver(const std::wstring& name,
 SeededPrinterDriver::~SeededPrinterDriver() {
     if (installed_) {
         // Flags 0: Wine refuses every other deletion flag.
-        ::DeletePrinterDriverExW(nullptr, nullptr, name_.data(), 0, 0);
+        ::DeletePrinterDriverExW(nullptr, NativeSeedEnvironment(), name_.data(), 0, 0);
     }
     for (const std::wstring& file : files_) {
         ::DeleteFileW((directory_ + file).c_str());
@@ -69,10 +72,10 @@ SeededPrinterDriver::~SeededPrinterDriver() {
 const DRIVER_INFO_6W* SeededPrinterDriver::Info() {
     DWORD needed = 0;
     DWORD count = 0;
-    ::EnumPrinterDriversW(nullptr, nullptr, 6, nullptr, 0, &needed, &count);
+    ::EnumPrinterDriversW(nullptr, NativeSeedEnvironment(), 6, nullptr, 0, &needed, &count);
     infoBuffer_.assign(needed, 0);
-    if (needed == 0 ||
-        !::EnumPrinterDriversW(nullptr, nullptr, 6, infoBuffer_.data(), needed, &needed, &count)) {
+    if (needed == 0 || !::EnumPrinterDriversW(nullptr, NativeSeedEnvironment(), 6,
+                                              infoBuffer_.data(), needed, &needed, &count)) {
         return nullptr;
     }
     const auto* drivers = reinterpret_cast<const DRIVER_INFO_6W*>(infoBuffer_.data());
@@ -84,30 +87,10 @@ const DRIVER_INFO_6W* SeededPrinterDriver::Info() {
 }
 
 SeededPrinter::SeededPrinter(const std::wstring& name, const std::wstring& driverName)
-    : name_(name) {
-    std::wstring driver = driverName;
-    std::wstring port = L"FILE:";
-    std::wstring processor = L"WinPrint";
-    std::wstring datatype = L"RAW";
-    PRINTER_INFO_2W info{};
-    info.pPrinterName = name_.data();
-    info.pPortName = port.data();
-    info.pDriverName = driver.data();
-    info.pPrintProcessor = processor.data();
-    info.pDatatype = datatype.data();
-    HANDLE printer = ::AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
-    added_ = printer != nullptr;
-    if (printer)
-        ::ClosePrinter(printer);
-}
+    : name_(name), added_(AddSeedPrinter(name, driverName)) {}
 
 SeededPrinter::~SeededPrinter() {
-    PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
-    HANDLE printer = nullptr;
-    if (::OpenPrinterW(name_.data(), &printer, &defaults)) {
-        ::DeletePrinter(printer);
-        ::ClosePrinter(printer);
-    }
+    RemoveSeedPrinter(name_);
 }
 
 bool PrinterExists(const std::wstring& name) {

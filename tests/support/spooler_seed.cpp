@@ -13,15 +13,19 @@ namespace {
 std::wstring DriverDirectory() {
     wchar_t folder[MAX_PATH] = {};
     DWORD needed = 0;
-    if (!::GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(folder),
-                                      sizeof folder, &needed)) {
+    if (!::GetPrinterDriverDirectoryW(nullptr, NativeSeedEnvironment(), 1,
+                                      reinterpret_cast<BYTE*>(folder), sizeof folder, &needed)) {
         return {};
     }
     return std::wstring(folder) + L"\\";
 }
 
+const wchar_t* const kFileSuffixes[] = {L"drv.dll", L"ui.dll", L".ppd"};
+
+}  // namespace
+
 // File names derived from the driver name, so that removal finds them again.
-std::wstring FileStem(const std::wstring& driver) {
+std::wstring SeedFileStem(const std::wstring& driver) {
     unsigned hash = 2166136261u;
     for (wchar_t c : driver)
         hash = (hash ^ static_cast<unsigned>(c)) * 16777619u;
@@ -30,9 +34,26 @@ std::wstring FileStem(const std::wstring& driver) {
     return text;
 }
 
-const wchar_t* const kFileSuffixes[] = {L"drv.dll", L"ui.dll", L".ppd"};
+std::wstring SeedPackageFolder(const std::wstring& driver) {
+    const bool x64 = sizeof(void*) == 8 || NativeSeedEnvironment() != nullptr;
+    return NativeSystem32() + L"\\DriverStore\\FileRepository\\" + SeedFileStem(driver) +
+           (x64 ? L".inf_amd64_" : L".inf_x86_") + L"5e1d0c2b9a874f36\\";
+}
 
-}  // namespace
+bool AddSeedPackage(const std::wstring& driver) {
+    const std::wstring folder = SeedPackageFolder(driver);
+    const std::wstring stem = SeedFileStem(driver);
+    WriteBytes(folder + stem + L".inf",
+               "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n\r\n[Strings]\r\n"
+               "DriverName=\"" +
+                   Ansi(driver) + "\"\r\n");
+    WriteBytes(folder + stem + L"drv.dll", "packaged driver file");
+    return FileExists(folder + stem + L".inf");
+}
+
+void RemoveSeedPackage(const std::wstring& driver) {
+    RemoveTree(SeedPackageFolder(driver));
+}
 
 std::wstring UniqueTag() {
     static std::atomic<int> counter{0};
@@ -43,7 +64,7 @@ bool AddSeedDriver(const std::wstring& name) {
     const std::wstring folder = DriverDirectory();
     if (folder.empty())
         return false;
-    const std::wstring stem = FileStem(name);
+    const std::wstring stem = SeedFileStem(name);
     std::wstring paths[3];
     for (int i = 0; i < 3; ++i) {
         paths[i] = folder + stem + kFileSuffixes[i];
@@ -51,6 +72,7 @@ bool AddSeedDriver(const std::wstring& name) {
     }
     DRIVER_INFO_3W info{};
     info.cVersion = 3;
+    info.pEnvironment = NativeSeedEnvironment();
     info.pName = const_cast<wchar_t*>(name.c_str());
     info.pDriverPath = paths[0].data();
     info.pConfigFile = paths[1].data();
@@ -62,6 +84,12 @@ bool AddSeedDriver(const std::wstring& name) {
 }
 
 bool AddSeedPrinter(const std::wstring& name, const std::wstring& driver) {
+    // Wine's spooler, run inside a 32-bit process, accepts only printers of
+    // that process's own drivers; the 64-bit seeder adds those of x64 drivers.
+    if (NativeSeedEnvironment() != nullptr) {
+        return RunProgram(Native64Program(L"demo_machine.exe"),
+                          L"add-printer \"" + name + L"\" \"" + driver + L"\"") == 0;
+    }
     PRINTER_INFO_2W info{};
     info.pPrinterName = const_cast<wchar_t*>(name.c_str());
     info.pDriverName = const_cast<wchar_t*>(driver.c_str());
@@ -88,10 +116,11 @@ bool RemoveSeedPrinter(const std::wstring& name) {
 }
 
 bool RemoveSeedDriver(const std::wstring& name) {
-    const bool deleted = ::DeletePrinterDriverExW(
-                             nullptr, nullptr, const_cast<wchar_t*>(name.c_str()), 0, 0) != FALSE;
+    const bool deleted =
+        ::DeletePrinterDriverExW(nullptr, NativeSeedEnvironment(),
+                                 const_cast<wchar_t*>(name.c_str()), 0, 0) != FALSE;
     const std::wstring folder = DriverDirectory();
-    const std::wstring stem = FileStem(name);
+    const std::wstring stem = SeedFileStem(name);
     for (const wchar_t* suffix : kFileSuffixes) {
         ::DeleteFileW((folder + stem + suffix).c_str());
         ::DeleteFileW((folder + L"3\\" + stem + suffix).c_str());

@@ -1,7 +1,8 @@
 // Printers and drivers put into the private prefix's real spooler, for tests
-// and the demo machine. Drivers are added for the environment of the running
-// process (what its own EnumPrinterDrivers lists), with small stand-in files
-// placed in its driver directory.
+// and the demo machine. Drivers are added for the environment of Windows
+// itself (NativeSeedEnvironment: x64 also from a 32-bit process), with small
+// stand-in files placed in its driver directory: <stem>drv.dll, <stem>ui.dll
+// and <stem>.ppd.
 #pragma once
 
 #include <string>
@@ -9,12 +10,24 @@
 
 // Adds a level-3 driver named `name`. True on success or when it exists.
 bool AddSeedDriver(const std::wstring& name);
-// Adds a printer on port "FILE:" using the installed driver `driver`.
+// Adds a printer on port "FILE:" using the installed driver `driver`; in a
+// 32-bit process on x64 Windows through the 64-bit demo_machine.
 bool AddSeedPrinter(const std::wstring& name, const std::wstring& driver);
 // Deletes the printer; true when it is gone.
 bool RemoveSeedPrinter(const std::wstring& name);
 // Deletes the driver from the spooler and its stand-in files.
 bool RemoveSeedDriver(const std::wstring& name);
+// The stem of the driver's stand-in file names, derived from its name.
+std::wstring SeedFileStem(const std::wstring& driver);
+
+// A package of Windows' own driver store for the driver, as setup leaves it:
+// <repository>\<stem>.inf_amd64_<hash>\ (x86 on 32-bit Windows) with an INF
+// whose [Strings] name the driver in the ANSI code page, and a copy of the
+// driver module. The folder has a trailing backslash.
+std::wstring SeedPackageFolder(const std::wstring& driver);
+bool AddSeedPackage(const std::wstring& driver);
+// Deletes the package folder and everything in it.
+void RemoveSeedPackage(const std::wstring& driver);
 
 // What one test added; removed again (printers first) when it goes out of
 // scope.

@@ -98,10 +98,59 @@ std::wstring ExecutableFolder() {
     return text.substr(0, text.find_last_of(L'\\') + 1);
 }
 
+std::wstring NativeSystem32() {
+    wchar_t windows[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathW(nullptr, windows, CSIDL_WINDOWS, FALSE);
+    BOOL wow64 = FALSE;
+    ::IsWow64Process(::GetCurrentProcess(), &wow64);
+    return std::wstring(windows) + (wow64 ? L"\\Sysnative" : L"\\System32");
+}
+
+wchar_t* NativeSeedEnvironment() {
+    static wchar_t x64[] = L"Windows x64";
+    BOOL wow64 = FALSE;
+    ::IsWow64Process(::GetCurrentProcess(), &wow64);
+    return wow64 ? x64 : nullptr;
+}
+
+std::wstring Native64Program(const std::wstring& name) {
+    return ExecutableFolder() + (sizeof(void*) == 4 ? L"native64\\" : L"") + name;
+}
+
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD limitMs) {
+    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &started)) {
+        return 0xFFFFFFFF;
+    }
+    ::CloseHandle(started.hThread);
+    DWORD exitCode = STILL_ACTIVE;
+    if (::WaitForSingleObject(started.hProcess, limitMs) != WAIT_OBJECT_0)
+        ::TerminateProcess(started.hProcess, STILL_ACTIVE);
+    else
+        ::GetExitCodeProcess(started.hProcess, &exitCode);
+    ::CloseHandle(started.hProcess);
+    return exitCode;
+}
+
 std::wstring DocumentsFolder() {
     wchar_t path[MAX_PATH] = {};
     ::SHGetSpecialFolderPathW(nullptr, path, CSIDL_PERSONAL, FALSE);
     return path;
+}
+
+std::string Ansi(const std::wstring& text) {
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) {
+        ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                              size, nullptr, nullptr);
+    }
+    return bytes;
 }
 
 std::string Utf8(const std::wstring& text) {

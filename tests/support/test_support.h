@@ -46,8 +46,24 @@ bool FileExists(const std::wstring& path);
 bool FolderExists(const std::wstring& path);
 // The folder of the running test executable, with a trailing backslash.
 std::wstring ExecutableFolder();
+// Windows' own System32 folder, as this process reaches it: through
+// Sysnative in a WOW64 process. No trailing backslash.
+std::wstring NativeSystem32();
+// The printer environment of Windows' own drivers, for seeding them: "Windows
+// x64" in a WOW64 process (the test prefix is x64), null (this process's own)
+// otherwise. A 32-bit setup program installs the x64 driver the same way.
+wchar_t* NativeSeedEnvironment();
+// The path of a 64-bit helper program of the tests (demo_machine.exe,
+// Uninstall.exe): beside a 64-bit test, in native64\ beside a 32-bit one.
+std::wstring Native64Program(const std::wstring& name);
+// Runs `program` with `arguments` and waits for it, at most `limitMs`.
+// Returns its exit code; STILL_ACTIVE (259) when it did not end (it is then
+// ended), 0xFFFFFFFF when it could not start.
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD limitMs = 60000);
 // The current user's Documents folder, without a trailing backslash.
 std::wstring DocumentsFolder();
+// Text in the ANSI code page, as the operation log and INF files hold it.
+std::string Ansi(const std::wstring& text);
 // UTF-8 for test messages.
 std::string Utf8(const std::wstring& text);
 

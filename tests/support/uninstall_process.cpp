@@ -40,7 +40,17 @@ LRESULT SendWithLimit(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 bool UninstallProcess::Start() {
-    const std::wstring program = ExecutableFolder() + L"Uninstall.exe";
+    return Start(ExecutableFolder() + L"Uninstall.exe");
+}
+
+bool UninstallProcess::Attach(HWND window) {
+    ::GetWindowThreadProcessId(window, &id_);
+    process_ =
+        ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, id_);
+    return process_ != nullptr;
+}
+
+bool UninstallProcess::Start(const std::wstring& program) {
     std::wstring commandLine = L"\"" + program + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -66,6 +76,11 @@ UninstallProcess::~UninstallProcess() {
 
 bool UninstallProcess::IsRunning() const {
     return process_ != nullptr && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+bool UninstallProcess::IsWow64() const {
+    BOOL wow64 = FALSE;
+    return process_ != nullptr && ::IsWow64Process(process_, &wow64) && wow64;
 }
 
 std::vector<HWND> UninstallProcess::Windows() const {

@@ -19,9 +19,15 @@ class UninstallProcess {
     UninstallProcess(const UninstallProcess&) = delete;
     UninstallProcess& operator=(const UninstallProcess&) = delete;
 
-    // Starts Uninstall.exe from the test's own folder; false if it cannot.
+    // Starts Uninstall.exe from the test's own folder, or `program`; false if
+    // it cannot.
     bool Start();
+    bool Start(const std::wstring& program);
+    // Takes on the running process that owns `window` instead of starting one.
+    bool Attach(HWND window);
     bool IsRunning() const;
+    // A 32-bit process under WOW64.
+    bool IsWow64() const;
     // The main dialog (title "岚拓打印机驱动卸载程序", with the driver list) once it
     // is visible; null at the limit.
     HWND WaitForDialog() const;
