@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Opens Uninstall.exe on a demo machine: installs what is missing, builds the
-# shipped i686 preset, makes a private Wine prefix in build/demo, puts a few
-# printers and drivers into its spooler (Chinese and English names, a shared
-# driver, a printer named like its driver, a driver without printer) and opens
-# the uninstaller there.
+# shipped i686 preset (with the 64-bit Uninstall.exe it hands over to), makes a
+# private Wine prefix in build/demo, puts a few printers and x64 drivers into
+# its spooler as the 64-bit setup leaves a 64-bit PC (Chinese and English
+# names, a shared driver, a printer named like its driver, a driver without
+# printer, each driver with its driver-store package) and opens the packaged
+# uninstaller there: the 32-bit Uninstall.exe, which starts x64\Uninstall.exe.
 #   With a DISPLAY: the window appears; the script ends when it is closed.
 #   Without one: it runs under Xvfb, a picture of the dialog is saved to
 #   build/demo/uninstall.png and the program is closed again.
@@ -21,7 +23,12 @@ cmake --build --preset mingw-i686 -j "$(nproc)" >build/mingw-i686.build.log 2>&1
 bin="$root/build/mingw-i686/bin"
 demo="$root/build/demo"
 session="$root/tests/support/wine-session.sh"
-mkdir -p "$demo"
+# The package as a user unpacks it: Uninstall.exe and x64/Uninstall.exe.
+package="$demo/package"
+mkdir -p "$package/x64"
+cp "$bin/Uninstall.exe" "$package/Uninstall.exe"
+cp "$bin/native64/Uninstall.exe" "$package/x64/Uninstall.exe"
+export SEEDER="$bin/native64/demo_machine.exe" UNINSTALL="$package/Uninstall.exe"
 had_display=${DISPLAY:-}
 "$session" start "$demo"
 trap '"$session" stop "$demo"' EXIT
@@ -30,9 +37,11 @@ if [ -n "$had_display" ]; then
   # shellcheck disable=SC1091
   . "$demo/wine/env"
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-  wine "$bin/demo_machine.exe" seed
+  wine "$SEEDER" seed
   echo "demo: Uninstall.exe is open on $DISPLAY; close it (or press 取消) to end the demo"
-  wine "$bin/Uninstall.exe"
+  wine "$UNINSTALL"
+  # The 32-bit program has handed over to the 64-bit one: wait for that too.
+  while pgrep -f 'x64.Uninstall\.exe' >/dev/null; do sleep 1; done
 else
   BIN="$bin" bash tests/support/dialog-screenshot.sh "$demo" "$demo/uninstall.png"
   echo "demo: no display here, so Uninstall.exe ran under Xvfb; its dialog is in $demo/uninstall.png"
