@@ -1,167 +1,27 @@
 #include "shell/driver_list.h"
 
-#include <algorithm>
-#include <new>
-
-#include "engine/spooler_removal.h"
-#include "log/operation_log.h"
-#include "platform/native_windows.h"
-#include "platform/unique_handles.h"
 #include "platform/win32_api.h"
 #include "shell/ui_state.h"
 
 std::vector<DriverListEntry> driverEntries;
-std::map<std::wstring, int> driverUseCounts;
-
-namespace {
-
-constexpr DWORD PRINTER_ENUM_FLAGS = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
-
-std::wstring TextOf(const wchar_t* text) {
-    return text != nullptr ? std::wstring(text) : std::wstring();
-}
-
-// A zero-filled buffer of at least `bytes` bytes, aligned for level-6 driver
-// blocks; null when the memory cannot be had (the caller's next spooler call
-// then fails and reports it).
-std::shared_ptr<DRIVER_INFO_6W[]> AllocateDriverBlocks(DWORD bytes) {
-    const size_t count =
-        (static_cast<size_t>(bytes) + sizeof(DRIVER_INFO_6W) - 1) / sizeof(DRIVER_INFO_6W);
-    try {
-        return std::make_shared<DRIVER_INFO_6W[]>(std::max<size_t>(count, 1));
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-
-// The environment of Windows' own drivers, as the spooler's calls take it.
-// A 32-bit process on 64-bit Windows would otherwise be given the 32-bit
-// drivers, which 64-bit Windows does not print with.
-wchar_t* NativeEnvironment() {
-    return const_cast<wchar_t*>(NativePrinterEnvironment());
-}
-
-void CountDriverName(const std::wstring& driverName) {
-    if (!driverName.empty())
-        ++driverUseCounts[driverName];
-}
-
-void InsertRow(int index, const std::wstring& itemText, DriverListEntry row) {
-    win32.SendMessageW(listBox, LB_INSERTSTRING, static_cast<WPARAM>(index),
-                       reinterpret_cast<LPARAM>(itemText.c_str()));
-    CountDriverName(row.driverName);
-    driverEntries.push_back(std::move(row));
-}
-
-}  // namespace
-
-std::vector<std::wstring> EnumerateLocalPrinterNames(std::vector<std::wstring>* driverNames) {
-    wchar_t noName[] = L"";
-    DWORD needed = 0;
-    DWORD returned = 0;
-    win32.EnumPrintersW(PRINTER_ENUM_FLAGS, noName, 2, nullptr, 0, &needed, &returned);
-
-    // Four spare bytes, zero-filled, as a terminator beyond what was asked for.
-    std::vector<BYTE> buffer;
-    try {
-        buffer.assign(static_cast<size_t>(needed) + 4, 0);
-    } catch (const std::bad_alloc&) {
-        return {};
-    }
-    if (!win32.EnumPrintersW(PRINTER_ENUM_FLAGS, noName, 2, buffer.data(), needed, &needed,
-                             &returned)) {
-        return {};
-    }
-    std::vector<std::wstring> names;
-    const auto* printers = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
-    for (DWORD i = 0; i < returned; ++i) {
-        names.push_back(TextOf(printers[i].pPrinterName));
-        if (driverNames != nullptr)
-            driverNames->push_back(TextOf(printers[i].pDriverName));
-    }
-    return names;
-}
-
-int EnumerateInstalledDrivers(DWORD& byteSize, std::shared_ptr<const DRIVER_INFO_6W>& drivers) {
-    wchar_t* environment = NativeEnvironment();
-    DWORD needed = 0;
-    DWORD returned = 0;
-    // With no driver installed this first call succeeds: there is nothing to list.
-    if (win32.EnumPrinterDriversW(nullptr, environment, 6, nullptr, 0, &needed, &returned) ||
-        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        return -1;
-    }
-    std::shared_ptr<DRIVER_INFO_6W[]> buffer = AllocateDriverBlocks(needed);
-    if (!win32.EnumPrinterDriversW(nullptr, environment, 6, reinterpret_cast<BYTE*>(buffer.get()),
-                                   buffer ? needed : 0, &needed, &returned)) {
-        WriteLog(L"EnumPrinterDrivers", true);
-        return -1;
-    }
-    byteSize = needed;
-    drivers = std::shared_ptr<const DRIVER_INFO_6W>(buffer, buffer.get());
-    return static_cast<int>(returned);
-}
-
-bool GetDriverInfoOfPrinter(const std::wstring& printerName,
-                            std::shared_ptr<const DRIVER_INFO_6W>& driverInfo) {
-    PRINTER_DEFAULTSW defaults = PrinterChangeDefaults();
-    unique_printer printer;
-    if (!win32.OpenPrinterW(const_cast<wchar_t*>(printerName.c_str()), printer.put(), &defaults)) {
-        WriteLog(L"OpenPrinter", true);
-        WriteLog(L"获取打印机驱动信息失败", false);
-        return false;
-    }
-    wchar_t* environment = NativeEnvironment();
-    DWORD needed = 0;
-    win32.GetPrinterDriverW(printer.get(), environment, 6, nullptr, 0, &needed);
-    std::shared_ptr<DRIVER_INFO_6W[]> buffer = AllocateDriverBlocks(needed);
-    if (!win32.GetPrinterDriverW(printer.get(), environment, 6,
-                                 reinterpret_cast<BYTE*>(buffer.get()), buffer ? needed : 0,
-                                 &needed)) {
-        WriteLog(L"GetPrinterDriver", true);
-        return false;
-    }
-    driverInfo = std::shared_ptr<const DRIVER_INFO_6W>(buffer, buffer.get());
-    return true;
-}
+DriverUseCounts driverUseCounts;
 
 void FillDriverList() {
     win32.SendMessageW(listBox, LB_RESETCONTENT, 0, 0);
     driverEntries.clear();
     driverUseCounts.clear();
 
-    std::vector<std::wstring> printerDriverNames;
-    const std::vector<std::wstring> printerNames = EnumerateLocalPrinterNames(&printerDriverNames);
-    int index = 0;
-    for (size_t i = 0; i < printerNames.size(); ++i) {
-        DriverListEntry row{mainDialog, nullptr, printerNames[i], true, {}};
-        // A printer whose driver information cannot be read keeps its row, so
-        // that it can still be removed; its driver is then known only by the
-        // name the printer enumeration gave, which keeps the driver's use
-        // count honest.
-        if (GetDriverInfoOfPrinter(printerNames[i], row.driverInfo)) {
-            row.driverName = TextOf(row.driverInfo->pName);
-        } else {
-            row.driverName = printerDriverNames[i];
-        }
-        InsertRow(index++, printerNames[i], std::move(row));
+    DriverInventory inventory = TakeDriverInventory(mainDialog);
+    // Inserted at explicit indexes, so that item i is row i in spite of the
+    // list box's sort style.
+    for (size_t i = 0; i < inventory.rows.size(); ++i) {
+        const DriverListEntry& row = inventory.rows[i];
+        const std::wstring& itemText = row.isPrinter ? row.printerName : row.driverName;
+        win32.SendMessageW(listBox, LB_INSERTSTRING, static_cast<WPARAM>(i),
+                           reinterpret_cast<LPARAM>(itemText.c_str()));
     }
-
-    DWORD byteSize = 0;
-    std::shared_ptr<const DRIVER_INFO_6W> drivers;
-    const int driverCount = EnumerateInstalledDrivers(byteSize, drivers);
-    for (int i = 0; i < driverCount; ++i) {
-        const DRIVER_INFO_6W* block = drivers.get() + i;
-        const std::wstring name = TextOf(block->pName);
-        // Ordinal, case-sensitive: a driver named exactly like a printer is
-        // reached through that printer's row.
-        if (std::find(printerNames.begin(), printerNames.end(), name) != printerNames.end()) {
-            continue;
-        }
-        DriverListEntry row{
-            mainDialog, std::shared_ptr<const DRIVER_INFO_6W>(drivers, block), {}, false, name};
-        InsertRow(index++, name, std::move(row));
-    }
+    driverEntries = std::move(inventory.rows);
+    driverUseCounts = std::move(inventory.useCounts);
 
     win32.SetWindowTextW(mainDialog, windowTitle.c_str());
 }

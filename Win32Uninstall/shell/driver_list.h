@@ -1,43 +1,13 @@
-// The driver list: the rows the user chooses from in the main dialog's list box
-// (control IDC_DRIVER_LIST) and, row for row beside them, the table that the
-// uninstall command takes the selected row from.
-//
-// Rows: one per printer known to the local spooler (local printers and the
-// user's connections), then one per installed printer driver whose name is not
-// also the name of one of those printers, each group in the spooler's order.
+// The driver list: the list box of the main dialog (control IDC_DRIVER_LIST)
+// and, row for row beside it, the table that the uninstall command takes the
+// selected row from. The rows themselves come from the engine's inventory.
 #pragma once
 
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include <windows.h>
-#include <winspool.h>
-
-// One row of the driver list and the unit of work of the uninstall sequence.
-// Copying a row copies the reference to the driver information block, never
-// the block.
-struct DriverListEntry {
-    // mainDialog at the time the row was made.
-    HWND ownerWindow = nullptr;
-    // The row's driver: for a printer row the block the spooler reports for
-    // that printer's driver, for a driver row that driver's block from the
-    // enumeration of installed drivers. Empty for a printer whose driver
-    // information could not be read, and where the uninstall command clears it
-    // because another row names the same driver; the sequence then skips every
-    // step that needs it. The block lives as long as any row or copy of a row
-    // refers to it.
-    std::shared_ptr<const DRIVER_INFO_6W> driverInfo;
-    // The printer's name for a printer row; empty for a driver row.
-    std::wstring printerName;
-    // True for a printer row, false for a driver row.
-    bool isPrinter = false;
-    // The driver's name, copied when the row is made: pName of driverInfo; for
-    // a printer without driverInfo the driver name the printer enumeration
-    // gave for it (empty if it gave none).
-    std::wstring driverName;
-};
+#include "engine/driver_inventory.h"
 
 // Row i belongs to list-box item i after every fill.
 extern std::vector<DriverListEntry> driverEntries;
@@ -46,7 +16,7 @@ extern std::vector<DriverListEntry> driverEntries;
 // one if it has a row of its own). Keys compare code unit by code unit (ordinal,
 // case-sensitive). A name no row names is absent; an empty driverName is never
 // counted.
-extern std::map<std::wstring, int> driverUseCounts;
+extern DriverUseCounts driverUseCounts;
 
 // Empties and refills the list box, driverEntries and driverUseCounts from the
 // spooler, then sets the dialog title to windowTitle. Items are inserted at
@@ -54,28 +24,3 @@ extern std::map<std::wstring, int> driverUseCounts;
 // box's sort style. Runs on the GUI thread before the dialog is shown and on
 // the uninstall worker after every command; never two at a time.
 void FillDriverList();
-
-// The names of the local printers and the user's printer connections, in the
-// spooler's order; empty when the spooler cannot be asked (nothing is logged).
-// When `driverNames` is given it receives, index for index, the driver name
-// the enumeration reports for each printer (empty where it reports none).
-std::vector<std::wstring> EnumerateLocalPrinterNames(
-    std::vector<std::wstring>* driverNames = nullptr);
-
-// The installed printer drivers of Windows' own environment (also from a
-// 32-bit process on 64-bit Windows: NativePrinterEnvironment). Returns their
-// number and hands out, in `drivers`, the array of level-6 blocks (in one
-// shared buffer) and, in `byteSize`, the size the spooler reported for it.
-// Returns -1 and leaves the outputs unchanged when no driver is installed or
-// the spooler cannot be asked; only a failure of the call that fetches the
-// blocks is logged ("EnumPrinterDrivers" with the last error).
-int EnumerateInstalledDrivers(DWORD& byteSize, std::shared_ptr<const DRIVER_INFO_6W>& drivers);
-
-// Opens the printer with all printer access and hands out its level-6 driver
-// block of Windows' own environment in `driverInfo` (a buffer of its own). On failure logs the
-// failed call
-// ("OpenPrinter", then "获取打印机驱动信息失败"; or "GetPrinterDriver"), leaves
-// `driverInfo` unchanged and returns false. The printer handle is closed on
-// every path.
-bool GetDriverInfoOfPrinter(const std::wstring& printerName,
-                            std::shared_ptr<const DRIVER_INFO_6W>& driverInfo);

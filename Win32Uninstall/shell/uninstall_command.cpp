@@ -4,8 +4,8 @@
 
 #include <vector>
 
+#include "engine/system_restart.h"
 #include "engine/uninstall_sequence.h"
-#include "platform/unique_handles.h"
 #include "platform/win32_api.h"
 #include "shell/driver_list.h"
 #include "shell/main_dialog.h"
@@ -42,13 +42,6 @@ int SelectedRow() {
         return -1;
     }
     return static_cast<int>(index);
-}
-
-// A driver that another row also names stays: only the row's printer goes.
-void KeepSharedDriver(DriverListEntry& row) {
-    const auto count = driverUseCounts.find(row.driverName);
-    if (count != driverUseCounts.end() && count->second > 1)
-        row.driverInfo.reset();
 }
 
 void ReportResult(bool succeeded) {
@@ -93,8 +86,9 @@ void RunUninstallCommand() {
         win32.EnableWindow(uninstallButton, TRUE);
         return;
     }
+    // A driver that another row also names stays: only the row's printer goes.
     DriverListEntry& row = driverEntries[static_cast<size_t>(index)];
-    KeepSharedDriver(row);
+    row = RowForRemoval(row, driverUseCounts);
     {
         const std::vector<DriverListEntry> selection{row};
         win32.EnableWindow(uninstallButton, FALSE);
@@ -123,17 +117,6 @@ void CALLBACK ProgressTimerProc(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 BOOL RebootComputer() {
-    OSVERSIONINFOW version{};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (win32.GetVersionExW(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
-        unique_handle token;
-        win32.OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, token.put());
-        TOKEN_PRIVILEGES privileges{};
-        privileges.PrivilegeCount = 1;
-        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-        win32.LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
-        win32.AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
-    }
-    win32.ExitWindowsEx(EWX_REBOOT, 0);
+    RestartWindows(0);
     return TRUE;
 }

@@ -1,0 +1,86 @@
+// The printers and printer drivers of the machine, as the rows a user chooses
+// from (the dialog's list, the console program's list), and the rule that
+// decides what the removal of a row takes with it.
+//
+// Rows: one per printer known to the local spooler (local printers and the
+// user's connections), then one per installed printer driver of Windows' own
+// environment whose name is not also the name of one of those printers, each
+// group in the spooler's order.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+#include <winspool.h>
+
+// One row and the unit of work of the uninstall sequence. Copying a row
+// copies the reference to the driver information block, never the block.
+struct DriverListEntry {
+    // The window the row was listed in (the main dialog), or null; carried
+    // with the row, never acted on.
+    HWND ownerWindow = nullptr;
+    // The row's driver: for a printer row the block the spooler reports for
+    // that printer's driver, for a driver row that driver's block from the
+    // enumeration of installed drivers. Empty for a printer whose driver
+    // information could not be read, and where the shared-driver rule clears
+    // it; the sequence then skips every step that needs it. The block lives as
+    // long as any row or copy of a row refers to it.
+    std::shared_ptr<const DRIVER_INFO_6W> driverInfo;
+    // The printer's name for a printer row; empty for a driver row.
+    std::wstring printerName;
+    // True for a printer row, false for a driver row.
+    bool isPrinter = false;
+    // The driver's name, copied when the row is made: pName of driverInfo; for
+    // a printer without driverInfo the driver name the printer enumeration
+    // gave for it (empty if it gave none).
+    std::wstring driverName;
+};
+
+// Driver name -> number of rows naming that driver (the printers using it,
+// plus one if it has a row of its own). Keys compare code unit by code unit
+// (ordinal, case-sensitive); an empty driver name is never counted.
+using DriverUseCounts = std::map<std::wstring, int>;
+
+struct DriverInventory {
+    std::vector<DriverListEntry> rows;
+    DriverUseCounts useCounts;
+};
+
+// Asks the spooler for the rows and their counts; `ownerWindow` goes into
+// every row. A printer whose driver information cannot be read keeps its row,
+// with the driver name the printer enumeration gave. Logs as the lookups
+// below do; never fails as a whole (a spooler that cannot be asked gives
+// fewer rows).
+DriverInventory TakeDriverInventory(HWND ownerWindow);
+
+// The row as its removal takes it: a copy whose driverInfo is cleared when
+// another row names the same driver (count above 1), so that only the
+// printer goes and the shared driver stays.
+DriverListEntry RowForRemoval(const DriverListEntry& row, const DriverUseCounts& useCounts);
+
+// The names of the local printers and the user's printer connections, in the
+// spooler's order; empty when the spooler cannot be asked (nothing is logged).
+// When `driverNames` is given it receives, index for index, the driver name
+// the enumeration reports for each printer (empty where it reports none).
+std::vector<std::wstring> EnumerateLocalPrinterNames(
+    std::vector<std::wstring>* driverNames = nullptr);
+
+// The installed printer drivers of Windows' own environment (also from a
+// 32-bit process on 64-bit Windows: NativePrinterEnvironment). Returns their
+// number and hands out, in `drivers`, the array of level-6 blocks (in one
+// shared buffer) and, in `byteSize`, the size the spooler reported for it.
+// Returns -1 and leaves the outputs unchanged when no driver is installed or
+// the spooler cannot be asked; only a failure of the call that fetches the
+// blocks is logged ("EnumPrinterDrivers" with the last error).
+int EnumerateInstalledDrivers(DWORD& byteSize, std::shared_ptr<const DRIVER_INFO_6W>& drivers);
+
+// Opens the printer with all printer access and hands out its level-6 driver
+// block of Windows' own environment in `driverInfo` (a buffer of its own). On
+// failure logs the failed call ("OpenPrinter", then "获取打印机驱动信息失败"; or
+// "GetPrinterDriver"), leaves `driverInfo` unchanged and returns false. The
+// printer handle is closed on every path.
+bool GetDriverInfoOfPrinter(const std::wstring& printerName,
+                            std::shared_ptr<const DRIVER_INFO_6W>& driverInfo);
