@@ -19,71 +19,156 @@ std::wstring DriverNameOf(const DriverListEntry& row) {
     return row.driverInfo && row.driverInfo->pName ? row.driverInfo->pName : L"";
 }
 
-bool PurgeJobsOfEveryDriver(const std::vector<DriverListEntry>& rows) {
+// Runs the steps and, where asked, records each one's outcome.
+class StepRunner {
+  public:
+    explicit StepRunner(std::vector<StepOutcome>* outcomes) : outcomes_(outcomes) {}
+
+    template <typename Step>
+    bool Run(UninstallStep step, const std::wstring& subject, Step&& run) {
+        ForgetLoggedFailure();
+        const bool succeeded = run();
+        if (outcomes_ != nullptr) {
+            StepOutcome outcome{step, subject, succeeded, {}, 0};
+            if (!succeeded) {
+                const LoggedFailure failure = FirstLoggedFailure();
+                outcome.failedCall = failure.text;
+                outcome.error = failure.error;
+            }
+            outcomes_->push_back(std::move(outcome));
+        }
+        return succeeded;
+    }
+
+  private:
+    std::vector<StepOutcome>* outcomes_;
+};
+
+bool PurgeJobsOfEveryDriver(StepRunner& steps, const std::vector<DriverListEntry>& rows) {
     for (const DriverListEntry& row : rows) {
-        if (row.driverInfo && !PurgePrintJobs(DriverNameOf(row))) {
+        if (!row.driverInfo)
+            continue;
+        const std::wstring name = DriverNameOf(row);
+        const bool purged = steps.Run(UninstallStep::PurgePrintJobs, name, [&] {
+            if (PurgePrintJobs(name))
+                return true;
             WriteLog(L"删除打印作业失败", false);
+            return false;
+        });
+        if (!purged)
+            return false;
+    }
+    return true;
+}
+
+// Runs while the spooler is stopped: every file the drivers left behind.
+bool RemoveFilesOfEveryDriver(StepRunner& steps, const std::vector<DriverListEntry>& rows) {
+    if (!steps.Run(UninstallStep::PurgeSpoolFiles, L"", [] { return PurgeSpoolFiles(); }))
+        return false;
+    for (const DriverListEntry& row : rows) {
+        if (!row.driverInfo)
+            continue;
+        const std::wstring name = DriverNameOf(row);
+        const DRIVER_INFO_6W& info = *row.driverInfo;
+        if (!steps.Run(UninstallStep::DeleteDriverFiles, name,
+                       [&] { return DeleteDriverFiles(info) != FALSE; }) ||
+            !steps.Run(UninstallStep::UninstallOemInfs, name,
+                       [&] { return UninstallOemInfs(name) != FALSE; }) ||
+            !steps.Run(UninstallStep::PurgeDriverStore, name,
+                       [&] { return PurgeDriverStore(name) != FALSE; })) {
             return false;
         }
     }
     return true;
 }
 
-// Runs while the spooler is stopped: every file the drivers left behind.
-bool RemoveFilesOfEveryDriver(const std::vector<DriverListEntry>& rows) {
-    if (!PurgeSpoolFiles())
-        return false;
+bool RemoveSpoolerRecords(StepRunner& steps, const std::vector<DriverListEntry>& rows) {
     for (const DriverListEntry& row : rows) {
-        if (!row.driverInfo)
-            continue;
-        const std::wstring name = DriverNameOf(row);
-        if (!DeleteDriverFiles(*row.driverInfo))
+        if (row.isPrinter && !steps.Run(UninstallStep::DeletePrinter, row.printerName,
+                                        [&] { return DeletePrinterByName(row.printerName); })) {
             return false;
-        if (!UninstallOemInfs(name))
+        }
+    }
+    for (const DriverListEntry& row : rows) {
+        if (row.driverInfo && !steps.Run(UninstallStep::DeleteDriver, DriverNameOf(row), [&] {
+                return DeleteDriverFromSpooler(*row.driverInfo);
+            })) {
             return false;
-        if (!PurgeDriverStore(name))
-            return false;
+        }
     }
     return true;
 }
 
-bool RemoveSpoolerRecords(const std::vector<DriverListEntry>& rows) {
-    for (const DriverListEntry& row : rows) {
-        if (row.isPrinter && !DeletePrinterByName(row.printerName))
-            return false;
-    }
-    for (const DriverListEntry& row : rows) {
-        if (row.driverInfo && !DeleteDriverFromSpooler(*row.driverInfo))
-            return false;
-    }
-    return true;
+bool StopSpooler() {
+    if (StopServiceByName(kSpooler))
+        return true;
+    WriteLog(L"关闭服务失败", false);
+    return false;
+}
+
+bool StartSpooler() {
+    if (StartServiceByName(kSpooler))
+        return true;
+    WriteLog(L"开启服务失败", false);
+    return false;
 }
 
 }  // namespace
 
-bool RunUninstallSequence(const std::vector<DriverListEntry>& rows) {
-    if (!RestartSpooler())
-        return false;
-    win32.Sleep(kStepPauseMs);
-    if (!PurgeJobsOfEveryDriver(rows))
-        return false;
-
-    if (!StopServiceByName(kSpooler)) {
-        WriteLog(L"关闭服务失败", false);
-        return false;
+const wchar_t* StepName(UninstallStep step) {
+    switch (step) {
+        case UninstallStep::RestartSpooler:
+            return L"RestartSpooler";
+        case UninstallStep::PurgePrintJobs:
+            return L"PurgePrintJobs";
+        case UninstallStep::StopSpooler:
+            return L"StopSpooler";
+        case UninstallStep::PurgeSpoolFiles:
+            return L"PurgeSpoolFiles";
+        case UninstallStep::DeleteDriverFiles:
+            return L"DeleteDriverFiles";
+        case UninstallStep::UninstallOemInfs:
+            return L"UninstallOemInfs";
+        case UninstallStep::PurgeDriverStore:
+            return L"PurgeDriverStore";
+        case UninstallStep::StartSpooler:
+            return L"StartSpooler";
+        case UninstallStep::DeletePrinter:
+            return L"DeletePrinter";
+        case UninstallStep::DeleteDriver:
+            return L"DeleteDriver";
+        case UninstallStep::ReenumerateDevices:
+            return L"ReenumerateDevices";
     }
+    return L"";
+}
+
+bool RunUninstallSequence(const std::vector<DriverListEntry>& rows,
+                          std::vector<StepOutcome>* outcomes) {
+    StepRunner steps(outcomes);
+    if (!steps.Run(UninstallStep::RestartSpooler, kSpooler, [] { return RestartSpooler(); }))
+        return false;
     win32.Sleep(kStepPauseMs);
-    if (!RemoveFilesOfEveryDriver(rows))
+    if (!PurgeJobsOfEveryDriver(steps, rows))
         return false;
 
-    if (!StartServiceByName(kSpooler)) {
-        WriteLog(L"开启服务失败", false);
+    if (!steps.Run(UninstallStep::StopSpooler, kSpooler, StopSpooler))
         return false;
-    }
     win32.Sleep(kStepPauseMs);
-    if (!RemoveSpoolerRecords(rows))
+    if (!RemoveFilesOfEveryDriver(steps, rows))
         return false;
 
-    ReenumerateDeviceTree();
+    if (!steps.Run(UninstallStep::StartSpooler, kSpooler, StartSpooler))
+        return false;
+    win32.Sleep(kStepPauseMs);
+    if (!RemoveSpoolerRecords(steps, rows))
+        return false;
+
+    // Never a failure: Plug and Play finds the devices again at the latest on
+    // the next start.
+    steps.Run(UninstallStep::ReenumerateDevices, L"", [] {
+        ReenumerateDeviceTree();
+        return true;
+    });
     return true;
 }

@@ -1,9 +1,43 @@
 // The whole removal, in its one fixed order.
 #pragma once
 
+#include <string>
 #include <vector>
 
-#include "shell/driver_list.h"
+#include <windows.h>
+
+#include "engine/driver_inventory.h"
+
+// The steps of the removal, in their order.
+enum class UninstallStep {
+    RestartSpooler,
+    PurgePrintJobs,
+    StopSpooler,
+    PurgeSpoolFiles,
+    DeleteDriverFiles,
+    UninstallOemInfs,
+    PurgeDriverStore,
+    StartSpooler,
+    DeletePrinter,
+    DeleteDriver,
+    ReenumerateDevices,
+};
+
+// The step's name as reports show it: "RestartSpooler", "PurgePrintJobs", ...
+const wchar_t* StepName(UninstallStep step);
+
+// What one step did. A step that runs per row is recorded once per row, with
+// the printer's or driver's name as its subject.
+struct StepOutcome {
+    UninstallStep step = UninstallStep::RestartSpooler;
+    std::wstring subject;
+    bool succeeded = false;
+    // For a failed step: what it logged first, the failed call's name (or the
+    // sentence it logged), and the last error that call left (0 for a
+    // sentence).
+    std::wstring failedCall;
+    DWORD error = 0;
+};
 
 // Removes the rows' printers and drivers from the machine:
 //  1. restart the spooler, pause 1 s;
@@ -20,5 +54,7 @@
 // Each loop runs over all rows, in list order, before the next step begins.
 // The first failing step ends the run with false: nothing is undone and the
 // spooler is not started again on that path. Returns true when every step
-// succeeded.
-bool RunUninstallSequence(const std::vector<DriverListEntry>& rows);
+// succeeded. With `outcomes` given, every step run is appended to it, the
+// failed one last; the log gets the same records either way.
+bool RunUninstallSequence(const std::vector<DriverListEntry>& rows,
+                          std::vector<StepOutcome>* outcomes = nullptr);

@@ -107,10 +107,14 @@ std::vector<char> AnsiRecordBytes(const std::wstring& record) {
     return bytes;
 }
 
+thread_local LoggedFailure firstFailure;
+
 }  // namespace
 
 void WriteLog(std::wstring text, bool withLastError) {
     const DWORD code = withLastError ? ::GetLastError() : 0;
+    if (!firstFailure.logged)
+        firstFailure = {true, text, code};
     SYSTEMTIME now{};
     win32.GetLocalTime(&now);
     const std::wstring folder = LogFolder();
@@ -124,4 +128,12 @@ void WriteLog(std::wstring text, bool withLastError) {
         return;
     DWORD written = 0;
     win32.WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+void ForgetLoggedFailure() {
+    firstFailure = LoggedFailure{};
+}
+
+LoggedFailure FirstLoggedFailure() {
+    return firstFailure;
 }

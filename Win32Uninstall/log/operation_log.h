@@ -29,3 +29,14 @@ extern int logFileNumber;
 // The timestamp line is "     D-M-YYYY,h:m:s:ms \r\n" in local time. The record
 // is written in the ANSI code page, followed by one zero byte.
 void WriteLog(std::wstring text, bool withLastError);
+
+// The first record this thread wrote since ForgetLoggedFailure: its text (a
+// call's name, or a sentence) and the last error it carried (0 for a
+// sentence). A failing step logs its failure first, so this tells what failed.
+struct LoggedFailure {
+    bool logged = false;
+    std::wstring text;
+    unsigned long error = 0;
+};
+void ForgetLoggedFailure();
+LoggedFailure FirstLoggedFailure();
