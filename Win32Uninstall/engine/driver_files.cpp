@@ -16,19 +16,27 @@ bool IsSharedDriverFile(const std::wstring& name) {
     return std::wstring_view(SharedDriverFiles).find(name) != std::wstring_view::npos;
 }
 
-// Windows' own System32\spool\drivers\, or empty (logged) when the shell
-// cannot tell the Windows folder: the bare remainder would name a folder at
-// the root of whatever drive is current.
+// DriverFilesFolder, or empty (logged) when the shell cannot tell the Windows
+// folder: the bare remainder would name a folder at the root of whatever
+// drive is current.
 std::wstring DriversFolder() {
-    std::wstring system;
-    if (!NativeSystemFolder(system)) {
+    std::wstring folder;
+    if (!DriverFilesFolder(folder)) {
         WriteLog(L"SHGetSpecialFolderPath", true);
         return {};
     }
-    return system + L"\\spool\\drivers\\";
+    return folder;
 }
 
 }  // namespace
+
+bool DriverFilesFolder(std::wstring& folder) {
+    std::wstring system;
+    if (!NativeSystemFolder(system))
+        return false;
+    folder = system + L"\\spool\\drivers\\";
+    return true;
+}
 
 std::vector<std::wstring> DriverFileNamesToDelete(const DRIVER_INFO_6W& driverInfo) {
     std::vector<std::wstring> names;

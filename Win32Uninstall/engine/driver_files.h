@@ -13,6 +13,10 @@
 // "unidrv.dll" does not).
 extern const wchar_t SharedDriverFiles[];
 
+// Windows' own System32\spool\drivers\ (through Sysnative in a 32-bit
+// process on 64-bit Windows). False when the Windows folder cannot be told.
+bool DriverFilesFolder(std::wstring& folder);
+
 // The bare file names whose files DeleteDriverFiles deletes, in order,
 // duplicates kept:
 //  - the names of pDependentFiles entries that are not shared, walking the
@@ -23,8 +27,7 @@ extern const wchar_t SharedDriverFiles[];
 // Absent pDependentFiles, pMonitorName or pDataFile count as empty.
 std::vector<std::wstring> DriverFileNamesToDelete(const DRIVER_INFO_6W& driverInfo);
 
-// Deletes every file anywhere under the drivers folder, the Windows folder
-// followed by "\System32\spool\drivers\", whose name contains one of
+// Deletes every file anywhere under DriverFilesFolder whose name contains one of
 // DriverFileNamesToDelete (case-sensitive): one WalkFolder per name, no folder
 // removed. Failed deletions are logged by the walk. The result is that of the
 // last name's walk (see WalkFolder), TRUE when there is no name. When the

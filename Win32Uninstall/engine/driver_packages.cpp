@@ -194,13 +194,60 @@ BOOL MentionsDriver(const std::wstring& path, const std::wstring& driverName) {
     }
 }
 
-BOOL UninstallOemInfs(const std::wstring& driverName) {
-    // Without the Windows folder there is no inf folder to look in.
+bool OemInfFolder(std::wstring& folder) {
     std::wstring windows;
     if (!WindowsFolder(windows))
+        return false;
+    folder = windows + L"\\inf\\";
+    return true;
+}
+
+bool DriverStoreRepository(std::wstring& folder) {
+    std::wstring system;
+    if (!NativeSystemFolder(system))
+        return false;
+    folder = system + L"\\DriverStore\\FileRepository\\";
+    return true;
+}
+
+std::wstring LineMentioningDriver(const std::wstring& path, const std::wstring& driverName) {
+    const FileBytes file = ReadWholeFile(path);
+    if (driverName.empty() || file.bytes.empty() || file.length >= INT_MAX)
+        return {};
+    const int units = win32.MultiByteToWideChar(CP_ACP, 0, file.bytes.data(),
+                                                static_cast<int>(file.length), nullptr, 0);
+    std::wstring text(static_cast<size_t>(units > 0 ? units : 0), L'\0');
+    if (units > 0) {
+        win32.MultiByteToWideChar(CP_ACP, 0, file.bytes.data(), static_cast<int>(file.length),
+                                  text.data(), units);
+    }
+    text.resize(wcsnlen(text.c_str(), text.size()));
+    std::wstring name = driverName;
+    for (wchar_t& c : name)
+        c = UpperAscii(c);
+    for (size_t begin = 0; begin < text.size();) {
+        const size_t end = std::min(text.find(L'\n', begin), text.size());
+        std::wstring line = text.substr(begin, end - begin);
+        std::wstring upper = line;
+        for (wchar_t& c : upper)
+            c = UpperAscii(c);
+        if (upper.find(name) != std::wstring::npos) {
+            while (!line.empty() && (line.back() == L'\r' || line.back() == L' '))
+                line.pop_back();
+            return line.substr(std::min(line.find_first_not_of(L" \t"), line.size()));
+        }
+        begin = end + 1;
+    }
+    return {};
+}
+
+BOOL UninstallOemInfs(const std::wstring& driverName) {
+    // Without the Windows folder there is no inf folder to look in.
+    std::wstring folder;
+    if (!OemInfFolder(folder))
         return TRUE;
     FileList candidates;
-    WalkFolder(candidates, windows + L"\\inf\\", WALK_COLLECT, L"oem", TRUE);
+    WalkFolder(candidates, folder, WALK_COLLECT, L"oem", TRUE);
     for (const std::wstring& candidate : candidates) {
         if (!MentionsDriver(candidate, driverName))
             continue;
@@ -215,10 +262,9 @@ BOOL UninstallOemInfs(const std::wstring& driverName) {
 }
 
 BOOL PurgeDriverStore(const std::wstring& driverName) {
-    std::wstring system;
-    if (!NativeSystemFolder(system))
+    std::wstring repository;
+    if (!DriverStoreRepository(repository))
         return TRUE;
-    const std::wstring repository = system + L"\\DriverStore\\FileRepository\\";
     FileList candidates;
     WalkFolder(candidates, repository, WALK_COLLECT, L".inf", TRUE);
 

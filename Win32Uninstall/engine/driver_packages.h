@@ -23,6 +23,18 @@ BOOL MentionsDriver(const std::wstring& path, const std::wstring& driverName);
 // not examined and nothing is logged. Always TRUE.
 BOOL UninstallOemInfs(const std::wstring& driverName);
 
+// Windows' inf folder, "<Windows>\inf\", and Windows' own driver-store
+// repository, "<System32>\DriverStore\FileRepository\" (through Sysnative
+// in a 32-bit process on 64-bit Windows). False when the Windows folder
+// cannot be told.
+bool OemInfFolder(std::wstring& folder);
+bool DriverStoreRepository(std::wstring& folder);
+
+// The first line of the file's text (decoded as MentionsDriver decodes it)
+// that contains the driver's name, a-z and A-Z taken alike, without its line
+// break and surrounding blanks; empty when no line does.
+std::wstring LineMentioningDriver(const std::wstring& path, const std::wstring& driverName);
+
 // Deletes from disk the driver store package folders that hold an INF (a file
 // whose name contains ".inf") mentioning the driver: the folder that holds
 // the INF is taken over (TakeOwnership), 2000 ms later it is deleted with all

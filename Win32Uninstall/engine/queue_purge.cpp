@@ -15,15 +15,15 @@ namespace {
 constexpr DWORD kJobLevel = 2;
 constexpr DWORD kFirstJob = 0;
 
-// Windows' own System32 folder followed by "\spool\PRINTERS\", or empty
-// (logged) when the shell cannot tell the Windows folder.
+// SpoolFilesFolder, or empty (logged) when the shell cannot tell the Windows
+// folder.
 std::wstring SpoolFolder() {
-    std::wstring system;
-    if (!NativeSystemFolder(system)) {
+    std::wstring folder;
+    if (!SpoolFilesFolder(folder)) {
         WriteLog(L"SHGetSpecialFolderPath", true);
         return {};
     }
-    return system + L"\\spool\\PRINTERS\\";
+    return folder;
 }
 
 // Sends the delete request for one job until it succeeds or the attempts run
@@ -39,6 +39,14 @@ bool DeleteJob(HANDLE printer, DWORD jobId) {
 }  // namespace
 
 static_assert(JOB_CONTROL_DELETE == 5);
+
+bool SpoolFilesFolder(std::wstring& folder) {
+    std::wstring system;
+    if (!NativeSystemFolder(system))
+        return false;
+    folder = system + L"\\spool\\PRINTERS\\";
+    return true;
+}
 
 bool PurgePrintJobs(const std::wstring& printerName) {
     std::wstring name = printerName;  // OpenPrinterW takes a writable string

@@ -11,6 +11,11 @@ constexpr DWORD JobEnumCount = 10;
 // Delete requests sent for the first job before giving up.
 constexpr int JobDeleteAttempts = 10;
 
+// Windows' own spool folder: its System32\spool\PRINTERS\ (through Sysnative
+// in a 32-bit process on 64-bit Windows). False when the Windows folder cannot
+// be told.
+bool SpoolFilesFolder(std::wstring& folder);
+
 // Deletes the first job queued on the printer named `printerName`.
 // True when the printer does not open (nothing is logged: it counts as having
 // nothing queued), when the queue is empty, also when it emptied between the
@@ -22,7 +27,7 @@ constexpr int JobDeleteAttempts = 10;
 bool PurgePrintJobs(const std::wstring& printerName);
 
 // Deletes every file whose name contains ".SHD", then every one whose name
-// contains ".SPL", anywhere under <system folder>\spool\PRINTERS\. Failed
+// contains ".SPL", anywhere under SpoolFilesFolder. Failed
 // deletions are logged by WalkFolder. The result is that of the ".SPL" pass.
 // When the system folder cannot be determined nothing is deleted (the relative
 // path would point at another folder): "SHGetSpecialFolderPath" is logged and
