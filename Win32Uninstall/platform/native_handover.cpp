@@ -1,7 +1,6 @@
-#include "shell/native_handover.h"
+#include "platform/native_handover.h"
 
 #include "platform/native_windows.h"
-#include "platform/unique_handles.h"
 #include "platform/win32_api.h"
 
 namespace {
@@ -35,25 +34,39 @@ std::wstring OwnFolder() {
     return lastBackslash == std::wstring::npos ? std::wstring() : path.substr(0, lastBackslash + 1);
 }
 
-bool HandOverToNativeCopy() {
+bool StartNativeCopy(const wchar_t* relativePath,
+                     const std::wstring& arguments,
+                     unique_handle* process) {
     const NativeMachine native = QueryNativeMachine();
     if (!native.wow64 || native.machine != MACHINE_AMD64)
         return false;
     const std::wstring folder = OwnFolder();
     if (folder.empty())
         return false;
-    const std::wstring program = folder + NATIVE_COPY_PATH;
+    const std::wstring program = folder + relativePath;
     // The program is named in full as the application, so nothing is searched
-    // for; the command line only repeats it, quoted, as argv[0].
+    // for; the command line repeats it, quoted, as argv[0].
     std::wstring commandLine = L"\"" + program + L"\"";
+    if (!arguments.empty())
+        commandLine += L" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    const bool shareStandardHandles = process != nullptr;
+    if (shareStandardHandles) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    }
     PROCESS_INFORMATION started{};
-    if (!win32.CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                              nullptr, nullptr, &startup, &started)) {
+    if (!win32.CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr,
+                              shareStandardHandles ? TRUE : FALSE, 0, nullptr, nullptr, &startup,
+                              &started)) {
         return false;
     }
-    unique_handle process(started.hProcess);
     unique_handle thread(started.hThread);
+    unique_handle startedProcess(started.hProcess);
+    if (process != nullptr)
+        *process = std::move(startedProcess);
     return true;
 }

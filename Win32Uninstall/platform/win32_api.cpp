@@ -72,6 +72,9 @@ Win32Api RealWin32Api() {
     api.LookupPrivilegeValueW = ::LookupPrivilegeValueW;
     api.AdjustTokenPrivileges = ::AdjustTokenPrivileges;
     api.ExitWindowsEx = ::ExitWindowsEx;
+    api.GetTokenInformation = ::GetTokenInformation;
+    api.CreateWellKnownSid = ::CreateWellKnownSid;
+    api.CheckTokenMembership = ::CheckTokenMembership;
 
     api.MessageBoxW = ::MessageBoxW;
     api.SendMessageW = ::SendMessageW;

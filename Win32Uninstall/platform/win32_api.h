@@ -86,6 +86,9 @@ struct Win32Api {
     decltype(&::LookupPrivilegeValueW) LookupPrivilegeValueW;
     decltype(&::AdjustTokenPrivileges) AdjustTokenPrivileges;
     decltype(&::ExitWindowsEx) ExitWindowsEx;
+    decltype(&::GetTokenInformation) GetTokenInformation;
+    decltype(&::CreateWellKnownSid) CreateWellKnownSid;
+    decltype(&::CheckTokenMembership) CheckTokenMembership;
 
     // User interface calls that tests observe or answer.
     decltype(&::MessageBoxW) MessageBoxW;

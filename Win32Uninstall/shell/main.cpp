@@ -3,12 +3,12 @@
 #include <windows.h>
 
 #include "shell/main_dialog.h"
-#include "shell/native_handover.h"
+#include "platform/native_handover.h"
 
 int main(int, char**, char**) {
     // On 64-bit Windows the package's 64-bit copy does the whole job, before
     // any service is touched or any window shown.
-    if (HandOverToNativeCopy())
+    if (StartNativeCopy(L"x64\\Uninstall.exe", L""))
         ::ExitProcess(0);
     const int exitCode = RunUninstaller(::GetModuleHandleW(nullptr));
     // "取消" ends the program at once, also while an uninstall worker runs.

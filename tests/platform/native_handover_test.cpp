@@ -6,14 +6,14 @@
 #include <vector>
 
 #include "fakes/fake_machine.h"
-#include "shell/native_handover.h"
+#include "platform/native_handover.h"
 #include "support/test_support.h"
 
 namespace {
 
 const std::wstring kFolder = L"C:\\Users\\用户\\Downloads\\KAVRO 驱动\\";
 std::wstring modulePath;
-std::vector<std::wstring> started;  // "<application>|<command line>"
+std::vector<std::wstring> started;  // "<application>|<command line>|<inherit>"
 DWORD createError = 0;
 int closedHandles = 0;
 
@@ -30,13 +30,15 @@ BOOL WINAPI FakeCreateProcess(LPCWSTR application,
                               LPWSTR commandLine,
                               LPSECURITY_ATTRIBUTES,
                               LPSECURITY_ATTRIBUTES,
-                              BOOL,
+                              BOOL inherit,
                               DWORD,
                               LPVOID,
                               LPCWSTR,
-                              LPSTARTUPINFOW,
+                              LPSTARTUPINFOW startup,
                               LPPROCESS_INFORMATION info) {
-    started.push_back(std::wstring(application ? application : L"(null)") + L"|" + commandLine);
+    const bool sharesStandardHandles = inherit && (startup->dwFlags & STARTF_USESTDHANDLES);
+    started.push_back(std::wstring(application ? application : L"(null)") + L"|" + commandLine +
+                      (sharesStandardHandles ? L"|shared" : L"|own"));
     if (createError != 0) {
         ::SetLastError(createError);
         return FALSE;
@@ -67,9 +69,24 @@ class NativeHandoverFake : public ::testing::Test {
 
 TEST_F(NativeHandoverFake, Wow64OnX64StartsTheCopyByItsFullPathAndClosesItsHandles) {
     FakeNativeMachine(IMAGE_FILE_MACHINE_AMD64, true);
-    EXPECT_TRUE(HandOverToNativeCopy());
+    EXPECT_TRUE(StartNativeCopy(L"x64\\Uninstall.exe", L""));
     const std::wstring program = kFolder + L"x64\\Uninstall.exe";
-    EXPECT_EQ(started, (std::vector<std::wstring>{program + L"|\"" + program + L"\""}));
+    EXPECT_EQ(started, (std::vector<std::wstring>{program + L"|\"" + program + L"\"|own"}));
+    EXPECT_EQ(closedHandles, 2);
+}
+
+// The console program passes its arguments on and keeps the process handle,
+// to wait for the copy's exit code; the copy writes to the same output.
+TEST_F(NativeHandoverFake, ConsoleCopyGetsTheArgumentsAndTheStandardHandles) {
+    FakeNativeMachine(IMAGE_FILE_MACHINE_AMD64, true);
+    unique_handle process;
+    EXPECT_TRUE(StartNativeCopy(L"x64\\UninstallCli.exe", L"remove --driver \"A B\"", &process));
+    const std::wstring program = kFolder + L"x64\\UninstallCli.exe";
+    EXPECT_EQ(started, (std::vector<std::wstring>{program + L"|\"" + program +
+                                                  L"\" remove --driver \"A B\"|shared"}));
+    EXPECT_EQ(process.get(), reinterpret_cast<HANDLE>(0x1234));
+    EXPECT_EQ(closedHandles, 1);
+    process.reset();
     EXPECT_EQ(closedHandles, 2);
 }
 
@@ -91,7 +108,7 @@ TEST_F(NativeHandoverFake, NothingIsStartedWhereThisProgramDoesTheJobItself) {
         started.clear();
         createError = c.createError;
         FakeNativeMachine(c.machine, c.wow64, c.withIsWow64Process2);
-        EXPECT_FALSE(HandOverToNativeCopy());
+        EXPECT_FALSE(StartNativeCopy(L"x64\\Uninstall.exe", L""));
         EXPECT_EQ(started.size(), c.createError != 0 ? 1u : 0u);
     }
     EXPECT_EQ(closedHandles, 0);
@@ -102,7 +119,7 @@ TEST_F(NativeHandoverFake, ModulePathLongerThanMaxPathIsReadWholeNotCutToAParent
     const std::wstring deep = L"C:\\" + std::wstring(300, L'd') + L"\\";
     modulePath = deep + L"Uninstall.exe";
     EXPECT_EQ(OwnFolder(), deep);
-    EXPECT_TRUE(HandOverToNativeCopy());
+    EXPECT_TRUE(StartNativeCopy(L"x64\\Uninstall.exe", L""));
     ASSERT_EQ(started.size(), 1u);
     EXPECT_EQ(started[0].substr(0, started[0].find(L'|')), deep + L"x64\\Uninstall.exe");
 }

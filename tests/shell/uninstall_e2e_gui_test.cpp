@@ -149,43 +149,6 @@ class SavedLogFolder {
     std::vector<std::pair<std::wstring, std::string>> files_;
 };
 
-// The state of the "Spooler" service, which every run stops and starts:
-// brought back to stopped or running, whichever it was, on destruction.
-class SavedSpoolerState {
-  public:
-    SavedSpoolerState() {
-        manager_ = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        if (manager_ != nullptr)
-            service_ = ::OpenServiceW(manager_, L"Spooler", SERVICE_ALL_ACCESS);
-        wasRunning_ = State() == SERVICE_RUNNING;
-    }
-    ~SavedSpoolerState() {
-        if (service_ != nullptr) {
-            SERVICE_STATUS status{};
-            if (wasRunning_ && State() == SERVICE_STOPPED) {
-                ::StartServiceW(service_, 0, nullptr);
-            } else if (!wasRunning_ && State() != SERVICE_STOPPED) {
-                ::ControlService(service_, SERVICE_CONTROL_STOP, &status);
-            }
-            WaitUntil([&] { return (State() == SERVICE_RUNNING) == wasRunning_; }, 10000);
-            ::CloseServiceHandle(service_);
-        }
-        if (manager_ != nullptr)
-            ::CloseServiceHandle(manager_);
-    }
-    SavedSpoolerState(const SavedSpoolerState&) = delete;
-    SavedSpoolerState& operator=(const SavedSpoolerState&) = delete;
-
-  private:
-    DWORD State() const {
-        SERVICE_STATUS status{};
-        return service_ && ::QueryServiceStatus(service_, &status) ? status.dwCurrentState : 0;
-    }
-    SC_HANDLE manager_ = nullptr;
-    SC_HANDLE service_ = nullptr;
-    bool wasRunning_ = false;
-};
-
 class WholeUninstall : public ::testing::Test {
   protected:
     void SetUp() override {
