@@ -1,12 +1,12 @@
 # A 32-bit MinGW build also builds the 64-bit programs it needs: the package
-# carries the 64-bit Uninstall.exe, and the tests seed a 64-bit machine with the
+# carries the 64-bit Uninstall.exe and UninstallCli.exe, and the tests seed a 64-bit machine with the
 # 64-bit demo_machine. They are built in the mingw-x64 preset's folder, so a
 # later build of that preset reuses them, and copied into bin/native64/, where
 # the tests find them beside themselves.
 #
-# Sets NATIVE64_UNINSTALL (the 64-bit Uninstall.exe to package; empty in a
-# 64-bit build, whose Uninstall.exe is native itself).
-set(NATIVE64_UNINSTALL "")
+# Sets NATIVE64_PROGRAMS (the 64-bit programs to package in x64\; empty in a
+# 64-bit build, whose programs are native themselves).
+set(NATIVE64_PROGRAMS "")
 if(NOT MINGW OR NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
   return()
 endif()
@@ -14,7 +14,7 @@ endif()
 set(NATIVE64_BUILD_DIR ${CMAKE_SOURCE_DIR}/build/mingw-x64 CACHE PATH
   "Build folder of the 64-bit programs that a 32-bit build packages and tests with")
 set(NATIVE64_STAGE ${CMAKE_BINARY_DIR}/bin/native64)
-set(NATIVE64_UNINSTALL ${NATIVE64_STAGE}/Uninstall.exe)
+set(NATIVE64_PROGRAMS ${NATIVE64_STAGE}/Uninstall.exe ${NATIVE64_STAGE}/UninstallCli.exe)
 
 add_custom_command(OUTPUT ${NATIVE64_BUILD_DIR}/CMakeCache.txt
   COMMAND ${CMAKE_COMMAND} -S ${CMAKE_SOURCE_DIR} -B ${NATIVE64_BUILD_DIR}
@@ -22,7 +22,7 @@ add_custom_command(OUTPUT ${NATIVE64_BUILD_DIR}/CMakeCache.txt
     -DCMAKE_BUILD_TYPE=Release
   COMMENT "Configuring the 64-bit build in ${NATIVE64_BUILD_DIR}")
 
-set(native64_targets Uninstall)
+set(native64_targets Uninstall UninstallCli)
 if(BUILD_TESTING)
   list(APPEND native64_targets demo_machine)
 endif()

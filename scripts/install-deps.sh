@@ -11,7 +11,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine32:i386 wine64 fonts-wine
   xvfb xauth x11-utils imagemagick
-  fonts-wqy-microhei locales python3 procps
+  fonts-wqy-microhei locales python3 procps nlohmann-json3-dev
 )
 
 missing=()

@@ -117,15 +117,33 @@ std::wstring Native64Program(const std::wstring& name) {
     return ExecutableFolder() + (sizeof(void*) == 4 ? L"native64\\" : L"") + name;
 }
 
-DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD limitMs) {
+DWORD RunProgram(const std::wstring& program,
+                 const std::wstring& arguments,
+                 DWORD limitMs,
+                 std::string* output) {
     std::wstring commandLine = L"\"" + program + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &started)) {
-        return 0xFFFFFFFF;
+    ScratchFolder scratch;
+    const std::wstring outputPath = scratch.path() + L"output.txt";
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE outputFile = INVALID_HANDLE_VALUE;
+    if (output != nullptr) {
+        outputFile = ::CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = outputFile;
+        startup.hStdError = outputFile;
     }
+    PROCESS_INFORMATION started{};
+    const BOOL created =
+        ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr,
+                         0, nullptr, nullptr, &startup, &started);
+    if (outputFile != INVALID_HANDLE_VALUE)
+        ::CloseHandle(outputFile);
+    if (!created)
+        return 0xFFFFFFFF;
     ::CloseHandle(started.hThread);
     DWORD exitCode = STILL_ACTIVE;
     if (::WaitForSingleObject(started.hProcess, limitMs) != WAIT_OBJECT_0)
@@ -133,6 +151,8 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, DWO
     else
         ::GetExitCodeProcess(started.hProcess, &exitCode);
     ::CloseHandle(started.hProcess);
+    if (output != nullptr)
+        *output = ReadBytes(outputPath);
     return exitCode;
 }
 

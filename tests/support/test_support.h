@@ -58,8 +58,12 @@ wchar_t* NativeSeedEnvironment();
 std::wstring Native64Program(const std::wstring& name);
 // Runs `program` with `arguments` and waits for it, at most `limitMs`.
 // Returns its exit code; STILL_ACTIVE (259) when it did not end (it is then
-// ended), 0xFFFFFFFF when it could not start.
-DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD limitMs = 60000);
+// ended), 0xFFFFFFFF when it could not start. With `output`, the program's
+// standard output and error go to a file whose bytes end up there.
+DWORD RunProgram(const std::wstring& program,
+                 const std::wstring& arguments,
+                 DWORD limitMs = 60000,
+                 std::string* output = nullptr);
 // The current user's Documents folder, without a trailing backslash.
 std::wstring DocumentsFolder();
 // Text in the ANSI code page, as the operation log and INF files hold it.

@@ -184,3 +184,30 @@ bool WaitForPostedMessagesHandled(HWND list) {
         return false;
     return WaitUntil([&] { return SendWithLimit(list, LB_GETITEMDATA, 0, 0) == value; });
 }
+
+SavedSpoolerState::SavedSpoolerState() {
+    manager_ = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager_ != nullptr)
+        service_ = ::OpenServiceW(manager_, L"Spooler", SERVICE_ALL_ACCESS);
+    wasRunning_ = State() == SERVICE_RUNNING;
+}
+
+SavedSpoolerState::~SavedSpoolerState() {
+    if (service_ != nullptr) {
+        SERVICE_STATUS status{};
+        if (wasRunning_ && State() == SERVICE_STOPPED) {
+            ::StartServiceW(service_, 0, nullptr);
+        } else if (!wasRunning_ && State() != SERVICE_STOPPED) {
+            ::ControlService(service_, SERVICE_CONTROL_STOP, &status);
+        }
+        WaitUntil([&] { return (State() == SERVICE_RUNNING) == wasRunning_; }, 10000);
+        ::CloseServiceHandle(service_);
+    }
+    if (manager_ != nullptr)
+        ::CloseServiceHandle(manager_);
+}
+
+DWORD SavedSpoolerState::State() const {
+    SERVICE_STATUS status{};
+    return service_ && ::QueryServiceStatus(service_, &status) ? status.dwCurrentState : 0;
+}

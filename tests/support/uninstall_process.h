@@ -60,3 +60,20 @@ void PostClick(HWND control, bool withButtonUp);
 // Waits until the owning thread has handled everything posted to `list`
 // before this call, by posting a marker into the same queue.
 bool WaitForPostedMessagesHandled(HWND list);
+
+// The state of the "Spooler" service, which every removal stops and starts:
+// brought back to stopped or running, whichever it was, on destruction.
+class SavedSpoolerState {
+  public:
+    SavedSpoolerState();
+    ~SavedSpoolerState();
+    SavedSpoolerState(const SavedSpoolerState&) = delete;
+    SavedSpoolerState& operator=(const SavedSpoolerState&) = delete;
+    // SERVICE_RUNNING, SERVICE_STOPPED, ...; 0 when it cannot be asked.
+    DWORD State() const;
+
+  private:
+    SC_HANDLE manager_ = nullptr;
+    SC_HANDLE service_ = nullptr;
+    bool wasRunning_ = false;
+};

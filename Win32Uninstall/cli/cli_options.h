@@ -1,0 +1,48 @@
+// The command line of UninstallCli.exe:
+//   UninstallCli list [--json]
+//   UninstallCli remove (--printer NAME | --driver NAME) [--what-if] [--json] [--reboot]
+//   UninstallCli --help | /? | -h
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/driver_inventory.h"
+
+// Exit codes, as deployment tools read them.
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_STEP_FAILED = 1;
+constexpr int EXIT_BAD_ARGUMENTS = 2;
+constexpr int EXIT_NO_SUCH_NAME = 3;
+constexpr int EXIT_NOT_ADMINISTRATOR = 5;
+constexpr int EXIT_RESTART_RECOMMENDED = 3010;
+
+enum class CliCommand { Help, List, Remove };
+
+struct CliOptions {
+    CliCommand command = CliCommand::Help;
+    bool json = false;
+    bool whatIf = false;
+    bool reboot = false;
+    // Exactly one of them names the row to remove.
+    bool byPrinter = false;
+    std::wstring name;
+    // Why the arguments were refused; empty when they were taken.
+    std::wstring error;
+};
+
+// Reads the arguments after the program's name. Options may come in any
+// order after the command; an unknown option, a missing or empty name, both
+// or neither of --printer and --driver, or an option that does not belong to
+// the command leaves a message in `error`.
+CliOptions ParseCliArguments(const std::vector<std::wstring>& arguments);
+
+// The usage text printed for --help.
+extern const char CLI_USAGE[];
+
+// The row that `options` names, as the dialog lists it: --printer the printer
+// row of that name; --driver the driver row of that name, or, where the
+// driver's own printer bears its name and so stands for it, that printer's
+// row. Names
+// compare ordinally. Returns -1 when no row matches.
+int FindRowToRemove(const std::vector<DriverListEntry>& rows, const CliOptions& options);

@@ -1,0 +1,206 @@
+#include "cli/cli_report.h"
+
+#include <algorithm>
+
+#include "platform/win32_api.h"
+
+using nlohmann::json;
+
+namespace {
+
+std::wstring TextOf(const wchar_t* text) {
+    return text != nullptr ? std::wstring(text) : std::wstring();
+}
+
+// The driver's module, configuration, data and help files and its dependent
+// files, each once, in that order.
+std::vector<std::wstring> FilesOf(const DRIVER_INFO_6W& info) {
+    std::vector<std::wstring> files;
+    auto add = [&](const std::wstring& file) {
+        if (!file.empty() && std::find(files.begin(), files.end(), file) == files.end())
+            files.push_back(file);
+    };
+    for (const wchar_t* file : {info.pDriverPath, info.pConfigFile, info.pDataFile, info.pHelpFile})
+        add(TextOf(file));
+    for (const wchar_t* entry = info.pDependentFiles; entry != nullptr && *entry != 0;
+         entry += wcslen(entry) + 1) {
+        add(entry);
+    }
+    return files;
+}
+
+json Strings(const std::vector<std::wstring>& texts) {
+    json list = json::array();
+    for (const std::wstring& text : texts)
+        list.push_back(Utf8Of(text));
+    return list;
+}
+
+std::vector<std::wstring> PrintersUsing(const DriverInventory& inventory,
+                                        const std::wstring& driver) {
+    std::vector<std::wstring> printers;
+    for (const DriverListEntry& row : inventory.rows) {
+        if (row.isPrinter && !driver.empty() && row.driverName == driver)
+            printers.push_back(row.printerName);
+    }
+    return printers;
+}
+
+json DriverJson(const DriverInventory& inventory, const DriverListEntry& row) {
+    json driver = {{"name", Utf8Of(row.driverName)},
+                   {"printers", Strings(PrintersUsing(inventory, row.driverName))}};
+    if (row.driverInfo) {
+        driver["environment"] = Utf8Of(TextOf(row.driverInfo->pEnvironment));
+        driver["version"] = row.driverInfo->cVersion;
+        driver["files"] = Strings(FilesOf(*row.driverInfo));
+    } else {
+        driver["environment"] = nullptr;
+        driver["version"] = nullptr;
+        driver["files"] = json::array();
+    }
+    return driver;
+}
+
+void Line(std::string& text, const std::string& line) {
+    text += line;
+    text += '\n';
+}
+
+}  // namespace
+
+std::string Utf8Of(const std::wstring& text) {
+    const int size = win32.WideCharToMultiByte(
+        CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) {
+        win32.WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                  bytes.data(), size, nullptr, nullptr);
+    }
+    return bytes;
+}
+
+std::wstring ErrorText(DWORD error) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = win32.FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length > 0 && buffer != nullptr ? std::wstring(buffer, length) : L"";
+    ::LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+        text.pop_back();
+    return text;
+}
+
+json InventoryJson(const DriverInventory& inventory) {
+    json rows = json::array();
+    for (const DriverListEntry& row : inventory.rows) {
+        rows.push_back({{"kind", row.isPrinter ? "printer" : "driver"},
+                        {"name", Utf8Of(row.isPrinter ? row.printerName : row.driverName)},
+                        {"driver", DriverJson(inventory, row)}});
+    }
+    return {{"command", "list"}, {"rows", rows}};
+}
+
+std::string InventoryText(const DriverInventory& inventory) {
+    std::string text;
+    for (const DriverListEntry& row : inventory.rows) {
+        if (row.isPrinter) {
+            Line(text, "printer  " + Utf8Of(row.printerName) +
+                           "  (driver: " + Utf8Of(row.driverName) + ")");
+            continue;
+        }
+        const std::vector<std::wstring> printers = PrintersUsing(inventory, row.driverName);
+        std::string users;
+        for (const std::wstring& printer : printers)
+            users += (users.empty() ? "" : ", ") + Utf8Of(printer);
+        Line(text, "driver   " + Utf8Of(row.driverName) + "  [" +
+                       Utf8Of(TextOf(row.driverInfo->pEnvironment)) + ", version " +
+                       std::to_string(row.driverInfo->cVersion) + "]" +
+                       (users.empty() ? "" : "  used by: " + users));
+        for (const std::wstring& file : FilesOf(*row.driverInfo))
+            Line(text, "           " + Utf8Of(file));
+    }
+    if (inventory.rows.empty())
+        Line(text, "No printers and no printer drivers.");
+    return text;
+}
+
+json PreviewJson(const RemovalPreview& preview) {
+    json files = json::array();
+    for (const PreviewFile& file : preview.driverFiles) {
+        files.push_back({{"path", Utf8Of(file.path)},
+                         {"matched", Utf8Of(file.matchedName)},
+                         {"collateral", file.collateral}});
+    }
+    json packages = json::array();
+    for (const PreviewPackage& package : preview.packages) {
+        packages.push_back({{"folder", Utf8Of(package.folder)},
+                            {"inf", Utf8Of(package.inf)},
+                            {"line", Utf8Of(package.matchedLine)}});
+    }
+    return {{"printer", preview.printer.empty() ? json(nullptr) : json(Utf8Of(preview.printer))},
+            {"driver", preview.driver.empty() ? json(nullptr) : json(Utf8Of(preview.driver))},
+            {"spoolFiles", Strings(preview.spoolFiles)},
+            {"driverFiles", files},
+            {"oemInfs", Strings(preview.oemInfs)},
+            {"packages", packages}};
+}
+
+std::string PreviewText(const RemovalPreview& preview) {
+    std::string text;
+    Line(text, "printer:  " + (preview.printer.empty() ? "(none)" : Utf8Of(preview.printer)));
+    Line(text, "driver:   " + (preview.driver.empty() ? "(kept)" : Utf8Of(preview.driver)));
+    Line(text, "spool files: " + std::to_string(preview.spoolFiles.size()));
+    for (const std::wstring& file : preview.spoolFiles)
+        Line(text, "  " + Utf8Of(file));
+    Line(text, "driver files: " + std::to_string(preview.driverFiles.size()));
+    for (const PreviewFile& file : preview.driverFiles) {
+        Line(text,
+             "  " + Utf8Of(file.path) + "  (matches " + Utf8Of(file.matchedName) + ")" +
+                 (file.collateral ? "  COLLATERAL: another file whose name contains it" : ""));
+    }
+    Line(text, "oem INFs: " + std::to_string(preview.oemInfs.size()));
+    for (const std::wstring& inf : preview.oemInfs)
+        Line(text, "  " + Utf8Of(inf));
+    Line(text, "driver-store packages: " + std::to_string(preview.packages.size()));
+    for (const PreviewPackage& package : preview.packages) {
+        Line(text, "  " + Utf8Of(package.folder));
+        Line(text, "    " + Utf8Of(package.inf) + ": " + Utf8Of(package.matchedLine));
+    }
+    return text;
+}
+
+json OutcomesJson(const std::vector<StepOutcome>& outcomes) {
+    json steps = json::array();
+    for (const StepOutcome& outcome : outcomes) {
+        json step = {{"step", Utf8Of(StepName(outcome.step))},
+                     {"subject", Utf8Of(outcome.subject)},
+                     {"succeeded", outcome.succeeded}};
+        if (!outcome.succeeded) {
+            step["failedCall"] = Utf8Of(outcome.failedCall);
+            step["error"] = outcome.error;
+            step["errorText"] = Utf8Of(outcome.error != 0 ? ErrorText(outcome.error) : L"");
+        }
+        steps.push_back(step);
+    }
+    return steps;
+}
+
+std::string OutcomesText(const std::vector<StepOutcome>& outcomes) {
+    std::string text;
+    for (const StepOutcome& outcome : outcomes) {
+        std::string line = outcome.succeeded ? "ok      " : "FAILED  ";
+        line += Utf8Of(StepName(outcome.step));
+        if (!outcome.subject.empty())
+            line.append(" ").append(Utf8Of(outcome.subject));
+        if (!outcome.succeeded) {
+            line += ": " + Utf8Of(outcome.failedCall);
+            if (outcome.error != 0) {
+                line += " failed with error " + std::to_string(outcome.error) + ": " +
+                        Utf8Of(ErrorText(outcome.error));
+            }
+        }
+        Line(text, line);
+    }
+    return text;
+}

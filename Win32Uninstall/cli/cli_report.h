@@ -1,0 +1,32 @@
+// What UninstallCli.exe prints: one JSON object (UTF-8) with --json, plain
+// text for people otherwise. The JSON layout is the README's.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/driver_inventory.h"
+#include "engine/removal_preview.h"
+#include "engine/uninstall_sequence.h"
+
+// UTF-8 of a UTF-16 text.
+std::string Utf8Of(const std::wstring& text);
+
+// Every row, with its driver's environment, version, files and the printers
+// that use it.
+nlohmann::json InventoryJson(const DriverInventory& inventory);
+std::string InventoryText(const DriverInventory& inventory);
+
+nlohmann::json PreviewJson(const RemovalPreview& preview);
+std::string PreviewText(const RemovalPreview& preview);
+
+// Each step run, with the failed call, its error code and the system's text
+// for it where the step failed.
+nlohmann::json OutcomesJson(const std::vector<StepOutcome>& outcomes);
+std::string OutcomesText(const std::vector<StepOutcome>& outcomes);
+
+// The system's text for an error code, without the closing line break; empty
+// when it has none.
+std::wstring ErrorText(DWORD error);

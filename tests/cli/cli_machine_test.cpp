@@ -1,0 +1,215 @@
+// UninstallCli.exe under Wine on the private prefix, seeded with real
+// printers, x64 drivers, driver files, oem INFs and driver-store packages:
+// its JSON, its preview and its exit codes, as a deployment script sees them.
+// Wine refuses DeletePrinterDriverExW with the delete-files flag (error 87),
+// so a driver's removal ends in a failed step here; Windows removes it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "support/seeded_printers.h"
+#include "support/spooler_seed.h"
+#include "support/test_support.h"
+#include "support/uninstall_process.h"
+
+namespace {
+
+using nlohmann::json;
+
+// A removal waits for Wine's spooler hint twice (about 20 s).
+constexpr DWORD kRemovalLimitMs = 180000;
+
+std::wstring Quoted(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+class CliOnWine : public ::testing::Test {
+  protected:
+    void SetUp() override { ResetOperationLog(); }
+    void TearDown() override { ResetOperationLog(); }
+
+    DWORD Cli(const std::wstring& arguments,
+              std::string& output,
+              const std::wstring& program = ExecutableFolder() + L"UninstallCli.exe") {
+        return RunProgram(program, arguments, kRemovalLimitMs, &output);
+    }
+
+    // The JSON the program printed; a test failure when it is none.
+    static json Parsed(const std::string& output) {
+        json parsed = json::parse(output, nullptr, false);
+        EXPECT_FALSE(parsed.is_discarded()) << output;
+        return parsed;
+    }
+
+    static const json* RowNamed(const json& list, const std::wstring& name) {
+        for (const json& row : list["rows"]) {
+            if (row["name"] == Utf8(name))
+                return &row;
+        }
+        return nullptr;
+    }
+
+    const std::wstring tag = UniqueTag();
+    SavedSpoolerState spoolerState;
+    SeededSpooler seeds;
+};
+
+TEST_F(CliOnWine, ListJsonHoldsTheSeededPrintersAndDriversWithTheirUsers) {
+    const std::wstring driver = L"CLI 共享驱动 " + tag;
+    const std::wstring printer = L"CLI 财务部 " + tag;
+    ASSERT_TRUE(seeds.AddDriver(driver));
+    ASSERT_TRUE(seeds.AddPrinterUsing(printer, driver));
+    std::string output;
+    ASSERT_EQ(Cli(L"list --json", output), 0u) << output;
+    const json list = Parsed(output);
+    EXPECT_EQ(list["command"], "list");
+    const json* printerRow = RowNamed(list, printer);
+    const json* driverRow = RowNamed(list, driver);
+    ASSERT_NE(printerRow, nullptr) << output;
+    ASSERT_NE(driverRow, nullptr) << output;
+    EXPECT_EQ((*printerRow)["kind"], "printer");
+    EXPECT_EQ((*driverRow)["kind"], "driver");
+    EXPECT_EQ((*driverRow)["driver"]["environment"], "Windows x64");
+    EXPECT_EQ((*driverRow)["driver"]["version"], 3);
+    EXPECT_EQ((*driverRow)["driver"]["printers"], json({Utf8(printer)}));
+    const std::string dataFile = Utf8(SeedFileStem(driver) + L".ppd");
+    const json& files = (*driverRow)["driver"]["files"];
+    EXPECT_TRUE(std::any_of(files.begin(), files.end(), [&](const json& file) {
+        return file.get<std::string>().find(dataFile) != std::string::npos;
+    })) << files.dump();
+}
+
+TEST_F(CliOnWine, WhatIfNamesFilesInfsAndPackagesFlagsTheCollateralFileAndChangesNothing) {
+    const std::wstring driver = L"CLI Preview PCL6 " + tag;
+    ASSERT_TRUE(seeds.AddDriver(driver));
+    ASSERT_TRUE(AddSeedPackage(driver));
+    const std::wstring stem = SeedFileStem(driver);
+    wchar_t windows[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathW(nullptr, windows, CSIDL_WINDOWS, FALSE);
+    const std::wstring inf = std::wstring(windows) + L"\\inf\\oem" + tag + L".inf";
+    WriteBytes(inf, "[Strings]\r\nDriverName=\"" + Ansi(driver) + "\"\r\n");
+    // Another driver's file whose name contains the data file's name.
+    const std::wstring collateral =
+        NativeSystem32() + L"\\spool\\drivers\\x64\\3\\X" + stem + L".ppd";
+    WriteBytes(collateral, "another driver's data");
+    const DWORD spoolerBefore = spoolerState.State();
+
+    std::string output;
+    const DWORD exitCode = Cli(L"remove --what-if --json --driver " + Quoted(driver), output);
+    const bool infExisted = FileExists(inf);
+    ::DeleteFileW(inf.c_str());
+    const bool collateralExisted = FileExists(collateral);
+    ::DeleteFileW(collateral.c_str());
+    const bool packageExisted = FolderExists(SeedPackageFolder(driver));
+    RemoveSeedPackage(driver);
+    ASSERT_EQ(exitCode, 0u) << output;
+
+    const json answer = Parsed(output);
+    const json& preview = answer["preview"];
+    EXPECT_EQ(answer["whatIf"], true);
+    EXPECT_EQ(preview["printer"], nullptr);
+    EXPECT_EQ(preview["driver"], Utf8(driver));
+    int own = 0;
+    int flagged = 0;
+    for (const json& file : preview["driverFiles"]) {
+        const std::string path = file["path"];
+        if (path.find(Utf8(L"\\X" + stem + L".ppd")) != std::string::npos) {
+            flagged += file["collateral"] == true;
+        } else if (path.find(Utf8(stem + L".ppd")) != std::string::npos) {
+            own += file["collateral"] == false;
+        }
+    }
+    EXPECT_GE(own, 1) << preview.dump(2);
+    EXPECT_EQ(flagged, 1) << preview.dump(2);
+    EXPECT_EQ(preview["oemInfs"], json({Utf8(inf)}));
+    ASSERT_EQ(preview["packages"].size(), 1u) << preview.dump(2);
+    EXPECT_EQ(preview["packages"][0]["folder"], Utf8(SeedPackageFolder(driver)));
+    EXPECT_EQ(preview["packages"][0]["line"], Utf8(L"DriverName=\"" + driver + L"\""));
+
+    // Nothing was removed, and the spooler was left as it was.
+    EXPECT_TRUE(infExisted);
+    EXPECT_TRUE(collateralExisted);
+    EXPECT_TRUE(packageExisted);
+    EXPECT_EQ(spoolerState.State(), spoolerBefore);
+    std::string list;
+    ASSERT_EQ(Cli(L"list --json", list), 0u);
+    EXPECT_NE(RowNamed(Parsed(list), driver), nullptr) << "the driver is gone";
+}
+
+TEST_F(CliOnWine, BadUsageAndUnknownNamesExitWith2And3) {
+    std::string output;
+    EXPECT_EQ(Cli(L"remove --printer", output), 2u) << output;
+    EXPECT_NE(output.find("Usage:"), std::string::npos);
+    EXPECT_EQ(Cli(L"frobnicate", output), 2u) << output;
+    EXPECT_EQ(Cli(L"remove --driver " + Quoted(L"No Such Driver " + tag) + L" --json", output), 3u);
+    EXPECT_EQ(Parsed(output)["exitCode"], 3);
+    EXPECT_EQ(Cli(L"/?", output), 0u);
+    EXPECT_NE(output.find("3010"), std::string::npos) << "the usage names the exit codes";
+}
+
+// Two printers on one driver: only the printer goes, and the run succeeds.
+TEST_F(CliOnWine, RemovingAPrinterOfASharedDriverSucceedsWithExitCode0) {
+    const std::wstring driver = L"CLI Shared " + tag;
+    const std::wstring removed = L"CLI Removed " + tag;
+    const std::wstring kept = L"CLI Kept " + tag;
+    ASSERT_TRUE(seeds.AddDriver(driver));
+    ASSERT_TRUE(seeds.AddPrinterUsing(removed, driver));
+    ASSERT_TRUE(seeds.AddPrinterUsing(kept, driver));
+    std::string output;
+    EXPECT_EQ(Cli(L"remove --printer " + Quoted(removed), output), 0u) << output;
+    EXPECT_FALSE(PrinterExists(removed));
+    EXPECT_TRUE(PrinterExists(kept));
+    EXPECT_NE(output.find("Removed."), std::string::npos) << output;
+}
+
+// A driver row: every file step runs; Wine then refuses the spooler's
+// deletion, and the report names the failed call and its error.
+TEST_F(CliOnWine, FailedStepExitsWith1AndNamesTheFailedCallAndItsError) {
+    const std::wstring driver = L"CLI Alone " + tag;
+    ASSERT_TRUE(seeds.AddDriver(driver));
+    std::string output;
+    EXPECT_EQ(Cli(L"remove --json --driver " + Quoted(driver), output), 1u) << output;
+    const json answer = Parsed(output);
+    EXPECT_EQ(answer["succeeded"], false);
+    EXPECT_EQ(answer["exitCode"], 1);
+    ASSERT_FALSE(answer["steps"].empty());
+    const json& last = answer["steps"].back();
+    EXPECT_EQ(last["step"], "DeleteDriver");
+    EXPECT_EQ(last["succeeded"], false);
+    EXPECT_EQ(last["failedCall"], "DeletePrinterDriverEx");
+    EXPECT_EQ(last["error"], 87);
+    EXPECT_FALSE(last["errorText"].get<std::string>().empty());
+    EXPECT_TRUE(answer["steps"][0]["succeeded"]) << "the spooler restart";
+    EXPECT_EQ(CountOf(OperationLogText(), "DeletePrinterDriverEx failed with error 87"), 1)
+        << "the operation log gets the same record as from the dialog";
+}
+
+#if !defined(_WIN64)
+// The 32-bit program of the package runs the command in x64\UninstallCli.exe
+// and ends with its exit code; the output reaches the caller all the same.
+TEST_F(CliOnWine, Packaged32BitProgramRunsTheCommandInThe64BitCopy) {
+    ScratchFolder package;
+    CreateFolders(package.path() + L"x64\\");
+    const std::wstring program = package.path() + L"UninstallCli.exe";
+    ASSERT_TRUE(
+        ::CopyFileW((ExecutableFolder() + L"UninstallCli.exe").c_str(), program.c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW(Native64Program(L"UninstallCli.exe").c_str(),
+                            (package.path() + L"x64\\UninstallCli.exe").c_str(), FALSE));
+    std::string output;
+    EXPECT_EQ(
+        Cli(L"remove --driver " + Quoted(L"No Such Driver " + tag) + L" --json", output, program),
+        3u);
+    EXPECT_EQ(Parsed(output)["exitCode"], 3);
+
+    // The answer is the copy's: a stand-in copy answers with its own usage.
+    ASSERT_TRUE(::CopyFileW(Native64Program(L"demo_machine.exe").c_str(),
+                            (package.path() + L"x64\\UninstallCli.exe").c_str(), FALSE));
+    EXPECT_EQ(Cli(L"list", output, program), 2u);
+    EXPECT_NE(output.find("usage: demo_machine"), std::string::npos) << output;
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,168 @@
+// The console program's arguments, its choice of row, the layout of its JSON
+// and its refusal to remove without administrator rights, through the seam.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/cli_main.h"
+#include "cli/cli_options.h"
+#include "cli/cli_report.h"
+#include "fakes/fake_spooler.h"
+#include "support/test_support.h"
+
+namespace {
+
+using fake_spooler::spooler;
+using Args = std::vector<std::wstring>;
+
+TEST(CliArguments, CommandsAndOptionsAreTakenInAnyOrder) {
+    CliOptions list = ParseCliArguments({L"list", L"--json"});
+    EXPECT_TRUE(list.error.empty());
+    EXPECT_EQ(list.command, CliCommand::List);
+    EXPECT_TRUE(list.json);
+
+    CliOptions remove =
+        ParseCliArguments({L"remove", L"--what-if", L"--driver", L"岚拓 PCL6", L"--reboot"});
+    EXPECT_TRUE(remove.error.empty()) << Utf8(remove.error);
+    EXPECT_EQ(remove.command, CliCommand::Remove);
+    EXPECT_TRUE(remove.whatIf);
+    EXPECT_TRUE(remove.reboot);
+    EXPECT_FALSE(remove.json);
+    EXPECT_FALSE(remove.byPrinter);
+    EXPECT_EQ(remove.name, L"岚拓 PCL6");
+
+    EXPECT_TRUE(ParseCliArguments({L"remove", L"--printer", L"P"}).byPrinter);
+    for (const Args& help : {Args{L"--help"}, Args{L"/?"}, Args{L"-h"}, Args{L"list", L"/?"}}) {
+        const CliOptions options = ParseCliArguments(help);
+        EXPECT_TRUE(options.error.empty());
+        EXPECT_EQ(options.command, CliCommand::Help);
+    }
+}
+
+TEST(CliArguments, BadInputIsRefusedWithAReason) {
+    const Args refused[] = {
+        {},
+        {L"purge"},
+        {L"list", L"--what-if"},
+        {L"list", L"--verbose"},
+        {L"remove"},
+        {L"remove", L"--driver"},
+        {L"remove", L"--driver", L""},
+        {L"remove", L"--printer", L"P", L"--driver", L"D"},
+        {L"remove", L"--printer", L"P", L"extra"},
+        {L"remove", L"--what-if", L"--json"},
+    };
+    for (const Args& arguments : refused) {
+        std::wstring joined;
+        for (const std::wstring& argument : arguments)
+            joined += L"[" + argument + L"]";
+        EXPECT_FALSE(ParseCliArguments(arguments).error.empty()) << Utf8(joined);
+    }
+}
+
+TEST(CliRowChoice, NamesPickTheRowTheDialogWouldList) {
+    auto row = [](bool isPrinter, const std::wstring& printer, const std::wstring& driver) {
+        return DriverListEntry{nullptr, nullptr, printer, isPrinter, driver};
+    };
+    const std::vector<DriverListEntry> rows = {
+        row(true, L"Front Desk", L"Shared PCL6"), row(true, L"LaserJet 1020", L"LaserJet 1020"),
+        row(true, L"Other Queue", L"Mono"), row(false, L"", L"Shared PCL6"),
+        row(false, L"", L"Mono")};
+    auto find = [&](bool byPrinter, const std::wstring& name) {
+        CliOptions options;
+        options.byPrinter = byPrinter;
+        options.name = name;
+        return FindRowToRemove(rows, options);
+    };
+    EXPECT_EQ(find(true, L"Front Desk"), 0);
+    EXPECT_EQ(find(false, L"Shared PCL6"), 3);
+    // A driver listed only through its own printer of the same name.
+    EXPECT_EQ(find(false, L"LaserJet 1020"), 1);
+    EXPECT_EQ(find(false, L"Other Queue"), -1) << "a printer of another driver is no driver";
+    EXPECT_EQ(find(true, L"Shared PCL6"), -1);
+    EXPECT_EQ(find(true, L"front desk"), -1) << "names compare ordinally";
+}
+
+class CliOnFakeSpooler : public ::testing::Test {
+  protected:
+    void SetUp() override { fake_spooler::Install(); }
+    static void Keep(const std::string& text) { written += text; }
+    static std::string written;
+    ScopedWin32Fakes fakes;
+};
+std::string CliOnFakeSpooler::written;
+
+TEST_F(CliOnFakeSpooler, ListJsonGivesEachRowItsDriverWithEnvironmentVersionFilesAndPrinters) {
+    spooler.printers = {{L"财务部打印机", L"Shared"}, {L"Front", L"Shared"}};
+    spooler.drivers = {L"Shared", L"Lone"};
+    const nlohmann::json list = InventoryJson(TakeDriverInventory(nullptr));
+    ASSERT_EQ(list["rows"].size(), 4u) << list.dump(2);
+    EXPECT_EQ(list["command"], "list");
+    EXPECT_EQ(list["rows"][0]["kind"], "printer");
+    EXPECT_EQ(list["rows"][0]["name"], "财务部打印机");
+    const nlohmann::json& shared = list["rows"][2];
+    EXPECT_EQ(shared["kind"], "driver");
+    EXPECT_EQ(shared["driver"]["name"], "Shared");
+    EXPECT_EQ(shared["driver"]["environment"], "Windows NT x86");
+    EXPECT_TRUE(shared["driver"]["version"].is_number());
+    EXPECT_TRUE(shared["driver"]["files"].is_array());
+    EXPECT_EQ(shared["driver"]["printers"], nlohmann::json({"财务部打印机", "Front"}));
+    EXPECT_EQ(list["rows"][3]["driver"]["printers"], nlohmann::json::array());
+}
+
+HANDLE const kToken = reinterpret_cast<HANDLE>(0x7070);
+BOOL WINAPI FakeOpenToken(HANDLE, DWORD, PHANDLE token) {
+    *token = kToken;
+    return TRUE;
+}
+BOOL WINAPI NotElevated(HANDLE, TOKEN_INFORMATION_CLASS type, LPVOID info, DWORD, PDWORD) {
+    if (type != TokenElevation)
+        return FALSE;
+    static_cast<TOKEN_ELEVATION*>(info)->TokenIsElevated = 0;
+    return TRUE;
+}
+BOOL WINAPI CloseFakeToken(HANDLE) {
+    return TRUE;
+}
+
+TEST_F(CliOnFakeSpooler, RemovalWithoutAdministratorRightsExitsWith5AndTouchesNothing) {
+    spooler.printers = {{L"P", L"D"}};
+    win32.OpenProcessToken = FakeOpenToken;
+    win32.GetTokenInformation = NotElevated;
+    win32.CloseHandle = CloseFakeToken;
+    written.clear();
+    EXPECT_EQ(RunCli({L"remove", L"--printer", L"P", L"--json"}, Keep), EXIT_NOT_ADMINISTRATOR);
+    EXPECT_EQ(nlohmann::json::parse(written)["exitCode"], EXIT_NOT_ADMINISTRATOR);
+    EXPECT_TRUE(spooler.openedNames.empty()) << "the spooler was asked";
+    // The preview needs no rights.
+    written.clear();
+    EXPECT_EQ(RunCli({L"remove", L"--printer", L"P", L"--what-if"}, Keep), EXIT_OK);
+    EXPECT_NE(written.find("P"), std::string::npos);
+}
+
+UINT rebootFlags = 0;
+DWORD rebootReason = 0;
+BOOL WINAPI RecordReboot(UINT flags, DWORD reason) {
+    rebootFlags = flags;
+    rebootReason = reason;
+    return TRUE;
+}
+
+BOOL WINAPI KeepPrivileges(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD) {
+    return TRUE;
+}
+
+TEST(CliRestart, RebootGivesAPlannedMaintenanceReason) {
+    ScopedWin32Fakes fakes;
+    win32.ExitWindowsEx = RecordReboot;
+    win32.OpenProcessToken = FakeOpenToken;
+    win32.AdjustTokenPrivileges = KeepPrivileges;
+    win32.CloseHandle = CloseFakeToken;
+    EXPECT_TRUE(RestartForMaintenance());
+    EXPECT_EQ(rebootFlags, UINT{EWX_REBOOT});
+    EXPECT_EQ(rebootReason, DWORD{SHTDN_REASON_MAJOR_OTHER | SHTDN_REASON_MINOR_MAINTENANCE |
+                                  SHTDN_REASON_FLAG_PLANNED});
+}
+
+}  // namespace
