@@ -223,7 +223,16 @@ std::vector<std::string> LogRecords() {
 TEST_P(UninstallSequenceFailure, StopsAtTheFailedStepWithItsLogLines) {
     const StepFailure& failure = GetParam();
     FailCalls(failure.call, failure.fromCall, failure.error);
-    EXPECT_FALSE(RunUninstallSequence({PrinterRow(L"KAVRO X1", driver)}));
+    std::vector<StepOutcome> outcomes;
+    EXPECT_FALSE(RunUninstallSequence({PrinterRow(L"KAVRO X1", driver)}, &outcomes));
+
+    // The report's last step is the failed one, with the call and its error.
+    ASSERT_FALSE(outcomes.empty());
+    EXPECT_FALSE(outcomes.back().succeeded);
+    EXPECT_EQ(Utf8(outcomes.back().failedCall), failure.call);
+    EXPECT_EQ(outcomes.back().error, failure.error);
+    for (size_t i = 0; i + 1 < outcomes.size(); ++i)
+        EXPECT_TRUE(outcomes[i].succeeded) << Utf8(StepName(outcomes[i].step));
 
     const std::vector<std::string> records = LogRecords();
     ASSERT_GE(records.size(), failure.logTail.size());
