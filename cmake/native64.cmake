@@ -26,10 +26,15 @@ set(native64_targets Uninstall UninstallCli)
 if(BUILD_TESTING)
   list(APPEND native64_targets demo_machine)
 endif()
+# The shipped copies carry no symbols, as CPack strips the 32-bit programs.
+find_program(NATIVE64_STRIP x86_64-w64-mingw32-strip)
 set(native64_copies "")
 foreach(target ${native64_targets})
   list(APPEND native64_copies COMMAND ${CMAKE_COMMAND} -E copy_if_different
     ${NATIVE64_BUILD_DIR}/bin/${target}.exe ${NATIVE64_STAGE}/${target}.exe)
+  if(NATIVE64_STRIP AND NOT target STREQUAL demo_machine)
+    list(APPEND native64_copies COMMAND ${NATIVE64_STRIP} ${NATIVE64_STAGE}/${target}.exe)
+  endif()
 endforeach()
 
 # Always run: the 64-bit build decides itself what is out of date.
