@@ -31,11 +31,7 @@ std::wstring DriversFolder() {
 }  // namespace
 
 bool DriverFilesFolder(std::wstring& folder) {
-    std::wstring system;
-    if (!NativeSystemFolder(system))
-        return false;
-    folder = system + L"\\spool\\drivers\\";
-    return true;
+    return NativeSystemFolder(folder, L"\\spool\\drivers\\");
 }
 
 std::vector<std::wstring> DriverFileNamesToDelete(const DRIVER_INFO_6W& driverInfo) {

@@ -195,19 +195,11 @@ BOOL MentionsDriver(const std::wstring& path, const std::wstring& driverName) {
 }
 
 bool OemInfFolder(std::wstring& folder) {
-    std::wstring windows;
-    if (!WindowsFolder(windows))
-        return false;
-    folder = windows + L"\\inf\\";
-    return true;
+    return WindowsFolder(folder, L"\\inf\\");
 }
 
 bool DriverStoreRepository(std::wstring& folder) {
-    std::wstring system;
-    if (!NativeSystemFolder(system))
-        return false;
-    folder = system + L"\\DriverStore\\FileRepository\\";
-    return true;
+    return NativeSystemFolder(folder, L"\\DriverStore\\FileRepository\\");
 }
 
 std::wstring LineMentioningDriver(const std::wstring& path, const std::wstring& driverName) {

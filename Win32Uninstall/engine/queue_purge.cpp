@@ -41,11 +41,7 @@ bool DeleteJob(HANDLE printer, DWORD jobId) {
 static_assert(JOB_CONTROL_DELETE == 5);
 
 bool SpoolFilesFolder(std::wstring& folder) {
-    std::wstring system;
-    if (!NativeSystemFolder(system))
-        return false;
-    folder = system + L"\\spool\\PRINTERS\\";
-    return true;
+    return NativeSystemFolder(folder, L"\\spool\\PRINTERS\\");
 }
 
 bool PurgePrintJobs(const std::wstring& printerName) {

@@ -55,21 +55,22 @@ const wchar_t* NativePrinterEnvironment() {
     }
 }
 
-bool WindowsFolder(std::wstring& folder) {
+bool WindowsFolder(std::wstring& folder, const wchar_t* below) {
     wchar_t windows[MAX_PATH] = {};
     if (!win32.SHGetSpecialFolderPathW(nullptr, windows, CSIDL_WINDOWS, FALSE) || windows[0] == 0)
         return false;
     folder.assign(windows, wcsnlen(windows, MAX_PATH));
+    folder += below;
     return true;
 }
 
-bool NativeSystemFolder(std::wstring& folder) {
+bool NativeSystemFolder(std::wstring& folder, const wchar_t* below) {
     std::wstring windows;
     if (!WindowsFolder(windows))
         return false;
     // Windows exempts spool\ from redirection, and DriverStore\ from Windows 7
     // on; Sysnative reaches both, and DriverStore on Vista too.
-    folder = windows + (QueryNativeMachine().wow64 ? L"\\Sysnative" : L"\\System32");
+    folder = windows + (QueryNativeMachine().wow64 ? L"\\Sysnative" : L"\\System32") + below;
     return true;
 }
 

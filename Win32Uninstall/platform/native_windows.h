@@ -34,9 +34,11 @@ const wchar_t* NativePrinterEnvironment();
 // shell's last error, when the shell cannot tell it (paths built from an empty
 // folder would lead to the root of whatever drive is current); `folder` is
 // then unchanged.
-bool WindowsFolder(std::wstring& folder);
+// With `below`, that text is appended (for example "\inf\").
+bool WindowsFolder(std::wstring& folder, const wchar_t* below = L"");
 
 // Windows' own System32 folder, without a trailing backslash: the Windows
 // folder followed by "\System32", or by "\Sysnative" in a WOW64 process, whose
 // "System32" would lead to SysWOW64. Returns false as WindowsFolder does.
-bool NativeSystemFolder(std::wstring& folder);
+// With `below`, that text is appended (for example "\spool\drivers\").
+bool NativeSystemFolder(std::wstring& folder, const wchar_t* below = L"");
