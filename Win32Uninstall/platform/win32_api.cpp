@@ -24,6 +24,7 @@ Win32Api RealWin32Api() {
 
     api.CreateThread = ::CreateThread;
     api.SetThreadPriority = ::SetThreadPriority;
+    api.WaitForSingleObject = ::WaitForSingleObject;
 
     api.SHGetSpecialFolderPathW = ::SHGetSpecialFolderPathW;
     api.ShellExecuteW = ::ShellExecuteW;
@@ -44,6 +45,7 @@ Win32Api RealWin32Api() {
     api.ControlService = ::ControlService;
     api.StartServiceW = ::StartServiceW;
     api.CloseServiceHandle = ::CloseServiceHandle;
+    api.EnumDependentServicesW = ::EnumDependentServicesW;
 
     api.SetupUninstallOEMInfW = ::SetupUninstallOEMInfW;
     api.CM_Locate_DevNodeW = ::CM_Locate_DevNodeW;

@@ -43,6 +43,7 @@ struct Win32Api {
     // Threads.
     decltype(&::CreateThread) CreateThread;
     decltype(&::SetThreadPriority) SetThreadPriority;
+    decltype(&::WaitForSingleObject) WaitForSingleObject;
 
     // Shell.
     decltype(&::SHGetSpecialFolderPathW) SHGetSpecialFolderPathW;
@@ -66,6 +67,7 @@ struct Win32Api {
     decltype(&::ControlService) ControlService;
     decltype(&::StartServiceW) StartServiceW;
     decltype(&::CloseServiceHandle) CloseServiceHandle;
+    decltype(&::EnumDependentServicesW) EnumDependentServicesW;
 
     // Setup API and configuration manager.
     decltype(&::SetupUninstallOEMInfW) SetupUninstallOEMInfW;
