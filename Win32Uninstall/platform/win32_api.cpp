@@ -55,6 +55,12 @@ Win32Api RealWin32Api() {
     api.OpenProcessToken = ::OpenProcessToken;
     api.LookupPrivilegeValueW = ::LookupPrivilegeValueW;
     api.AdjustTokenPrivileges = ::AdjustTokenPrivileges;
+
+    api.CreateWellKnownSid = ::CreateWellKnownSid;
+    api.GetNamedSecurityInfoW = ::GetNamedSecurityInfoW;
+    api.SetNamedSecurityInfoW = ::SetNamedSecurityInfoW;
+    api.SetEntriesInAclW = ::SetEntriesInAclW;
+    api.LocalFree = ::LocalFree;
     api.ExitWindowsEx = ::ExitWindowsEx;
 
     api.MessageBoxW = ::MessageBoxW;

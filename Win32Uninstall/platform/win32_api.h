@@ -16,6 +16,7 @@
 #include <cfgmgr32.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <aclapi.h>
 
 struct Win32Api {
     // Files, folders and directory enumeration.
@@ -79,6 +80,13 @@ struct Win32Api {
     decltype(&::OpenProcessToken) OpenProcessToken;
     decltype(&::LookupPrivilegeValueW) LookupPrivilegeValueW;
     decltype(&::AdjustTokenPrivileges) AdjustTokenPrivileges;
+
+    // Security descriptors of files and folders (taking ownership).
+    decltype(&::CreateWellKnownSid) CreateWellKnownSid;
+    decltype(&::GetNamedSecurityInfoW) GetNamedSecurityInfoW;
+    decltype(&::SetNamedSecurityInfoW) SetNamedSecurityInfoW;
+    decltype(&::SetEntriesInAclW) SetEntriesInAclW;
+    decltype(&::LocalFree) LocalFree;
     decltype(&::ExitWindowsEx) ExitWindowsEx;
 
     // User interface calls that tests observe or answer.
