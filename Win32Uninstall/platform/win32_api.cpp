@@ -37,6 +37,7 @@ Win32Api RealWin32Api() {
     api.EnumJobsW = ::EnumJobsW;
     api.SetJobW = ::SetJobW;
     api.DeletePrinter = ::DeletePrinter;
+    api.DeletePrinterConnectionW = ::DeletePrinterConnectionW;
     api.DeletePrinterDriverExW = ::DeletePrinterDriverExW;
 
     api.OpenSCManagerW = ::OpenSCManagerW;

@@ -59,6 +59,7 @@ struct Win32Api {
     decltype(&::EnumJobsW) EnumJobsW;
     decltype(&::SetJobW) SetJobW;
     decltype(&::DeletePrinter) DeletePrinter;
+    decltype(&::DeletePrinterConnectionW) DeletePrinterConnectionW;
     decltype(&::DeletePrinterDriverExW) DeletePrinterDriverExW;
 
     // Service control manager.
