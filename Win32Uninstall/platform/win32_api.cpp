@@ -1,5 +1,7 @@
 #include "platform/win32_api.h"
 
+#include "platform/system_libraries.h"
+
 Win32Api RealWin32Api() {
     Win32Api api{};
     api.CreateFileW = ::CreateFileW;
@@ -29,16 +31,22 @@ Win32Api RealWin32Api() {
     api.SHGetSpecialFolderPathW = ::SHGetSpecialFolderPathW;
     api.ShellExecuteW = ::ShellExecuteW;
 
-    api.EnumPrintersW = ::EnumPrintersW;
-    api.EnumPrinterDriversW = ::EnumPrinterDriversW;
-    api.OpenPrinterW = ::OpenPrinterW;
-    api.GetPrinterDriverW = ::GetPrinterDriverW;
-    api.ClosePrinter = ::ClosePrinter;
-    api.EnumJobsW = ::EnumJobsW;
-    api.SetJobW = ::SetJobW;
-    api.DeletePrinter = ::DeletePrinter;
-    api.DeletePrinterConnectionW = ::DeletePrinterConnectionW;
-    api.DeletePrinterDriverExW = ::DeletePrinterDriverExW;
+    // Neither the spooler's DLL nor the common controls are KnownDLLs: they are
+    // loaded from System32 by name at run time, never through the import
+    // table, which Windows would resolve from the program's folder first.
+    const HMODULE winspool = LoadSystemLibrary(L"winspool.drv");
+    BindSystemFunction(api.EnumPrintersW, winspool, "EnumPrintersW");
+    BindSystemFunction(api.EnumPrinterDriversW, winspool, "EnumPrinterDriversW");
+    BindSystemFunction(api.OpenPrinterW, winspool, "OpenPrinterW");
+    BindSystemFunction(api.GetPrinterDriverW, winspool, "GetPrinterDriverW");
+    BindSystemFunction(api.ClosePrinter, winspool, "ClosePrinter");
+    BindSystemFunction(api.EnumJobsW, winspool, "EnumJobsW");
+    BindSystemFunction(api.SetJobW, winspool, "SetJobW");
+    BindSystemFunction(api.DeletePrinter, winspool, "DeletePrinter");
+    BindSystemFunction(api.DeletePrinterConnectionW, winspool, "DeletePrinterConnectionW");
+    BindSystemFunction(api.DeletePrinterDriverExW, winspool, "DeletePrinterDriverExW");
+    BindSystemFunction(api.InitCommonControlsEx, LoadSystemLibrary(L"comctl32.dll"),
+                       "InitCommonControlsEx");
 
     api.OpenSCManagerW = ::OpenSCManagerW;
     api.OpenServiceW = ::OpenServiceW;

@@ -17,6 +17,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 #include <aclapi.h>
+#include <commctrl.h>
 
 struct Win32Api {
     // Files, folders and directory enumeration.
@@ -50,7 +51,8 @@ struct Win32Api {
     decltype(&::SHGetSpecialFolderPathW) SHGetSpecialFolderPathW;
     decltype(&::ShellExecuteW) ShellExecuteW;
 
-    // Print spooler.
+    // Print spooler (looked up in System32's winspool.drv at run time; a
+    // function not found fails with ERROR_PROC_NOT_FOUND).
     decltype(&::EnumPrintersW) EnumPrintersW;
     decltype(&::EnumPrinterDriversW) EnumPrinterDriversW;
     decltype(&::OpenPrinterW) OpenPrinterW;
@@ -103,6 +105,9 @@ struct Win32Api {
     decltype(&::GetMessageW) GetMessageW;
     decltype(&::ShowWindow) ShowWindow;
     decltype(&::TranslateMessage) TranslateMessage;
+
+    // Common controls (looked up in System32's comctl32.dll at run time).
+    decltype(&::InitCommonControlsEx) InitCommonControlsEx;
 };
 
 // The table the program calls through. Filled with the real functions during

@@ -2,9 +2,13 @@
 // main. The command line is not looked at; the exit code is always 0.
 #include <windows.h>
 
+#include "platform/system_libraries.h"
 #include "shell/main_dialog.h"
 
 int main(int, char**, char**) {
+    // Before anything else may load a DLL: the program runs elevated from a
+    // folder that its user, or anyone who can write there, may fill.
+    RestrictDllSearchToSystem32();
     const int exitCode = RunUninstaller(::GetModuleHandleW(nullptr));
     // "取消" ends the program at once, also while an uninstall worker runs.
     // Ending the process here, before static destruction, keeps such a worker

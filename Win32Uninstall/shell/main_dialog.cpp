@@ -18,7 +18,7 @@ constexpr LPARAM PROGRESS_RANGE = MAKELPARAM(0, 100);
 // "msctls_progress32", which must be registered before the dialog is created.
 void RegisterProgressBarClass() {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
-    ::InitCommonControlsEx(&controls);
+    win32.InitCommonControlsEx(&controls);
 }
 
 void WriteToStandardOutput(const char* text, DWORD length) {
