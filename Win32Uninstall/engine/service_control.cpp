@@ -1,6 +1,7 @@
 #include "engine/service_control.h"
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -75,6 +76,20 @@ bool WaitForStoppedOrLog(SC_HANDLE service) {
     }
     WriteLog(SERVICE_STOP_TIMEOUT_TEXT, false);
     return false;
+}
+
+// Whether StopServiceByName stopped the spooler and StartServiceByName has
+// not started it since. Read by the GUI thread when the program ends.
+std::atomic<bool> spoolerLeftStopped{false};
+
+// Serialises a stop of the spooler with its restart at the program's end, and
+// refuses every stop after that restart: the run's worker goes on until the
+// process ends and must not stop the spooler again behind it.
+std::mutex spoolerStopLock;
+bool programEnding = false;  // guarded by spoolerStopLock
+
+bool IsSpooler(const std::wstring& serviceName) {
+    return _wcsicmp(serviceName.c_str(), SPOOLER_NAME) == 0;
 }
 
 // The dependents stopped for each service, in the order they were stopped,
@@ -236,6 +251,12 @@ bool OpenPcaSvc(const unique_service& manager, unique_service& service, DWORD& s
 }  // namespace
 
 bool StopServiceByName(const std::wstring& serviceName) {
+    std::unique_lock<std::mutex> lock(spoolerStopLock, std::defer_lock);
+    if (IsSpooler(serviceName)) {
+        lock.lock();
+        if (programEnding)
+            return false;
+    }
     unique_service manager;
     unique_service service;
     DWORD state = 0;
@@ -243,6 +264,8 @@ bool StopServiceByName(const std::wstring& serviceName) {
         return false;
     if (state == SERVICE_STOPPED)
         return true;
+    if (IsSpooler(serviceName))
+        spoolerLeftStopped = true;  // from the first control on: it may stop after a failure too
     return StopActiveDependents(manager.get(), service.get(), serviceName) &&
            StopAndWait(service.get(), state);
 }
@@ -268,8 +291,22 @@ bool StartServiceByName(const std::wstring& serviceName) {
             return false;
         }
     }
+    if (IsSpooler(serviceName))
+        spoolerLeftStopped = false;
     StartStoppedDependents(manager.get(), serviceName);
     return true;
+}
+
+bool StartSpoolerIfLeftStopped() {
+    const std::lock_guard<std::mutex> lock(spoolerStopLock);
+    programEnding = true;
+    return !spoolerLeftStopped || StartServiceByName(SPOOLER_NAME);
+}
+
+void ResetProgramEndForTests() {
+    const std::lock_guard<std::mutex> lock(spoolerStopLock);
+    programEnding = false;
+    spoolerLeftStopped = false;
 }
 
 bool RestartSpooler() {

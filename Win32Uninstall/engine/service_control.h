@@ -70,6 +70,21 @@ bool StartServiceByName(const std::wstring& serviceName);
 // after the failing half's own line and returns false.
 bool RestartSpooler();
 
+// Starts "Spooler" again (StartServiceByName, so within the service wait
+// limit) when StopServiceByName stopped it and StartServiceByName has not
+// started it since: the program is ending in the middle of a run, and printing
+// must not stay broken until the next reboot. Does nothing otherwise. A stop
+// of the spooler in progress is finished first, and every later
+// StopServiceByName of "Spooler" returns false at once: the run's worker is
+// not waited for and must not stop the spooler again. True when nothing was
+// needed or the start succeeded. Called once, as the program ends.
+bool StartSpoolerIfLeftStopped();
+
+// Undoes the end that StartSpoolerIfLeftStopped began and forgets a spooler
+// left stopped, so that one test process can run many program ends. The
+// program itself never calls it.
+void ResetProgramEndForTests();
+
 // Stops "PcaSvc" if it is running and waits for the stopped state; on reaching
 // it sends the debug string "stop success。". Takes ownership of `manager`.
 // Ends silently at the first failure or when the wait limit is reached.

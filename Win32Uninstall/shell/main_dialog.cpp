@@ -139,5 +139,6 @@ int RunUninstaller(HINSTANCE module) {
         return 0;
     }
     RunMessageLoop();
+    StartSpoolerIfLeftStopped();
     return 0;
 }

@@ -16,7 +16,10 @@ constexpr char DIALOG_CREATION_FAILED_TEXT[] = "Failed to create dialog/n";
 // launches ServiceStopThread, creates the main dialog hidden from template
 // IDD_MAIN_DIALOG of `module`, and runs the message loop. When the dialog
 // cannot be created it writes DIALOG_CREATION_FAILED_TEXT to standard output
-// and returns without a loop. Returns 0 on every path.
+// and returns without a loop. When the loop ends while an uninstall run has
+// the spooler stopped ("取消" or the dialog closed during a run), the spooler
+// is started again, within the service wait limit, before returning; the
+// process then ends without waiting for the run. Returns 0 on every path.
 int RunUninstaller(HINSTANCE module);
 
 // Looks up the controls, sets the progress range 0..100, fills the driver

@@ -251,6 +251,35 @@ TEST_F(ServiceControl, RestartWaitsForTheStopBeforeItStartsTheSpooler) {
     EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{1000, 1000, 2000, 0}));
 }
 
+TEST_F(ServiceControl, SpoolerLeftStoppedByARunIsStartedAgainAtTheEndAndNotStoppedAfter) {
+    Service& spooler = Spooler(SERVICE_RUNNING);
+    ResetProgramEndForTests();
+    ASSERT_TRUE(StopServiceByName(L"Spooler"));
+    EXPECT_TRUE(StartSpoolerIfLeftStopped());
+    EXPECT_EQ(spooler.starts, 1);
+    EXPECT_EQ(spooler.state, DWORD{SERVICE_RUNNING});
+    EXPECT_FALSE(StopServiceByName(L"Spooler")) << "the worker still running must not stop it";
+    EXPECT_EQ(spooler.stops, 1);
+    ResetProgramEndForTests();
+}
+
+TEST_F(ServiceControl, SpoolerThatTheRunStartedAgainOrNeverStoppedIsLeftAloneAtTheEnd) {
+    Service& spooler = Spooler(SERVICE_RUNNING);
+    ResetProgramEndForTests();
+    ASSERT_TRUE(StopServiceByName(L"Spooler"));
+    ASSERT_TRUE(StartServiceByName(L"Spooler"));
+    EXPECT_TRUE(StartSpoolerIfLeftStopped());
+    EXPECT_EQ(spooler.starts, 1);
+    ResetProgramEndForTests();
+
+    spooler.steps = nullptr;
+    spooler.state = SERVICE_STOPPED;
+    ASSERT_TRUE(StopServiceByName(L"Spooler"));
+    EXPECT_TRUE(StartSpoolerIfLeftStopped());
+    EXPECT_EQ(spooler.starts, 1) << "a spooler found stopped was not stopped by the run";
+    ResetProgramEndForTests();
+}
+
 TEST_F(ServiceControl, PcaSvcRunningIsStoppedWaitedForAndAnnounced) {
     Pca(SERVICE_RUNNING).afterStop = {{SERVICE_STOP_PENDING, 2500}, {SERVICE_STOPPED, 0}};
     StopPcaSvc(PcaManager());
