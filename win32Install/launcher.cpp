@@ -74,10 +74,10 @@ void StartSetupProgram() {
 bool RestrictDllSearchToSystem32() {
     using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
     const HMODULE kernel32 = launcherApi.GetModuleHandleW(L"kernel32.dll");
-    const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-        reinterpret_cast<void*>(kernel32 != nullptr
-                                    ? launcherApi.GetProcAddress(kernel32, "SetDefaultDllDirectories")
-                                    : nullptr));
+    const auto setDefaultDllDirectories =
+        reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void*>(
+            kernel32 != nullptr ? launcherApi.GetProcAddress(kernel32, "SetDefaultDllDirectories")
+                                : nullptr));
     return setDefaultDllDirectories != nullptr &&
            setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }

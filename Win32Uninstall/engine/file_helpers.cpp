@@ -128,10 +128,9 @@ class ScopedOwnershipPrivileges {
             ++wanted.count;
         }
         DWORD size = sizeof previous_;
-        adjusted_ = wanted.count > 0 &&
-                    win32.AdjustTokenPrivileges(token_.get(), FALSE, wanted.AsTokenPrivileges(),
-                                                sizeof previous_, previous_.AsTokenPrivileges(),
-                                                &size);
+        adjusted_ = wanted.count > 0 && win32.AdjustTokenPrivileges(
+                                            token_.get(), FALSE, wanted.AsTokenPrivileges(),
+                                            sizeof previous_, previous_.AsTokenPrivileges(), &size);
     }
     ~ScopedOwnershipPrivileges() {
         if (adjusted_)
@@ -277,4 +276,3 @@ FileBytes ReadWholeFile(const std::wstring& path) {
     }
     return result;
 }
-

@@ -47,7 +47,8 @@ WaitResult WaitForServiceState(SC_HANDLE service, DWORD targetState, PauseRule r
         const bool reached = status.dwCurrentState == targetState;
         if (reached && rule == PauseRule::TenthOfHint)
             return WaitResult::Reached;
-        const DWORD pause = std::min(PauseFor(rule, status, reached), SERVICE_WAIT_LIMIT_MS - waited);
+        const DWORD pause =
+            std::min(PauseFor(rule, status, reached), SERVICE_WAIT_LIMIT_MS - waited);
         win32.Sleep(pause);
         if (reached)
             return WaitResult::Reached;

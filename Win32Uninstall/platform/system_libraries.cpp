@@ -30,4 +30,3 @@ bool RestrictDllSearchToSystem32() {
     return setDefaultDllDirectories != nullptr &&
            setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
-

@@ -426,12 +426,9 @@ TEST_F(DriverPackagesFake, LastMatchingPackageDecidesTheResult) {
         {first + L"a.sys", "MZ"},
         {last + L"b.inf", "KTest Laser"},
         {last + L"b.sys", "MZ"}};
-    const std::vector<std::wstring> bothPackages = {L"delete " + first + L"a.inf",
-                                                    L"delete " + first + L"a.sys",
-                                                    L"rmdir " + first,
-                                                    L"delete " + last + L"b.inf",
-                                                    L"delete " + last + L"b.sys",
-                                                    L"rmdir " + last};
+    const std::vector<std::wstring> bothPackages = {
+        L"delete " + first + L"a.inf", L"delete " + first + L"a.sys", L"rmdir " + first,
+        L"delete " + last + L"b.inf",  L"delete " + last + L"b.sys",  L"rmdir " + last};
 
     InstallFakeDisk(disk);
     undeletable = {first + L"a.sys", first};

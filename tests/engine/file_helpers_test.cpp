@@ -155,8 +155,9 @@ TEST(TakeOwnership, TakesOverTheWholeNestedTreeForAdministratorsAndRestoresThePr
     const std::wstring package = L"C:\\Store\\pkg & co\\";
     InstallFakeFolderTree({
         {package,
-         {{L"x.inf"}, {L"sub", FILE_ATTRIBUTE_DIRECTORY}, {L"link", FILE_ATTRIBUTE_DIRECTORY |
-                                                                       FILE_ATTRIBUTE_REPARSE_POINT}}},
+         {{L"x.inf"},
+          {L"sub", FILE_ATTRIBUTE_DIRECTORY},
+          {L"link", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT}}},
         {package + L"sub\\", {{L"deep", FILE_ATTRIBUTE_DIRECTORY}}},
         {package + L"sub\\deep\\", {{L"x.dll"}}},
     });
@@ -167,19 +168,21 @@ TEST(TakeOwnership, TakesOverTheWholeNestedTreeForAdministratorsAndRestoresThePr
 
     // Each folder before its contents; the link's target is outside the tree.
     const std::wstring top = package.substr(0, package.size() - 1);
-    EXPECT_EQ(security.owned, (std::vector<std::wstring>{top, package + L"x.inf", package + L"sub",
-                                                         package + L"sub\\deep",
-                                                         package + L"sub\\deep\\x.dll"}));
+    EXPECT_EQ(security.owned,
+              (std::vector<std::wstring>{top, package + L"x.inf", package + L"sub",
+                                         package + L"sub\\deep", package + L"sub\\deep\\x.dll"}));
     EXPECT_EQ(security.ownerSids, std::vector<std::string>(5, "S-1-5-32-544"));
     const std::string admins = " S-1-5-32-544 1f01ff ";  // FILE_ALL_ACCESS, granted
-    EXPECT_EQ(security.grants,
-              (std::vector<std::string>{Utf8(top) + admins + "3 1", Utf8(package) + "x.inf" + admins + "0 1",
-                                        Utf8(package) + "sub" + admins + "3 1",
-                                        Utf8(package) + "sub\\deep" + admins + "3 1",
-                                        Utf8(package) + "sub\\deep\\x.dll" + admins + "0 1"}));
-    EXPECT_EQ(security.privilegeCalls,
-              (std::vector<std::string>{"enable SeTakeOwnershipPrivilege=2 SeRestorePrivilege=2",
-                                        "restore SeTakeOwnershipPrivilege=0 SeRestorePrivilege=0"}));
+    EXPECT_EQ(
+        security.grants,
+        (std::vector<std::string>{
+            Utf8(top) + admins + "3 1", Utf8(package) + "x.inf" + admins + "0 1",
+            Utf8(package) + "sub" + admins + "3 1", Utf8(package) + "sub\\deep" + admins + "3 1",
+            Utf8(package) + "sub\\deep\\x.dll" + admins + "0 1"}));
+    EXPECT_EQ(
+        security.privilegeCalls,
+        (std::vector<std::string>{"enable SeTakeOwnershipPrivilege=2 SeRestorePrivilege=2",
+                                  "restore SeTakeOwnershipPrivilege=0 SeRestorePrivilege=0"}));
     EXPECT_EQ(security.openTokens, 0);
     EXPECT_EQ(security.liveAllocations, 0);
     EXPECT_EQ(FakeTreeOpenHandles(), 0);

@@ -64,8 +64,9 @@ TEST_F(ServiceControl, StopWaitsForStoppedPollingATenthOfTheHintWithinItsBounds)
     };
     for (const Case& c : {Case{10000, 1000}, Case{3000, 300}, Case{500, 100}, Case{60000, 1000}}) {
         fake_services::Install();
-        Spooler(SERVICE_RUNNING, c.hint).afterStop = {
-            {SERVICE_STOP_PENDING, c.hint}, {SERVICE_STOP_PENDING, c.hint}, {SERVICE_STOPPED, c.hint}};
+        Spooler(SERVICE_RUNNING, c.hint).afterStop = {{SERVICE_STOP_PENDING, c.hint},
+                                                      {SERVICE_STOP_PENDING, c.hint},
+                                                      {SERVICE_STOPPED, c.hint}};
         EXPECT_TRUE(StopServiceByName(L"Spooler")) << c.hint;
         EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{c.pause, c.pause})) << c.hint;
         EXPECT_EQ(scm.services[L"Spooler"].state, DWORD{SERVICE_STOPPED});
@@ -98,8 +99,9 @@ TEST_F(ServiceControl, RunningDependentsAreStoppedFirstAndStartedAgainAfterTheSe
 
     ASSERT_TRUE(StopServiceByName(L"Spooler"));
     ASSERT_TRUE(StartServiceByName(L"Spooler"));
-    EXPECT_EQ(scm.controlOrder, (Lines{"stop FaxOfSpooler", "stop PrintNotify", "stop Spooler",
-                                       "start Spooler", "start PrintNotify", "start FaxOfSpooler"}));
+    EXPECT_EQ(scm.controlOrder,
+              (Lines{"stop FaxOfSpooler", "stop PrintNotify", "stop Spooler", "start Spooler",
+                     "start PrintNotify", "start FaxOfSpooler"}));
     EXPECT_TRUE(log.Lines().empty()) << ::testing::PrintToString(log.Lines());
 
     ASSERT_TRUE(StopServiceByName(L"Spooler"));
@@ -243,8 +245,8 @@ TEST_F(ServiceControl, StartOfServiceStillStoppingWaitsForStoppedThenStarts) {
 
 TEST_F(ServiceControl, RestartWaitsForTheStopBeforeItStartsTheSpooler) {
     Service& spooler = Spooler(SERVICE_RUNNING);
-    spooler.afterStop = {{SERVICE_STOP_PENDING, 10000}, {SERVICE_STOP_PENDING, 10000},
-                         {SERVICE_STOPPED, 0}};
+    spooler.afterStop = {
+        {SERVICE_STOP_PENDING, 10000}, {SERVICE_STOP_PENDING, 10000}, {SERVICE_STOPPED, 0}};
     EXPECT_TRUE(RestartSpooler());
     EXPECT_EQ(spooler.starts, 1);
     EXPECT_EQ(spooler.state, DWORD{SERVICE_RUNNING});

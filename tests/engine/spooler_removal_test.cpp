@@ -71,8 +71,9 @@ TEST_F(DeletePrinterByNameFake, ConnectionIsRemovedAsAConnectionNeverDeletedOnTh
         bool result;
         std::string logStart;
     };
-    for (const Case& c : {Case{0, true, ""}, Case{ERROR_INVALID_PRINTER_NAME, true, ""},
-                          Case{ERROR_ACCESS_DENIED, false, "DeletePrinterConnection failed with error 5: "}}) {
+    for (const Case& c :
+         {Case{0, true, ""}, Case{ERROR_INVALID_PRINTER_NAME, true, ""},
+          Case{ERROR_ACCESS_DENIED, false, "DeletePrinterConnection failed with error 5: "}}) {
         ResetOperationLog();
         deletedConnections.clear();
         deleteConnectionError = c.error;

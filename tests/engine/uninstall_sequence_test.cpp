@@ -99,8 +99,8 @@ std::vector<std::string> Milestones() {
     std::vector<std::string> result;
     for (const std::string& call :
          CallsNamed({"ControlService", "StartService", "Sleep", "EnumJobs", "SetJob", "DeleteFile",
-                     "SetupUninstallOEMInf", "DeletePrinter",
-                     "DeletePrinterDriverEx", "CM_Locate_DevNode", "CM_Reenumerate_DevNode"})) {
+                     "SetupUninstallOEMInf", "DeletePrinter", "DeletePrinterDriverEx",
+                     "CM_Locate_DevNode", "CM_Reenumerate_DevNode"})) {
         if (CallName(call) == "Sleep" && call != "Sleep(1000)" && call != "Sleep(2000)")
             continue;
         if (CallName(call) == "DeleteFile") {

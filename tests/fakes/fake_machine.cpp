@@ -199,8 +199,8 @@ BOOL WINAPI FakeSpecialFolder(HWND owner, LPWSTR path, int folder, BOOL create) 
 FakeSecurityState security;
 decltype(win32.CloseHandle) closeOtherHandle = nullptr;
 const HANDLE kToken = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x7E00));
-const wchar_t* const kPrivilegeNames[] = {SE_TAKE_OWNERSHIP_NAME, SE_RESTORE_NAME,
-                                          SE_BACKUP_NAME, SE_SECURITY_NAME, SE_SHUTDOWN_NAME};
+const wchar_t* const kPrivilegeNames[] = {SE_TAKE_OWNERSHIP_NAME, SE_RESTORE_NAME, SE_BACKUP_NAME,
+                                          SE_SECURITY_NAME, SE_SHUTDOWN_NAME};
 constexpr DWORD kPrivilegeCount = sizeof kPrivilegeNames / sizeof kPrivilegeNames[0];
 
 std::string SidText(PSID sid) {
@@ -258,8 +258,9 @@ BOOL WINAPI FakeAdjustPrivileges(HANDLE token,
     EXPECT_EQ(token, kToken);
     security.privilegeCalls.push_back(PrivilegesText(previous ? "enable" : "restore", wanted));
     if (previous != nullptr) {
-        const DWORD bytes = static_cast<DWORD>(offsetof(TOKEN_PRIVILEGES, Privileges) +
-                                               wanted->PrivilegeCount * sizeof(LUID_AND_ATTRIBUTES));
+        const DWORD bytes =
+            static_cast<DWORD>(offsetof(TOKEN_PRIVILEGES, Privileges) +
+                               wanted->PrivilegeCount * sizeof(LUID_AND_ATTRIBUTES));
         if (needed)
             *needed = bytes;
         if (size < bytes) {

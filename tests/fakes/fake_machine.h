@@ -42,7 +42,7 @@ std::string CallName(const std::string& call);
 
 // The token and file-security calls of taking ownership, in memory.
 struct FakeSecurityState {
-    std::vector<std::wstring> owned;    // paths given a new owner, in call order
+    std::vector<std::wstring> owned;     // paths given a new owner, in call order
     std::vector<std::string> ownerSids;  // the owner given each time, as "S-1-…"
     // One per DACL grant: "<path> <trustee SID> <access hex> <inheritance>".
     std::vector<std::string> grants;

@@ -18,7 +18,7 @@ namespace {
 // The KnownDLLs of Windows 7 to 11 (the KnownDLLs key under Session Manager),
 // which Windows always maps from System32.
 const std::set<std::string> KNOWN_DLLS = {
-    "advapi32.dll", "clbcatq.dll", "combase.dll",  "comdlg32.dll", "gdi32.dll",
+    "advapi32.dll", "clbcatq.dll",  "combase.dll", "comdlg32.dll", "gdi32.dll",
     "gdiplus.dll",  "imagehlp.dll", "imm32.dll",   "kernel32.dll", "msctf.dll",
     "msvcrt.dll",   "normaliz.dll", "nsi.dll",     "ole32.dll",    "oleaut32.dll",
     "psapi.dll",    "rpcrt4.dll",   "sechost.dll", "setupapi.dll", "shcore.dll",
@@ -70,8 +70,7 @@ std::vector<std::string> ImportedDlls(const std::wstring& path) {
             break;
         names.push_back(nameAt(entry->Name));
     }
-    at = OffsetOf(image, headers,
-                  directories[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].VirtualAddress);
+    at = OffsetOf(image, headers, directories[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].VirtualAddress);
     for (; at && at + sizeof(IMAGE_DELAYLOAD_DESCRIPTOR) <= image.size();
          at += sizeof(IMAGE_DELAYLOAD_DESCRIPTOR)) {
         const auto* entry = reinterpret_cast<const IMAGE_DELAYLOAD_DESCRIPTOR*>(image.data() + at);
@@ -95,8 +94,9 @@ TEST(DllSearch, BothProgramsImportOnlyKnownDlls) {
 // Wine's name for a DLL in its overrides: without ".dll", other extensions kept.
 std::wstring OverrideName(const std::wstring& dll) {
     const size_t length = dll.size();
-    return length > 4 && _wcsicmp(dll.c_str() + length - 4, L".dll") == 0 ? dll.substr(0, length - 4)
-                                                                          : dll;
+    return length > 4 && _wcsicmp(dll.c_str() + length - 4, L".dll") == 0
+               ? dll.substr(0, length - 4)
+               : dll;
 }
 
 // Tells Wine to prefer, for the program `exeName`, the copies of `dlls` beside
@@ -147,8 +147,8 @@ bool RunPreferringPlantedDlls(const std::wstring& folder,
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.c_str(), &startup, &process)) {
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                          &startup, &process)) {
         ADD_FAILURE() << Utf8(line) << ": " << ::GetLastError();
         return false;
     }
@@ -203,8 +203,8 @@ std::vector<std::string> PlantsLoadedBy(const std::wstring& program,
         names += L" " + dll;
     }
 
-    EXPECT_TRUE(RunPreferringPlantedDlls(folder, L"bare_loader.exe", names, dlls,
-                                         Goal::CleanExit, 30000));
+    EXPECT_TRUE(
+        RunPreferringPlantedDlls(folder, L"bare_loader.exe", names, dlls, Goal::CleanExit, 30000));
     EXPECT_EQ(LoadedPlants(folder, dlls), dlls) << "the planted copies are not even found";
     for (const std::wstring& dll : dlls)
         ::DeleteFileW((folder + dll + L".loaded").c_str());
@@ -225,9 +225,8 @@ TEST(DllSearch, UninstallLoadsNoDllPlantedBesideIt) {
 
 TEST(DllSearch, InstallerLoadsNoDllPlantedBesideIt) {
     // The setup programs are missing, so the launcher ends at once, with 0.
-    EXPECT_EQ(
-        PlantsLoadedBy(L"Installer.exe", {L"winspool.drv", L"comctl32.dll"}, Goal::CleanExit),
-        std::vector<std::string>{});
+    EXPECT_EQ(PlantsLoadedBy(L"Installer.exe", {L"winspool.drv", L"comctl32.dll"}, Goal::CleanExit),
+              std::vector<std::string>{});
 }
 
 }  // namespace
