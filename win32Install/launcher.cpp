@@ -70,3 +70,14 @@ void StartSetupProgram() {
     // no message of its own, and its exit code does not depend on the setup.
     launcherApi.ShellExecuteW(nullptr, L"open", setupPath.c_str(), nullptr, nullptr, SW_SHOW);
 }
+
+bool RestrictDllSearchToSystem32() {
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    const HMODULE kernel32 = launcherApi.GetModuleHandleW(L"kernel32.dll");
+    const auto setDefaultDllDirectories =
+        reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void*>(
+            kernel32 != nullptr ? launcherApi.GetProcAddress(kernel32, "SetDefaultDllDirectories")
+                                : nullptr));
+    return setDefaultDllDirectories != nullptr &&
+           setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}

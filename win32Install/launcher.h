@@ -12,6 +12,14 @@
 inline constexpr wchar_t SETUP_X64_PROGRAM[] = L"KAVROPrinterDriver\\Setup_X64.exe";
 inline constexpr wchar_t SETUP_I386_PROGRAM[] = L"KAVROPrinterDriver\\Setup_i386.exe";
 
+// Makes System32 the only folder that the process's later DLL loads search
+// (SetDefaultDllDirectories with LOAD_LIBRARY_SEARCH_SYSTEM32, looked up at
+// run time: Windows before 8 has it only with update KB2533623). The launcher
+// runs elevated from the package folder, where anyone who can write may plant
+// a DLL; this is the first act of its entry point. False when the function is
+// missing or fails.
+bool RestrictDllSearchToSystem32();
+
 // The folder of the launcher's own executable with its trailing backslash: the
 // module path cut after its last backslash. Empty when the path holds no
 // backslash or cannot be read. A path longer than 260 units is read whole

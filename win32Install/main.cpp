@@ -6,6 +6,7 @@
 #include "launcher.h"
 
 int main(int, char*[], char*[]) {
+    RestrictDllSearchToSystem32();
     try {
         StartSetupProgram();
     } catch (const std::exception&) {

@@ -10,6 +10,7 @@
 #include "cli/cli_main.h"
 #include "cli/cli_options.h"
 #include "platform/native_handover.h"
+#include "platform/system_libraries.h"
 #include "platform/unique_handles.h"
 
 namespace {
@@ -75,6 +76,9 @@ bool RunInNativeCopy(int& exitCode) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // Before anything else may load a DLL: administrators start it elevated,
+    // often from a shared or downloaded folder.
+    RestrictDllSearchToSystem32();
     int exitCode = EXIT_OK;
     if (RunInNativeCopy(exitCode))
         return exitCode;

@@ -270,8 +270,6 @@ BOOL PurgeDriverStore(const std::wstring& driverName) {
         if (package.empty() || package == repository)
             continue;
         TakeOwnership(package);
-        // The ownership command runs on its own; this is all the time it gets.
-        win32.Sleep(2000);
         FileList unused;
         result = WalkFolder(unused, package, WALK_DELETE, L"", TRUE);
     }

@@ -37,9 +37,9 @@ std::wstring LineMentioningDriver(const std::wstring& path, const std::wstring& 
 
 // Deletes from disk the driver store package folders that hold an INF (a file
 // whose name contains ".inf") mentioning the driver: the folder that holds
-// the INF is taken over (TakeOwnership), 2000 ms later it is deleted with all
-// it contains, itself last. The candidates are listed once, before deleting;
-// an INF in a folder already deleted no longer matches. An INF lying directly
+// the INF is taken over (TakeOwnership, down to its last file), then it is
+// deleted with all it contains, itself last. The candidates are listed once,
+// before deleting; an INF in a folder already deleted no longer matches. An INF lying directly
 // in the repository folder is passed over, so that the repository itself is
 // never deleted. TRUE when no package matched, else the outcome of deleting
 // the last matching package folder; failures are logged by the deletion walk.

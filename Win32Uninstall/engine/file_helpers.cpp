@@ -110,7 +110,111 @@ void WalkTree(FileList& list,
         outcome = RemoveFolder(folder);
 }
 
+// Enables the privileges that taking ownership needs on the process token and
+// puts the token's previous state back on destruction.
+class ScopedOwnershipPrivileges {
+  public:
+    ScopedOwnershipPrivileges() {
+        if (!win32.OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
+                                    token_.put()))
+            return;
+        Privileges wanted{};
+        for (const wchar_t* name : {SE_TAKE_OWNERSHIP_NAME, SE_RESTORE_NAME}) {
+            LUID luid{};
+            if (!win32.LookupPrivilegeValueW(nullptr, name, &luid))
+                continue;
+            wanted.entries[wanted.count].Luid = luid;
+            wanted.entries[wanted.count].Attributes = SE_PRIVILEGE_ENABLED;
+            ++wanted.count;
+        }
+        DWORD size = sizeof previous_;
+        adjusted_ = wanted.count > 0 && win32.AdjustTokenPrivileges(
+                                            token_.get(), FALSE, wanted.AsTokenPrivileges(),
+                                            sizeof previous_, previous_.AsTokenPrivileges(), &size);
+    }
+    ~ScopedOwnershipPrivileges() {
+        if (adjusted_)
+            win32.AdjustTokenPrivileges(token_.get(), FALSE, previous_.AsTokenPrivileges(), 0,
+                                        nullptr, nullptr);
+    }
+    ScopedOwnershipPrivileges(const ScopedOwnershipPrivileges&) = delete;
+    ScopedOwnershipPrivileges& operator=(const ScopedOwnershipPrivileges&) = delete;
+
+  private:
+    // TOKEN_PRIVILEGES with room for the two privileges.
+    struct Privileges {
+        DWORD count;
+        LUID_AND_ATTRIBUTES entries[2];
+        TOKEN_PRIVILEGES* AsTokenPrivileges() { return reinterpret_cast<TOKEN_PRIVILEGES*>(this); }
+    };
+    unique_handle token_;
+    Privileges previous_{};
+    bool adjusted_ = false;
+};
+
+// Sets `administrators` as the owner of `path`, then adds an entry granting it
+// full control to the DACL (inherited by the contents of a folder). Failures
+// leave the item as it is.
+void TakeOwnershipOfItem(const std::wstring& path, PSID administrators, bool isFolder) {
+    std::wstring name = path;
+    if (name.size() > 3 && name.back() == L'\\')
+        name.pop_back();  // the security functions want the folder without it
+    win32.SetNamedSecurityInfoW(&name[0], SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                administrators, nullptr, nullptr, nullptr);
+    PACL currentAcl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (win32.GetNamedSecurityInfoW(name.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, &currentAcl, nullptr,
+                                    &descriptor) != ERROR_SUCCESS)
+        return;
+    const unique_local ownedDescriptor(descriptor);
+    EXPLICIT_ACCESSW grant{};
+    grant.grfAccessPermissions = FILE_ALL_ACCESS;
+    grant.grfAccessMode = GRANT_ACCESS;
+    grant.grfInheritance = isFolder ? SUB_CONTAINERS_AND_OBJECTS_INHERIT : NO_INHERITANCE;
+    grant.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    grant.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    grant.Trustee.ptstrName = static_cast<LPWSTR>(administrators);
+    PACL newAcl = nullptr;
+    if (win32.SetEntriesInAclW(1, &grant, currentAcl, &newAcl) != ERROR_SUCCESS)
+        return;
+    const unique_local ownedAcl(newAcl);
+    win32.SetNamedSecurityInfoW(&name[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, newAcl, nullptr);
+}
+
+// Takes over `folder` (with its trailing backslash), then everything in it,
+// depth-first. Paths too long for the walk are left to the deletion walk,
+// which logs them.
+void TakeOwnershipOfTree(const std::wstring& folder, PSID administrators) {
+    TakeOwnershipOfItem(folder, administrators, true);
+    const std::wstring searchSpec = folder + L"*.*";
+    if (searchSpec.size() > WALK_PATH_LIMIT)
+        return;
+    WIN32_FIND_DATAW entry{};
+    unique_find find(win32.FindFirstFileW(searchSpec.c_str(), &entry));
+    for (bool more = find.is_valid(); more; more = win32.FindNextFileW(find.get(), &entry)) {
+        if (IsDotEntry(entry.cFileName) || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            TakeOwnershipOfTree(folder + entry.cFileName + L"\\", administrators);
+        } else {
+            TakeOwnershipOfItem(folder + entry.cFileName, administrators, false);
+        }
+    }
+}
+
 }  // namespace
+
+void TakeOwnership(const std::wstring& folder) {
+    BYTE sid[SECURITY_MAX_SID_SIZE] = {};
+    DWORD sidSize = sizeof sid;
+    if (folder.empty() ||
+        !win32.CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sidSize))
+        return;
+    const ScopedOwnershipPrivileges privileges;
+    TakeOwnershipOfTree(folder, sid);
+}
 
 BOOL WalkFolder(FileList& list,
                 const std::wstring& folder,
@@ -171,16 +275,4 @@ FileBytes ReadWholeFile(const std::wstring& path) {
         return {};
     }
     return result;
-}
-
-void TakeOwnership(const std::wstring& folder) {
-    // A backslash right before the closing quote would escape the quote for
-    // takeown and icacls, so the folder is quoted without its trailing one.
-    std::wstring quoted = folder;
-    if (!quoted.empty() && quoted.back() == L'\\')
-        quoted.pop_back();
-    quoted = L"\"" + quoted + L"\"";
-    const std::wstring parameters =
-        L"/c takeown /f " + quoted + L" && icacls " + quoted + L" /grant *S-1-5-32-544:F ";
-    win32.ShellExecuteW(nullptr, L"open", L"cmd", parameters.c_str(), nullptr, SW_HIDE);
 }

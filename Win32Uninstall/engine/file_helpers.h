@@ -1,6 +1,6 @@
 // File operations of the removal engine: a recursive walk that collects or
 // deletes the files whose names contain a pattern, path splitting, whole-file
-// reads and the hidden take-ownership command.
+// reads and taking ownership of a folder tree.
 #pragma once
 
 #include <string>
@@ -67,9 +67,16 @@ struct FileBytes {
 // or that is too large to hold in memory, gives no data and length 0.
 FileBytes ReadWholeFile(const std::wstring& path);
 
-// Starts, hidden and without waiting, "cmd /c takeown /f "<folder>" && icacls
-// "<folder>" /grant *S-1-5-32-544:F" so that the administrators group (named by
-// its well-known SID, the same in every Windows language) can delete the
-// folder. The folder is quoted, so blanks and "&" in it stay part of the path.
-// Reports nothing; a caller that needs the effect waits on its own.
+// Makes the administrators group (by its well-known SID, the same in every
+// Windows language) the owner of `folder` and of every file and folder in it,
+// and grants that group full control of each, so that the deletion walk can
+// remove the whole tree: a driver-store package is owned by the system, with
+// read-only access for administrators, down to its deepest file. Each folder
+// is taken over before it is enumerated, so a folder that administrators
+// could not list becomes listable. Enables SeTakeOwnershipPrivilege and
+// SeRestorePrivilege for the duration and puts the token's privileges back as
+// they were before returning. Folder links (reparse points) are not entered:
+// their targets lie outside the tree. Returns once everything is done and
+// reports nothing: an item that cannot be taken over is left as it is, and
+// the deletion that then fails logs.
 void TakeOwnership(const std::wstring& folder);

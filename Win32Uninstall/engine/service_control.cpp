@@ -1,6 +1,10 @@
 #include "engine/service_control.h"
 
 #include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <vector>
 
 #include "log/operation_log.h"
 #include "platform/win32_api.h"
@@ -11,28 +15,185 @@ constexpr DWORD PCASVC_ACCESS = SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_S
 constexpr wchar_t PCASVC_NAME[] = L"PcaSvc";
 constexpr wchar_t SPOOLER_NAME[] = L"Spooler";
 
+constexpr DWORD DEPENDENT_ACCESS = SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP;
+
 enum class WaitResult { Reached, QueryFailed, TimedOut };
 
-// Polls until the service shows `targetState`: query, pause for the reported
-// wait hint, and stop when that status showed the target. A failed query ends
-// the wait; so does the wait limit.
-WaitResult WaitForServiceState(SC_HANDLE service, DWORD targetState) {
+// How a wait pauses between two status queries.
+enum class PauseRule {
+    // Sleep the reported hint, after the query that shows the target too; the
+    // hint is raised to the minimum while the target is not yet reached, so a
+    // service without a hint is not polled in a busy loop.
+    WholeHint,
+    // Sleep a tenth of the hint, within SERVICE_MIN_PAUSE_MS..
+    // SERVICE_MAX_STOP_POLL_MS, and not at all once the target is reached.
+    TenthOfHint,
+};
+
+DWORD PauseFor(PauseRule rule, const SERVICE_STATUS& status, bool reached) {
+    if (rule == PauseRule::TenthOfHint)
+        return std::clamp(status.dwWaitHint / 10, SERVICE_MIN_PAUSE_MS, SERVICE_MAX_STOP_POLL_MS);
+    return reached ? status.dwWaitHint : std::max(status.dwWaitHint, SERVICE_MIN_PAUSE_MS);
+}
+
+// Polls until the service shows `targetState`, pausing by `rule` between the
+// queries. A failed query ends the wait; so does the wait limit.
+WaitResult WaitForServiceState(SC_HANDLE service, DWORD targetState, PauseRule rule) {
     DWORD waited = 0;
     for (;;) {
         SERVICE_STATUS status{};
         if (!win32.QueryServiceStatus(service, &status))
             return WaitResult::QueryFailed;
         const bool reached = status.dwCurrentState == targetState;
-        DWORD pause = status.dwWaitHint;
-        if (!reached)
-            pause = std::max(pause, SERVICE_MIN_PAUSE_MS);
-        pause = std::min(pause, SERVICE_WAIT_LIMIT_MS - waited);
+        if (reached && rule == PauseRule::TenthOfHint)
+            return WaitResult::Reached;
+        const DWORD pause =
+            std::min(PauseFor(rule, status, reached), SERVICE_WAIT_LIMIT_MS - waited);
         win32.Sleep(pause);
         if (reached)
             return WaitResult::Reached;
         waited += pause;
         if (waited >= SERVICE_WAIT_LIMIT_MS)
             return WaitResult::TimedOut;
+    }
+}
+
+// The start wait of both families: query, sleep the hint, until running.
+WaitResult WaitForRunning(SC_HANDLE service) {
+    return WaitForServiceState(service, SERVICE_RUNNING, PauseRule::WholeHint);
+}
+
+// The spooler family's stop wait: true once stopped; false after logging the
+// failed query or the timeout.
+bool WaitForStoppedOrLog(SC_HANDLE service) {
+    switch (WaitForServiceState(service, SERVICE_STOPPED, PauseRule::TenthOfHint)) {
+        case WaitResult::Reached:
+            return true;
+        case WaitResult::QueryFailed:
+            WriteLog(L"QueryServiceStatus", true);
+            return false;
+        case WaitResult::TimedOut:
+            break;
+    }
+    WriteLog(SERVICE_STOP_TIMEOUT_TEXT, false);
+    return false;
+}
+
+// Whether StopServiceByName stopped the spooler and StartServiceByName has
+// not started it since. Read by the GUI thread when the program ends.
+std::atomic<bool> spoolerLeftStopped{false};
+
+// Serialises a stop of the spooler with its restart at the program's end, and
+// refuses every stop after that restart: the run's worker goes on until the
+// process ends and must not stop the spooler again behind it.
+std::mutex spoolerStopLock;
+bool programEnding = false;  // guarded by spoolerStopLock
+
+bool IsSpooler(const std::wstring& serviceName) {
+    return _wcsicmp(serviceName.c_str(), SPOOLER_NAME) == 0;
+}
+
+// The dependents stopped for each service, in the order they were stopped,
+// until StartServiceByName starts them again. Guarded: a cancelled run may
+// start the spooler from another thread than the worker's.
+std::mutex stoppedDependentsLock;
+std::map<std::wstring, std::vector<std::wstring>> stoppedDependents;
+
+void RememberStoppedDependent(const std::wstring& serviceName, const std::wstring& dependent) {
+    const std::lock_guard<std::mutex> lock(stoppedDependentsLock);
+    stoppedDependents[serviceName].push_back(dependent);
+}
+
+std::vector<std::wstring> TakeStoppedDependents(const std::wstring& serviceName) {
+    const std::lock_guard<std::mutex> lock(stoppedDependentsLock);
+    std::vector<std::wstring> names = std::move(stoppedDependents[serviceName]);
+    stoppedDependents.erase(serviceName);
+    return names;
+}
+
+// The names of the active services that depend on `service`, directly or not,
+// in the manager's order (those that depend on others first, the order in
+// which they can be stopped). False after logging the failed call.
+bool ActiveDependentsOf(SC_HANDLE service, std::vector<std::wstring>& names) {
+    DWORD needed = 0;
+    DWORD count = 0;
+    if (win32.EnumDependentServicesW(service, SERVICE_ACTIVE, nullptr, 0, &needed, &count))
+        return true;  // none
+    if (::GetLastError() != ERROR_MORE_DATA) {
+        WriteLog(L"EnumDependentServices", true);
+        return false;
+    }
+    std::vector<ENUM_SERVICE_STATUSW> buffer(needed / sizeof(ENUM_SERVICE_STATUSW) + 1);
+    const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(ENUM_SERVICE_STATUSW));
+    if (!win32.EnumDependentServicesW(service, SERVICE_ACTIVE, buffer.data(), size, &needed,
+                                      &count)) {
+        WriteLog(L"EnumDependentServices", true);
+        return false;
+    }
+    for (DWORD i = 0; i < count; ++i)
+        names.emplace_back(buffer[i].lpServiceName);
+    return true;
+}
+
+// Sends the stop control unless the service is already stopping, then waits
+// for the stopped state. False after logging the failure.
+bool StopAndWait(SC_HANDLE service, DWORD state) {
+    if (state != SERVICE_STOP_PENDING) {
+        SERVICE_STATUS status{};
+        if (!win32.ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+            WriteLog(L"ControlService", true);
+            return false;
+        }
+    }
+    return WaitForStoppedOrLog(service);
+}
+
+// Stops one dependent of `serviceName` and remembers it for the restart. A
+// dependent that has stopped on its own meanwhile counts as stopped.
+bool StopDependent(SC_HANDLE manager, const std::wstring& serviceName, const std::wstring& name) {
+    unique_service dependent(win32.OpenServiceW(manager, name.c_str(), DEPENDENT_ACCESS));
+    if (!dependent) {
+        WriteLog(L"OpenService", true);
+        return false;
+    }
+    SERVICE_STATUS status{};
+    if (!win32.QueryServiceStatus(dependent.get(), &status)) {
+        WriteLog(L"QueryServiceStatus", true);
+        return false;
+    }
+    if (status.dwCurrentState == SERVICE_STOPPED)
+        return true;
+    if (!StopAndWait(dependent.get(), status.dwCurrentState))
+        return false;
+    RememberStoppedDependent(serviceName, name);
+    return true;
+}
+
+bool StopActiveDependents(SC_HANDLE manager, SC_HANDLE service, const std::wstring& serviceName) {
+    std::vector<std::wstring> names;
+    if (!ActiveDependentsOf(service, names))
+        return false;
+    for (const std::wstring& name : names) {
+        if (!StopDependent(manager, serviceName, name))
+            return false;
+    }
+    return true;
+}
+
+// Starts again, last stopped first, the dependents stopped for `serviceName`.
+// A refusal is logged; the others are still started.
+void StartStoppedDependents(SC_HANDLE manager, const std::wstring& serviceName) {
+    std::vector<std::wstring> names = TakeStoppedDependents(serviceName);
+    for (auto name = names.rbegin(); name != names.rend(); ++name) {
+        unique_service dependent(win32.OpenServiceW(manager, name->c_str(), DEPENDENT_ACCESS));
+        if (!dependent) {
+            WriteLog(L"OpenService", true);
+            continue;
+        }
+        if (!win32.StartServiceW(dependent.get(), 0, nullptr) &&
+            ::GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+            WriteLog(L"StartService", true);
+        }
     }
 }
 
@@ -91,19 +252,23 @@ bool OpenPcaSvc(const unique_service& manager, unique_service& service, DWORD& s
 }  // namespace
 
 bool StopServiceByName(const std::wstring& serviceName) {
+    std::unique_lock<std::mutex> lock(spoolerStopLock, std::defer_lock);
+    if (IsSpooler(serviceName)) {
+        lock.lock();
+        if (programEnding)
+            return false;
+    }
     unique_service manager;
     unique_service service;
     DWORD state = 0;
     if (!OpenServiceAndReadState(serviceName, manager, service, state))
         return false;
-    if (state != SERVICE_STOPPED) {
-        SERVICE_STATUS status{};
-        if (!win32.ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
-            WriteLog(L"ControlService", true);
-            return false;
-        }
-    }
-    return true;
+    if (state == SERVICE_STOPPED)
+        return true;
+    if (IsSpooler(serviceName))
+        spoolerLeftStopped = true;  // from the first control on: it may stop after a failure too
+    return StopActiveDependents(manager.get(), service.get(), serviceName) &&
+           StopAndWait(service.get(), state);
 }
 
 bool StartServiceByName(const std::wstring& serviceName) {
@@ -112,17 +277,37 @@ bool StartServiceByName(const std::wstring& serviceName) {
     DWORD state = 0;
     if (!OpenServiceAndReadState(serviceName, manager, service, state))
         return false;
-    if (state != SERVICE_STOPPED)
-        return true;
-    if (!win32.StartServiceW(service.get(), 0, nullptr)) {
-        WriteLog(L"StartService", true);
-        return false;
+    if (state == SERVICE_STOP_PENDING) {
+        if (!WaitForStoppedOrLog(service.get()))
+            return false;
+        state = SERVICE_STOPPED;
     }
-    if (WaitForServiceState(service.get(), SERVICE_RUNNING) == WaitResult::TimedOut) {
-        WriteLog(SERVICE_START_TIMEOUT_TEXT, false);
-        return false;
+    if (state == SERVICE_STOPPED) {
+        if (!win32.StartServiceW(service.get(), 0, nullptr)) {
+            WriteLog(L"StartService", true);
+            return false;
+        }
+        if (WaitForRunning(service.get()) == WaitResult::TimedOut) {
+            WriteLog(SERVICE_START_TIMEOUT_TEXT, false);
+            return false;
+        }
     }
+    if (IsSpooler(serviceName))
+        spoolerLeftStopped = false;
+    StartStoppedDependents(manager.get(), serviceName);
     return true;
+}
+
+bool StartSpoolerIfLeftStopped() {
+    const std::lock_guard<std::mutex> lock(spoolerStopLock);
+    programEnding = true;
+    return !spoolerLeftStopped || StartServiceByName(SPOOLER_NAME);
+}
+
+void ResetProgramEndForTests() {
+    const std::lock_guard<std::mutex> lock(spoolerStopLock);
+    programEnding = false;
+    spoolerLeftStopped = false;
 }
 
 bool RestartSpooler() {
@@ -146,7 +331,8 @@ void StopPcaSvc(unique_service manager) {
     SERVICE_STATUS status{};
     if (!win32.ControlService(service.get(), SERVICE_CONTROL_STOP, &status))
         return;
-    if (WaitForServiceState(service.get(), SERVICE_STOPPED) == WaitResult::Reached) {
+    if (WaitForServiceState(service.get(), SERVICE_STOPPED, PauseRule::WholeHint) ==
+        WaitResult::Reached) {
         win32.OutputDebugStringW(L"stop success。");
     }
 }
@@ -158,7 +344,7 @@ void StartPcaSvc(unique_service manager) {
         return;
     if (!win32.StartServiceW(service.get(), 0, nullptr))
         return;
-    if (WaitForServiceState(service.get(), SERVICE_RUNNING) == WaitResult::Reached) {
+    if (WaitForRunning(service.get()) == WaitResult::Reached) {
         win32.OutputDebugStringW(L"start success。");
     }
 }

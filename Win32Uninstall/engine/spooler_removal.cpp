@@ -40,7 +40,27 @@ PRINTER_DEFAULTSW PrinterChangeDefaults() {
     return defaults;
 }
 
+namespace {
+
+bool DeleteConnection(const std::wstring& connectionName) {
+    std::wstring name = connectionName;  // DeletePrinterConnectionW takes a writable string
+    if (win32.DeletePrinterConnectionW(name.data()))
+        return true;
+    if (::GetLastError() == ERROR_INVALID_PRINTER_NAME)
+        return true;
+    WriteLog(L"DeletePrinterConnection", true);
+    return false;
+}
+
+}  // namespace
+
+bool IsPrinterConnection(const std::wstring& printerName) {
+    return printerName.compare(0, 2, L"\\\\") == 0;
+}
+
 bool DeletePrinterByName(const std::wstring& printerName) {
+    if (IsPrinterConnection(printerName))
+        return DeleteConnection(printerName);
     std::wstring name = printerName;  // OpenPrinterW takes a writable string
     PRINTER_DEFAULTSW defaults = PrinterChangeDefaults();
     HANDLE opened = nullptr;

@@ -16,7 +16,16 @@ PRINTER_DEFAULTSW PrinterChangeDefaults();
 // (OpenPrinterW fails with 1801) is already gone: true, nothing logged. Any
 // other failure logs "OpenPrinter" or "DeletePrinter" with the last error and
 // gives false. The printer handle is closed on every path.
+// A per-user connection to a shared printer (a name "\server\queue") is
+// removed with DeletePrinterConnectionW instead, which forgets the connection
+// only: DeletePrinter on it would delete the queue on the print server, for
+// every user of it. A connection that no longer exists (1801) is success; any
+// other failure logs "DeletePrinterConnection" with the last error.
 bool DeletePrinterByName(const std::wstring& printerName);
+
+// Whether `printerName` names a connection to a printer shared by another
+// computer: it begins with two backslashes.
+bool IsPrinterConnection(const std::wstring& printerName);
 
 // Removes the driver from the local spooler with DeletePrinterDriverExW: the
 // block's environment and name, flags 1 (also delete its files that no other

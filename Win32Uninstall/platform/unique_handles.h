@@ -85,8 +85,17 @@ struct KernelHandleTraits {
     static void Close(pointer value) { win32.CloseHandle(value); }
 };
 
+// Memory that Windows allocated for the caller with LocalAlloc (security
+// descriptors, ACLs).
+struct LocalMemoryTraits {
+    using pointer = HLOCAL;
+    static pointer Invalid() { return nullptr; }
+    static void Close(pointer value) { win32.LocalFree(value); }
+};
+
 using unique_printer = UniqueResource<PrinterHandleTraits>;
 using unique_service = UniqueResource<ServiceHandleTraits>;
 using unique_find = UniqueResource<FindHandleTraits>;
 using unique_file = UniqueResource<FileHandleTraits>;
 using unique_handle = UniqueResource<KernelHandleTraits>;
+using unique_local = UniqueResource<LocalMemoryTraits>;

@@ -1,5 +1,7 @@
 #include "platform/win32_api.h"
 
+#include "platform/system_libraries.h"
+
 namespace {
 
 template <typename Function>
@@ -36,19 +38,27 @@ Win32Api RealWin32Api() {
 
     api.CreateThread = ::CreateThread;
     api.SetThreadPriority = ::SetThreadPriority;
+    api.WaitForSingleObject = ::WaitForSingleObject;
 
     api.SHGetSpecialFolderPathW = ::SHGetSpecialFolderPathW;
     api.ShellExecuteW = ::ShellExecuteW;
 
-    api.EnumPrintersW = ::EnumPrintersW;
-    api.EnumPrinterDriversW = ::EnumPrinterDriversW;
-    api.OpenPrinterW = ::OpenPrinterW;
-    api.GetPrinterDriverW = ::GetPrinterDriverW;
-    api.ClosePrinter = ::ClosePrinter;
-    api.EnumJobsW = ::EnumJobsW;
-    api.SetJobW = ::SetJobW;
-    api.DeletePrinter = ::DeletePrinter;
-    api.DeletePrinterDriverExW = ::DeletePrinterDriverExW;
+    // Neither the spooler's DLL nor the common controls are KnownDLLs: they are
+    // loaded from System32 by name at run time, never through the import
+    // table, which Windows would resolve from the program's folder first.
+    const HMODULE winspool = LoadSystemLibrary(L"winspool.drv");
+    BindSystemFunction(api.EnumPrintersW, winspool, "EnumPrintersW");
+    BindSystemFunction(api.EnumPrinterDriversW, winspool, "EnumPrinterDriversW");
+    BindSystemFunction(api.OpenPrinterW, winspool, "OpenPrinterW");
+    BindSystemFunction(api.GetPrinterDriverW, winspool, "GetPrinterDriverW");
+    BindSystemFunction(api.ClosePrinter, winspool, "ClosePrinter");
+    BindSystemFunction(api.EnumJobsW, winspool, "EnumJobsW");
+    BindSystemFunction(api.SetJobW, winspool, "SetJobW");
+    BindSystemFunction(api.DeletePrinter, winspool, "DeletePrinter");
+    BindSystemFunction(api.DeletePrinterConnectionW, winspool, "DeletePrinterConnectionW");
+    BindSystemFunction(api.DeletePrinterDriverExW, winspool, "DeletePrinterDriverExW");
+    BindSystemFunction(api.InitCommonControlsEx, LoadSystemLibrary(L"comctl32.dll"),
+                       "InitCommonControlsEx");
 
     api.OpenSCManagerW = ::OpenSCManagerW;
     api.OpenServiceW = ::OpenServiceW;
@@ -56,6 +66,7 @@ Win32Api RealWin32Api() {
     api.ControlService = ::ControlService;
     api.StartServiceW = ::StartServiceW;
     api.CloseServiceHandle = ::CloseServiceHandle;
+    api.EnumDependentServicesW = ::EnumDependentServicesW;
 
     api.SetupUninstallOEMInfW = ::SetupUninstallOEMInfW;
     api.CM_Locate_DevNodeW = ::CM_Locate_DevNodeW;
@@ -71,9 +82,14 @@ Win32Api RealWin32Api() {
     api.OpenProcessToken = ::OpenProcessToken;
     api.LookupPrivilegeValueW = ::LookupPrivilegeValueW;
     api.AdjustTokenPrivileges = ::AdjustTokenPrivileges;
+
+    api.CreateWellKnownSid = ::CreateWellKnownSid;
+    api.GetNamedSecurityInfoW = ::GetNamedSecurityInfoW;
+    api.SetNamedSecurityInfoW = ::SetNamedSecurityInfoW;
+    api.SetEntriesInAclW = ::SetEntriesInAclW;
+    api.LocalFree = ::LocalFree;
     api.ExitWindowsEx = ::ExitWindowsEx;
     api.GetTokenInformation = ::GetTokenInformation;
-    api.CreateWellKnownSid = ::CreateWellKnownSid;
     api.CheckTokenMembership = ::CheckTokenMembership;
 
     api.MessageBoxW = ::MessageBoxW;

@@ -16,6 +16,8 @@
 #include <cfgmgr32.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <aclapi.h>
+#include <commctrl.h>
 
 struct Win32Api {
     // Files, folders and directory enumeration.
@@ -43,12 +45,14 @@ struct Win32Api {
     // Threads.
     decltype(&::CreateThread) CreateThread;
     decltype(&::SetThreadPriority) SetThreadPriority;
+    decltype(&::WaitForSingleObject) WaitForSingleObject;
 
     // Shell.
     decltype(&::SHGetSpecialFolderPathW) SHGetSpecialFolderPathW;
     decltype(&::ShellExecuteW) ShellExecuteW;
 
-    // Print spooler.
+    // Print spooler (looked up in System32's winspool.drv at run time; a
+    // function not found fails with ERROR_PROC_NOT_FOUND).
     decltype(&::EnumPrintersW) EnumPrintersW;
     decltype(&::EnumPrinterDriversW) EnumPrinterDriversW;
     decltype(&::OpenPrinterW) OpenPrinterW;
@@ -57,6 +61,7 @@ struct Win32Api {
     decltype(&::EnumJobsW) EnumJobsW;
     decltype(&::SetJobW) SetJobW;
     decltype(&::DeletePrinter) DeletePrinter;
+    decltype(&::DeletePrinterConnectionW) DeletePrinterConnectionW;
     decltype(&::DeletePrinterDriverExW) DeletePrinterDriverExW;
 
     // Service control manager.
@@ -66,6 +71,7 @@ struct Win32Api {
     decltype(&::ControlService) ControlService;
     decltype(&::StartServiceW) StartServiceW;
     decltype(&::CloseServiceHandle) CloseServiceHandle;
+    decltype(&::EnumDependentServicesW) EnumDependentServicesW;
 
     // Setup API and configuration manager.
     decltype(&::SetupUninstallOEMInfW) SetupUninstallOEMInfW;
@@ -85,9 +91,15 @@ struct Win32Api {
     decltype(&::OpenProcessToken) OpenProcessToken;
     decltype(&::LookupPrivilegeValueW) LookupPrivilegeValueW;
     decltype(&::AdjustTokenPrivileges) AdjustTokenPrivileges;
+
+    // Security descriptors of files and folders (taking ownership).
+    decltype(&::CreateWellKnownSid) CreateWellKnownSid;
+    decltype(&::GetNamedSecurityInfoW) GetNamedSecurityInfoW;
+    decltype(&::SetNamedSecurityInfoW) SetNamedSecurityInfoW;
+    decltype(&::SetEntriesInAclW) SetEntriesInAclW;
+    decltype(&::LocalFree) LocalFree;
     decltype(&::ExitWindowsEx) ExitWindowsEx;
     decltype(&::GetTokenInformation) GetTokenInformation;
-    decltype(&::CreateWellKnownSid) CreateWellKnownSid;
     decltype(&::CheckTokenMembership) CheckTokenMembership;
 
     // User interface calls that tests observe or answer.
@@ -103,6 +115,9 @@ struct Win32Api {
     decltype(&::GetMessageW) GetMessageW;
     decltype(&::ShowWindow) ShowWindow;
     decltype(&::TranslateMessage) TranslateMessage;
+
+    // Common controls (looked up in System32's comctl32.dll at run time).
+    decltype(&::InitCommonControlsEx) InitCommonControlsEx;
 };
 
 // The table the program calls through. Filled with the real functions during

@@ -2,10 +2,14 @@
 // main. The command line is not looked at; the exit code is always 0.
 #include <windows.h>
 
-#include "shell/main_dialog.h"
 #include "platform/native_handover.h"
+#include "platform/system_libraries.h"
+#include "shell/main_dialog.h"
 
 int main(int, char**, char**) {
+    // Before anything else may load a DLL: the program runs elevated from a
+    // folder that its user, or anyone who can write there, may fill.
+    RestrictDllSearchToSystem32();
     // On 64-bit Windows the package's 64-bit copy does the whole job, before
     // any service is touched or any window shown.
     if (StartNativeCopy(L"x64\\Uninstall.exe", L""))

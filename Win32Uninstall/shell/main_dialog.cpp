@@ -18,7 +18,7 @@ constexpr LPARAM PROGRESS_RANGE = MAKELPARAM(0, 100);
 // "msctls_progress32", which must be registered before the dialog is created.
 void RegisterProgressBarClass() {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
-    ::InitCommonControlsEx(&controls);
+    win32.InitCommonControlsEx(&controls);
 }
 
 void WriteToStandardOutput(const char* text, DWORD length) {
@@ -32,6 +32,19 @@ void WriteToStandardOutput(const char* text, DWORD length) {
 unique_service OpenLocalServiceManager() {
     return unique_service(
         win32.OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, GENERIC_EXECUTE));
+}
+
+// The thread that stops PcaSvc at start-up. Written by the GUI thread before
+// ServiceRestoreThread is launched; only that thread uses and closes it then.
+unique_handle pcaSvcStopThread;
+
+// Starts `procedure` like LaunchThread and returns its handle; none when the
+// thread cannot be started.
+unique_handle StartThread(LPTHREAD_START_ROUTINE procedure, int priority) {
+    unique_handle thread(win32.CreateThread(nullptr, 0, procedure, nullptr, 0, nullptr));
+    if (thread && priority != THREAD_PRIORITY_NORMAL)
+        win32.SetThreadPriority(thread.get(), priority);
+    return thread;
 }
 
 // Sets up the controls and the list and shows the dialog with its warning.
@@ -49,13 +62,11 @@ void PrepareDialog() {
 }  // namespace
 
 bool LaunchThread(LPTHREAD_START_ROUTINE procedure, int priority) {
-    const HANDLE thread = win32.CreateThread(nullptr, 0, procedure, nullptr, 0, nullptr);
-    if (thread == nullptr)
-        return false;
-    if (priority != THREAD_PRIORITY_NORMAL)
-        win32.SetThreadPriority(thread, priority);
-    win32.CloseHandle(thread);
-    return true;
+    return StartThread(procedure, priority).is_valid();
+}
+
+void LaunchPcaSvcStop() {
+    pcaSvcStopThread = StartThread(ServiceStopThread, THREAD_PRIORITY_NORMAL);
 }
 
 DWORD WINAPI ServiceStopThread(LPVOID) {
@@ -66,6 +77,10 @@ DWORD WINAPI ServiceStopThread(LPVOID) {
 }
 
 DWORD WINAPI ServiceRestoreThread(LPVOID) {
+    if (pcaSvcStopThread) {
+        win32.WaitForSingleObject(pcaSvcStopThread.get(), PCASVC_STOP_THREAD_WAIT_MS);
+        pcaSvcStopThread.reset();
+    }
     unique_service manager = OpenLocalServiceManager();
     if (manager)
         StartPcaSvc(std::move(manager));
@@ -114,14 +129,16 @@ int RunMessageLoop() {
 }
 
 int RunUninstaller(HINSTANCE module) {
-    LaunchThread(ServiceStopThread, THREAD_PRIORITY_NORMAL);
+    LaunchPcaSvcStop();
     RegisterProgressBarClass();
     mainDialog =
         ::CreateDialogParamW(module, MAKEINTRESOURCEW(IDD_MAIN_DIALOG), nullptr, MainDialogProc, 0);
     if (mainDialog == nullptr) {
         WriteToStandardOutput(DIALOG_CREATION_FAILED_TEXT, sizeof DIALOG_CREATION_FAILED_TEXT - 1);
+        pcaSvcStopThread.reset();  // no restore thread will wait for it
         return 0;
     }
     RunMessageLoop();
+    StartSpoolerIfLeftStopped();
     return 0;
 }

@@ -16,7 +16,10 @@ constexpr char DIALOG_CREATION_FAILED_TEXT[] = "Failed to create dialog/n";
 // launches ServiceStopThread, creates the main dialog hidden from template
 // IDD_MAIN_DIALOG of `module`, and runs the message loop. When the dialog
 // cannot be created it writes DIALOG_CREATION_FAILED_TEXT to standard output
-// and returns without a loop. Returns 0 on every path.
+// and returns without a loop. When the loop ends while an uninstall run has
+// the spooler stopped ("取消" or the dialog closed during a run), the spooler
+// is started again, within the service wait limit, before returning; the
+// process then ends without waiting for the run. Returns 0 on every path.
 int RunUninstaller(HINSTANCE module);
 
 // Looks up the controls, sets the progress range 0..100, fills the driver
@@ -41,8 +44,20 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 // Thread functions; each ignores its parameter and returns 0. They open the
 // local service control manager with GENERIC_EXECUTE and hand it to
 // StopPcaSvc or StartPcaSvc; when it cannot be opened they end silently.
+// ServiceRestoreThread first waits, at most PCASVC_STOP_THREAD_WAIT_MS, for
+// the thread that LaunchPcaSvcStop started, and closes its handle: a warning
+// dismissed while PcaSvc is still being stopped must not see the start come
+// first and the stop after it, which would leave PcaSvc stopped.
 DWORD WINAPI ServiceStopThread(LPVOID parameter);
 DWORD WINAPI ServiceRestoreThread(LPVOID parameter);
+
+// The stop thread's own waits end within the service wait limit; the rest of
+// the bound covers its calls to the service control manager.
+constexpr DWORD PCASVC_STOP_THREAD_WAIT_MS = 65000;
+
+// Launches ServiceStopThread at normal priority and keeps its handle for
+// ServiceRestoreThread. Without a thread, the restore thread waits for nothing.
+void LaunchPcaSvcStop();
 
 // Starts `procedure` on a new thread (parameter 0, default stack and security,
 // no creation flags) at `priority`, and keeps no handle to it. Returns false,

@@ -1,8 +1,8 @@
 // Driver package removal on the private prefix's real Windows folder: oem
 // INF copies seeded in C:\windows\inf and package folders in Windows' own
 // driver store repository (reached through Sysnative from an i686 process,
-// which Wine would otherwise redirect to syswow64). The setup API (a stub in Wine), the shell (Wine
-// has no takeown) and Sleep are recorded instead of called.
+// which Wine would otherwise redirect to syswow64). The setup API (a stub in
+// Wine), the shell and Sleep are recorded instead of called.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -171,7 +171,7 @@ TEST_F(DriverPackagesOnDisk, GbkChineseNameMatchesUnderCodePage936AndUtf8DoesNot
     EXPECT_TRUE(PurgeDriverStore(name));
     EXPECT_FALSE(FolderExists(gbkPackage));
     EXPECT_TRUE(FileExists(utf8Package + L"ktest.inf"));
-    EXPECT_EQ(launches.size(), 1u);
+    EXPECT_TRUE(launches.empty());
 
     // Long double-byte text is decoded in slices that end between characters,
     // and only after an ASCII byte. Both fillers start at an odd offset, so a
@@ -220,10 +220,8 @@ TEST_F(DriverPackagesOnDisk, PackageWithTwoMatchingInfsIsTakenOverAndDeletedOnce
     const std::wstring package = SeedPackageFile(L"ktest_two.inf_x86_1", L"ktest.sys", "MZ");
 
     EXPECT_TRUE(PurgeDriverStore(driver));
-    ASSERT_EQ(launches.size(), 1u);
-    EXPECT_NE(launches[0].find(L"takeown /f \"" + package.substr(0, package.size() - 1) + L"\""),
-              std::wstring::npos);
-    EXPECT_EQ(sleeps, std::vector<DWORD>{2000});
+    EXPECT_TRUE(launches.empty()) << "taken over in-process, no command";
+    EXPECT_TRUE(sleeps.empty()) << "nothing to wait for";
     EXPECT_FALSE(FolderExists(package));
     EXPECT_EQ(OperationLogText(), "");
 }
@@ -271,7 +269,7 @@ TEST_F(DriverPackagesOnDisk, LockedFileFailsThePurgeOnlyInTheLastMatchingPackage
     EXPECT_EQ(CountOf(OperationLogText(),
                       "DeleteFile" + Utf8(packagesInOrder[0]) + "ktest.sys failed with error"),
               1);
-    EXPECT_EQ(launches.size(), 2u);
+    EXPECT_TRUE(launches.empty());
 
     ::CloseHandle(heldFiles.back());
     heldFiles.pop_back();

@@ -206,6 +206,7 @@ class DriverPackagesFake : public ::testing::Test {
         FakeNativeMachine(IMAGE_FILE_MACHINE_AMD64, false);
         win32.ShellExecuteW = RecordingShellExecute;
         win32.Sleep = RecordingSleep;
+        InstallFakeSecurity();
         win32.SetupUninstallOEMInfW = RecordingSetupUninstall;
     }
     void TearDown() override {
@@ -215,12 +216,6 @@ class DriverPackagesFake : public ::testing::Test {
     }
     ScopedWin32Fakes fakes;
 };
-
-// The command TakeOwnership launches for `folder` (a repository package).
-std::wstring TakeOwnershipOf(const std::wstring& package) {
-    const std::wstring quoted = L"\"" + package.substr(0, package.size() - 1) + L"\"";
-    return L"cmd /c takeown /f " + quoted + L" && icacls " + quoted + L" /grant *S-1-5-32-544:F ";
-}
 
 // --- MentionsDriver --------------------------------------------------------
 
@@ -410,8 +405,6 @@ TEST_F(DriverPackagesFake, PurgeTakesOverWaitsThenDeletesEachMatchingPackageOnce
     EXPECT_TRUE(PurgeDriverStore(L"KTest Laser 1000"));
     // ktest_fax.inf mentions the driver too, but its package is gone by its turn.
     EXPECT_EQ(events, (std::vector<std::wstring>{
-                          TakeOwnershipOf(ktest),
-                          L"sleep 2000",
                           L"delete " + ktest + L"ktest.inf",
                           L"delete " + ktest + L"ktest.sys",
                           L"delete " + ktest + L"x86\\ktest.dll",
@@ -420,6 +413,8 @@ TEST_F(DriverPackagesFake, PurgeTakesOverWaitsThenDeletesEachMatchingPackageOnce
                           L"rmdir " + ktest,
                       }));
     EXPECT_EQ(contents.count(other + L"other.inf"), 1u);
+    EXPECT_EQ(FakeSecurity().owned.front(), ktest.substr(0, ktest.size() - 1));
+    EXPECT_EQ(FakeSecurity().owned.size(), 6u) << "the package with everything in it";
     EXPECT_EQ(FakeTreeSearches().front(), kRepository + L"*.*");
     EXPECT_EQ(OperationLogText(), "");
 }
@@ -432,16 +427,9 @@ TEST_F(DriverPackagesFake, LastMatchingPackageDecidesTheResult) {
         {first + L"a.sys", "MZ"},
         {last + L"b.inf", "KTest Laser"},
         {last + L"b.sys", "MZ"}};
-    const std::vector<std::wstring> bothPackages = {TakeOwnershipOf(first),
-                                                    L"sleep 2000",
-                                                    L"delete " + first + L"a.inf",
-                                                    L"delete " + first + L"a.sys",
-                                                    L"rmdir " + first,
-                                                    TakeOwnershipOf(last),
-                                                    L"sleep 2000",
-                                                    L"delete " + last + L"b.inf",
-                                                    L"delete " + last + L"b.sys",
-                                                    L"rmdir " + last};
+    const std::vector<std::wstring> bothPackages = {
+        L"delete " + first + L"a.inf", L"delete " + first + L"a.sys", L"rmdir " + first,
+        L"delete " + last + L"b.inf",  L"delete " + last + L"b.sys",  L"rmdir " + last};
 
     InstallFakeDisk(disk);
     undeletable = {first + L"a.sys", first};
@@ -469,8 +457,7 @@ TEST_F(DriverPackagesFake, InfDirectlyInTheRepositoryIsPassedOver) {
     undeletable = {package};  // the passed-over strays must not decide the result
 
     EXPECT_FALSE(PurgeDriverStore(L"KTest Laser"));
-    EXPECT_EQ(events, (std::vector<std::wstring>{TakeOwnershipOf(package), L"sleep 2000",
-                                                 L"delete " + package + L"ktest.inf",
+    EXPECT_EQ(events, (std::vector<std::wstring>{L"delete " + package + L"ktest.inf",
                                                  L"rmdir " + package}));
     EXPECT_EQ(contents.count(kRepository + L"stray.inf"), 1u);
 }

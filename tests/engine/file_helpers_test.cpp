@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "engine/file_helpers.h"
+#include "fakes/captured_log.h"
 #include "fakes/fake_folder_tree.h"
+#include "fakes/fake_machine.h"
 #include "support/test_support.h"
 
 namespace {
@@ -143,35 +145,60 @@ TEST(NameContains, MatchesTheFileNameCaseSensitively) {
     EXPECT_FALSE(NameContains(L"oem1.inf", L"oem"));
 }
 
-std::wstring shellFile, shellVerb, shellParameters;
-bool shellDirectoryNull = false;
-int shellShow = -1;
-
-HINSTANCE WINAPI RecordingShellExecute(HWND,
-                                       LPCWSTR verb,
-                                       LPCWSTR file,
-                                       LPCWSTR parameters,
-                                       LPCWSTR directory,
-                                       INT show) {
-    shellVerb = verb;
-    shellFile = file;
-    shellParameters = parameters;
-    shellDirectoryNull = directory == nullptr;
-    shellShow = show;
-    return reinterpret_cast<HINSTANCE>(42);
+HINSTANCE WINAPI NoShellAllowed(HWND, LPCWSTR, LPCWSTR file, LPCWSTR, LPCWSTR, INT) {
+    ADD_FAILURE() << "a command was started: " << Utf8(file);
+    return nullptr;
 }
 
-TEST(TakeOwnership, QuotesAFolderWithBlankAndAmpersandAndGrantsBySid) {
+TEST(TakeOwnership, TakesOverTheWholeNestedTreeForAdministratorsAndRestoresThePrivileges) {
     ScopedWin32Fakes fakes;
-    win32.ShellExecuteW = RecordingShellExecute;
-    TakeOwnership(L"C:\\Driver Store\\pkg & calc\\");
-    EXPECT_EQ(shellVerb, L"open");
-    EXPECT_EQ(shellFile, L"cmd");
-    EXPECT_EQ(shellParameters,
-              L"/c takeown /f \"C:\\Driver Store\\pkg & calc\" && icacls \"C:\\Driver "
-              L"Store\\pkg & calc\" /grant *S-1-5-32-544:F ");
-    EXPECT_TRUE(shellDirectoryNull);
-    EXPECT_EQ(shellShow, SW_HIDE);
+    const std::wstring package = L"C:\\Store\\pkg & co\\";
+    InstallFakeFolderTree({
+        {package,
+         {{L"x.inf"},
+          {L"sub", FILE_ATTRIBUTE_DIRECTORY},
+          {L"link", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT}}},
+        {package + L"sub\\", {{L"deep", FILE_ATTRIBUTE_DIRECTORY}}},
+        {package + L"sub\\deep\\", {{L"x.dll"}}},
+    });
+    const FakeSecurityState& security = InstallFakeSecurity();
+    win32.ShellExecuteW = NoShellAllowed;
+
+    TakeOwnership(package);
+
+    // Each folder before its contents; the link's target is outside the tree.
+    const std::wstring top = package.substr(0, package.size() - 1);
+    EXPECT_EQ(security.owned,
+              (std::vector<std::wstring>{top, package + L"x.inf", package + L"sub",
+                                         package + L"sub\\deep", package + L"sub\\deep\\x.dll"}));
+    EXPECT_EQ(security.ownerSids, std::vector<std::string>(5, "S-1-5-32-544"));
+    const std::string admins = " S-1-5-32-544 1f01ff ";  // FILE_ALL_ACCESS, granted
+    EXPECT_EQ(
+        security.grants,
+        (std::vector<std::string>{
+            Utf8(top) + admins + "3 1", Utf8(package) + "x.inf" + admins + "0 1",
+            Utf8(package) + "sub" + admins + "3 1", Utf8(package) + "sub\\deep" + admins + "3 1",
+            Utf8(package) + "sub\\deep\\x.dll" + admins + "0 1"}));
+    EXPECT_EQ(
+        security.privilegeCalls,
+        (std::vector<std::string>{"enable SeTakeOwnershipPrivilege=2 SeRestorePrivilege=2",
+                                  "restore SeTakeOwnershipPrivilege=0 SeRestorePrivilege=0"}));
+    EXPECT_EQ(security.openTokens, 0);
+    EXPECT_EQ(security.liveAllocations, 0);
+    EXPECT_EQ(FakeTreeOpenHandles(), 0);
+}
+
+TEST(TakeOwnership, ItemThatRefusesANewOwnerIsPassedOverSilently) {
+    ScopedWin32Fakes fakes;
+    InstallFakeFolderTree({{L"C:\\pkg\\", {{L"a.inf"}, {L"b.sys"}}}});
+    FakeSecurityState& security = InstallFakeSecurity();
+    security.ownerError = ERROR_ACCESS_DENIED;
+    CapturedLog log;
+    TakeOwnership(L"C:\\pkg\\");
+    EXPECT_EQ(security.owned.size(), 3u) << "the walk goes on after a refusal";
+    EXPECT_TRUE(log.Lines().empty());
+    EXPECT_EQ(security.privilegeCalls.size(), 2u);
+    EXPECT_EQ(security.liveAllocations, 0);
 }
 
 BOOL WINAPI HugeFileSize(HANDLE, PLARGE_INTEGER size) {

@@ -57,12 +57,66 @@ TEST_F(ServiceControl, StopOfStoppedServiceSendsNothingAndAsksFullAccess) {
     EXPECT_TRUE(log.Lines().empty());
 }
 
-TEST_F(ServiceControl, StopOfRunningServiceSendsStopAndDoesNotWait) {
-    Spooler(SERVICE_RUNNING, 10000);
+TEST_F(ServiceControl, StopWaitsForStoppedPollingATenthOfTheHintWithinItsBounds) {
+    struct Case {
+        DWORD hint;
+        DWORD pause;
+    };
+    for (const Case& c : {Case{10000, 1000}, Case{3000, 300}, Case{500, 100}, Case{60000, 1000}}) {
+        fake_services::Install();
+        Spooler(SERVICE_RUNNING, c.hint).afterStop = {{SERVICE_STOP_PENDING, c.hint},
+                                                      {SERVICE_STOP_PENDING, c.hint},
+                                                      {SERVICE_STOPPED, c.hint}};
+        EXPECT_TRUE(StopServiceByName(L"Spooler")) << c.hint;
+        EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{c.pause, c.pause})) << c.hint;
+        EXPECT_EQ(scm.services[L"Spooler"].state, DWORD{SERVICE_STOPPED});
+    }
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(ServiceControl, StopThatNeverEndsFailsAtTheLimitAndIsLogged) {
+    Spooler(SERVICE_RUNNING).afterStop = {{SERVICE_STOP_PENDING, 10000}};
+    EXPECT_FALSE(StopServiceByName(L"Spooler"));
+    EXPECT_EQ(TotalSleep(), SERVICE_WAIT_LIMIT_MS);
+    EXPECT_EQ(log.Lines(), (Lines{"等待服务停止超时"}));
+}
+
+TEST_F(ServiceControl, StopOfServiceAlreadyStoppingOnlyWaits) {
+    Service& spooler = Spooler(SERVICE_STOP_PENDING, 10000);
+    spooler.afterStop = {{SERVICE_STOP_PENDING, 10000}, {SERVICE_STOPPED, 0}};
+    spooler.steps = &spooler.afterStop;
     EXPECT_TRUE(StopServiceByName(L"Spooler"));
-    EXPECT_EQ(scm.services[L"Spooler"].stops, 1);
-    EXPECT_TRUE(scm.sleeps.empty());
-    EXPECT_EQ(scm.calls[3], "Control 1");
+    EXPECT_EQ(spooler.stops, 0) << "a second stop control would be refused";
+    EXPECT_EQ(spooler.state, DWORD{SERVICE_STOPPED});
+}
+
+TEST_F(ServiceControl, RunningDependentsAreStoppedFirstAndStartedAgainAfterTheService) {
+    Service& spooler = Spooler(SERVICE_RUNNING);
+    spooler.dependents = {L"FaxOfSpooler", L"PrintNotify", L"Idle"};
+    scm.services[L"FaxOfSpooler"].state = SERVICE_RUNNING;
+    scm.services[L"PrintNotify"].state = SERVICE_RUNNING;
+    scm.services[L"Idle"].state = SERVICE_STOPPED;
+
+    ASSERT_TRUE(StopServiceByName(L"Spooler"));
+    ASSERT_TRUE(StartServiceByName(L"Spooler"));
+    EXPECT_EQ(scm.controlOrder,
+              (Lines{"stop FaxOfSpooler", "stop PrintNotify", "stop Spooler", "start Spooler",
+                     "start PrintNotify", "start FaxOfSpooler"}));
+    EXPECT_TRUE(log.Lines().empty()) << ::testing::PrintToString(log.Lines());
+
+    ASSERT_TRUE(StopServiceByName(L"Spooler"));
+    ASSERT_TRUE(StartServiceByName(L"Spooler"));
+    EXPECT_EQ(scm.controlOrder.size(), 12u) << "the dependents are remembered once per stop";
+}
+
+TEST_F(ServiceControl, DependentThatRefusesToStopFailsTheStopAndLeavesTheServiceRunning) {
+    Spooler(SERVICE_RUNNING).dependents = {L"Stubborn"};
+    Service& stubborn = scm.services[L"Stubborn"];
+    stubborn.state = SERVICE_RUNNING;
+    stubborn.controlError = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+    EXPECT_FALSE(StopServiceByName(L"Spooler"));
+    EXPECT_EQ(scm.services[L"Spooler"].stops, 0);
+    EXPECT_EQ(log.Lines(), (Lines{"ControlService failed with error 1061"}));
 }
 
 TEST_F(ServiceControl, StopOfPendingServiceIsSentAndItsRefusalLogged) {
@@ -107,8 +161,7 @@ TEST_F(ServiceControl, StartOfStoppedServiceWaitsForRunningSleepingItsOwnHints) 
 }
 
 TEST_F(ServiceControl, StartLeavesRunningPendingAndPausedServicesAlone) {
-    for (DWORD state :
-         {SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_START_PENDING, SERVICE_PAUSED}) {
+    for (DWORD state : {SERVICE_RUNNING, SERVICE_START_PENDING, SERVICE_PAUSED}) {
         Spooler(state);
         EXPECT_TRUE(StartServiceByName(L"Spooler")) << state;
     }
@@ -178,12 +231,55 @@ TEST_F(ServiceControl, RestartWhoseStartIsRefusedLogsTheStartHalf) {
     EXPECT_EQ(log.Lines(), (Lines{"StartService failed with error 1058", "开启服务失败"}));
 }
 
-TEST_F(ServiceControl, RestartOfSpoolerStillStoppingLeavesItAndReportsSuccess) {
+TEST_F(ServiceControl, StartOfServiceStillStoppingWaitsForStoppedThenStarts) {
+    Service& spooler = Spooler(SERVICE_STOP_PENDING, 10000);
+    spooler.afterStop = {
+        {SERVICE_STOP_PENDING, 10000}, {SERVICE_STOP_PENDING, 10000}, {SERVICE_STOPPED, 0}};
+    spooler.steps = &spooler.afterStop;
+    EXPECT_TRUE(StartServiceByName(L"Spooler"));
+    EXPECT_EQ(spooler.starts, 1);
+    EXPECT_EQ(spooler.state, DWORD{SERVICE_RUNNING});
+    // One stop poll of a tenth of the hint, then the start wait's own pause.
+    EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{1000, 0}));
+}
+
+TEST_F(ServiceControl, RestartWaitsForTheStopBeforeItStartsTheSpooler) {
     Service& spooler = Spooler(SERVICE_RUNNING);
-    spooler.afterStop = {{SERVICE_STOP_PENDING, 0}};
+    spooler.afterStop = {
+        {SERVICE_STOP_PENDING, 10000}, {SERVICE_STOP_PENDING, 10000}, {SERVICE_STOPPED, 0}};
     EXPECT_TRUE(RestartSpooler());
-    EXPECT_EQ(spooler.starts, 0);
-    EXPECT_EQ(spooler.state, SERVICE_STOP_PENDING);
+    EXPECT_EQ(spooler.starts, 1);
+    EXPECT_EQ(spooler.state, DWORD{SERVICE_RUNNING});
+    EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{1000, 1000, 2000, 0}));
+}
+
+TEST_F(ServiceControl, SpoolerLeftStoppedByARunIsStartedAgainAtTheEndAndNotStoppedAfter) {
+    Service& spooler = Spooler(SERVICE_RUNNING);
+    ResetProgramEndForTests();
+    ASSERT_TRUE(StopServiceByName(L"Spooler"));
+    EXPECT_TRUE(StartSpoolerIfLeftStopped());
+    EXPECT_EQ(spooler.starts, 1);
+    EXPECT_EQ(spooler.state, DWORD{SERVICE_RUNNING});
+    EXPECT_FALSE(StopServiceByName(L"Spooler")) << "the worker still running must not stop it";
+    EXPECT_EQ(spooler.stops, 1);
+    ResetProgramEndForTests();
+}
+
+TEST_F(ServiceControl, SpoolerThatTheRunStartedAgainOrNeverStoppedIsLeftAloneAtTheEnd) {
+    Service& spooler = Spooler(SERVICE_RUNNING);
+    ResetProgramEndForTests();
+    ASSERT_TRUE(StopServiceByName(L"Spooler"));
+    ASSERT_TRUE(StartServiceByName(L"Spooler"));
+    EXPECT_TRUE(StartSpoolerIfLeftStopped());
+    EXPECT_EQ(spooler.starts, 1);
+    ResetProgramEndForTests();
+
+    spooler.steps = nullptr;
+    spooler.state = SERVICE_STOPPED;
+    ASSERT_TRUE(StopServiceByName(L"Spooler"));
+    EXPECT_TRUE(StartSpoolerIfLeftStopped());
+    EXPECT_EQ(spooler.starts, 1) << "a spooler found stopped was not stopped by the run";
+    ResetProgramEndForTests();
 }
 
 TEST_F(ServiceControl, PcaSvcRunningIsStoppedWaitedForAndAnnounced) {

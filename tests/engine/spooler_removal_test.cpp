@@ -24,13 +24,28 @@ BOOL WINAPI FakeDeletePrinter(HANDLE printer) {
     return TRUE;
 }
 
+DWORD deleteConnectionError = 0;
+std::vector<std::wstring> deletedConnections;
+
+BOOL WINAPI FakeDeletePrinterConnection(LPWSTR name) {
+    deletedConnections.push_back(name);
+    if (deleteConnectionError != 0) {
+        ::SetLastError(deleteConnectionError);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 class DeletePrinterByNameFake : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetOperationLog();
         deletePrinterError = 0;
         deletedPrinters.clear();
+        deleteConnectionError = 0;
+        deletedConnections.clear();
         win32.DeletePrinter = FakeDeletePrinter;
+        win32.DeletePrinterConnectionW = FakeDeletePrinterConnection;
     }
     void TearDown() override { ResetOperationLog(); }
     ScopedWin32Fakes fakes;
@@ -46,7 +61,29 @@ TEST_F(DeletePrinterByNameFake, OpensWithAllAccessDeletesAndClosesOnce) {
     EXPECT_TRUE(printers.opens[0].noDevMode);
     EXPECT_EQ(deletedPrinters, std::vector<HANDLE>{FakePrinterHandle()});
     EXPECT_EQ(printers.closed, std::vector<HANDLE>{FakePrinterHandle()});
+    EXPECT_TRUE(deletedConnections.empty());
     EXPECT_EQ(OperationLogText(), "");
+}
+
+TEST_F(DeletePrinterByNameFake, ConnectionIsRemovedAsAConnectionNeverDeletedOnTheServer) {
+    struct Case {
+        DWORD error;
+        bool result;
+        std::string logStart;
+    };
+    for (const Case& c :
+         {Case{0, true, ""}, Case{ERROR_INVALID_PRINTER_NAME, true, ""},
+          Case{ERROR_ACCESS_DENIED, false, "DeletePrinterConnection failed with error 5: "}}) {
+        ResetOperationLog();
+        deletedConnections.clear();
+        deleteConnectionError = c.error;
+        EXPECT_EQ(DeletePrinterByName(L"\\\\print-srv\\岚拓 Q"), c.result) << c.error;
+        EXPECT_EQ(deletedConnections, std::vector<std::wstring>{L"\\\\print-srv\\岚拓 Q"});
+        EXPECT_EQ(OperationLogText().substr(0, c.logStart.size()), c.logStart) << c.error;
+        EXPECT_EQ(c.logStart.empty(), OperationLogText().empty()) << c.error;
+    }
+    EXPECT_TRUE(printers.opens.empty()) << "a connection is never opened for DeletePrinter";
+    EXPECT_TRUE(deletedPrinters.empty());
 }
 
 TEST_F(DeletePrinterByNameFake, MissingPrinterIsSuccessWithoutALine) {

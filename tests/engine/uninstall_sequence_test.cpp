@@ -99,8 +99,8 @@ std::vector<std::string> Milestones() {
     std::vector<std::string> result;
     for (const std::string& call :
          CallsNamed({"ControlService", "StartService", "Sleep", "EnumJobs", "SetJob", "DeleteFile",
-                     "SetupUninstallOEMInf", "ShellExecute", "DeletePrinter",
-                     "DeletePrinterDriverEx", "CM_Locate_DevNode", "CM_Reenumerate_DevNode"})) {
+                     "SetupUninstallOEMInf", "DeletePrinter", "DeletePrinterDriverEx",
+                     "CM_Locate_DevNode", "CM_Reenumerate_DevNode"})) {
         if (CallName(call) == "Sleep" && call != "Sleep(1000)" && call != "Sleep(2000)")
             continue;
         if (CallName(call) == "DeleteFile") {
@@ -125,9 +125,9 @@ TEST_F(UninstallSequence, EmptyListRestartsStopsPurgesStartsAndReenumerates) {
 
 TEST_F(UninstallSequence, PrinterOnlyRowDeletesThePrinterAndTouchesNoDriver) {
     EXPECT_TRUE(RunUninstallSequence({PrinterRow(L"Office KX", nullptr)}));
-    EXPECT_EQ(CallsNamed({"EnumJobs", "SetJob", "SetupUninstallOEMInf", "ShellExecute",
-                          "DeletePrinterDriverEx"}),
+    EXPECT_EQ(CallsNamed({"EnumJobs", "SetJob", "SetupUninstallOEMInf", "DeletePrinterDriverEx"}),
               std::vector<std::string>{});
+    EXPECT_TRUE(FakeSecurity().owned.empty());
     EXPECT_EQ(CallsNamed({"DeletePrinter"}), std::vector<std::string>{"DeletePrinter(Office KX)"});
     EXPECT_TRUE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\KX.DLL"));
     EXPECT_FALSE(machine->printers.count(L"Office KX"));
@@ -141,7 +141,10 @@ TEST_F(UninstallSequence, DriverOnlyRowRunsEveryDriverStepAndDeletesNoPrinter) {
               std::vector<std::string>{"SetupUninstallOEMInf(oem5.inf,1)"});
     EXPECT_EQ(CallsNamed({"DeletePrinterDriverEx"}),
               std::vector<std::string>{"DeletePrinterDriverEx(Windows NT x86,KAVRO X1,1,3)"});
-    EXPECT_EQ(CallsNamed({"ShellExecute"}).size(), 1u);
+    // The package, its INF, its sub-folder and the file in it.
+    ASSERT_EQ(FakeSecurity().owned.size(), 4u);
+    EXPECT_EQ(FakeSecurity().owned[0],
+              windows + L"System32\\DriverStore\\FileRepository\\kx.inf_x86_1");
     EXPECT_FALSE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\KX.DLL"));
     EXPECT_FALSE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\KXUI.DLL"));
     EXPECT_FALSE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\KX.GPD"));
@@ -322,8 +325,8 @@ TEST_F(UninstallSequence, DriverFileThatCannotBeDeletedStopsBeforeThePackages) {
     const std::vector<std::string> records = LogRecords();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_NE(records[0].find("KX.GPD failed with error "), std::string::npos) << records[0];
-    EXPECT_EQ(CallsNamed({"SetupUninstallOEMInf", "ShellExecute", "DeletePrinter"}),
-              std::vector<std::string>{});
+    EXPECT_EQ(CallsNamed({"SetupUninstallOEMInf", "DeletePrinter"}), std::vector<std::string>{});
+    EXPECT_TRUE(FakeSecurity().owned.empty());
     EXPECT_EQ(machine->spoolerState, static_cast<DWORD>(SERVICE_STOPPED));
 }
 

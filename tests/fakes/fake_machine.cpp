@@ -1,5 +1,8 @@
 #include "fakes/fake_machine.h"
 
+#include <gtest/gtest.h>
+#include <sddl.h>
+
 #include "support/test_support.h"
 
 namespace {
@@ -54,6 +57,19 @@ BOOL WINAPI FakeStartService(SC_HANDLE, DWORD, LPCWSTR*) {
         return FALSE;
     machine.spoolerState = SERVICE_RUNNING;
     return TRUE;
+}
+
+BOOL WINAPI FakeEnumDependentServices(SC_HANDLE,
+                                      DWORD,
+                                      LPENUM_SERVICE_STATUSW,
+                                      DWORD,
+                                      LPDWORD needed,
+                                      LPDWORD count) {
+    if (Record("EnumDependentServices"))
+        return FALSE;
+    *needed = 0;
+    *count = 0;
+    return TRUE;  // the spooler has no running dependents here
 }
 
 BOOL WINAPI FakeCloseServiceHandle(SC_HANDLE) {
@@ -154,11 +170,6 @@ void WINAPI FakeSleep(DWORD milliseconds) {
     Record("Sleep", std::to_string(milliseconds));
 }
 
-HINSTANCE WINAPI FakeShellExecute(HWND, LPCWSTR, LPCWSTR file, LPCWSTR parameters, LPCWSTR, INT) {
-    Record("ShellExecute", Utf8(std::wstring(file) + L" " + parameters));
-    return reinterpret_cast<HINSTANCE>(42);
-}
-
 BOOL WINAPI RecordingDeleteFile(LPCWSTR path) {
     if (Record("DeleteFile", Utf8(path)))
         return FALSE;
@@ -218,6 +229,140 @@ void WINAPI FakeGetNativeSystemInfo(SYSTEM_INFO* info) {
     }
 }
 
+FakeSecurityState security;
+decltype(win32.CloseHandle) closeOtherHandle = nullptr;
+const HANDLE kToken = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x7E00));
+const wchar_t* const kPrivilegeNames[] = {SE_TAKE_OWNERSHIP_NAME, SE_RESTORE_NAME, SE_BACKUP_NAME,
+                                          SE_SECURITY_NAME, SE_SHUTDOWN_NAME};
+constexpr DWORD kPrivilegeCount = sizeof kPrivilegeNames / sizeof kPrivilegeNames[0];
+
+std::string SidText(PSID sid) {
+    LPWSTR text = nullptr;
+    if (sid == nullptr || !::ConvertSidToStringSidW(sid, &text))
+        return "none";
+    const std::string result = Utf8(text);
+    ::LocalFree(text);
+    return result;
+}
+
+std::string PrivilegesText(const char* verb, const TOKEN_PRIVILEGES* privileges) {
+    std::string text = verb;
+    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+        const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
+        const DWORD index = entry.Luid.LowPart - 1;
+        text.append(" ").append(index < kPrivilegeCount ? Utf8(kPrivilegeNames[index]) : "?");
+        text.append("=").append(std::to_string(entry.Attributes));
+    }
+    return text;
+}
+
+BOOL WINAPI FakeOpenProcessToken(HANDLE, DWORD, PHANDLE token) {
+    ++security.openTokens;
+    *token = kToken;
+    return TRUE;
+}
+
+BOOL WINAPI FakeCloseHandle(HANDLE handle) {
+    if (handle != kToken)
+        return closeOtherHandle(handle);
+    --security.openTokens;
+    return TRUE;
+}
+
+BOOL WINAPI FakeLookupPrivilege(LPCWSTR, LPCWSTR name, PLUID luid) {
+    for (DWORD i = 0; i < kPrivilegeCount; ++i) {
+        if (wcscmp(name, kPrivilegeNames[i]) == 0) {
+            *luid = LUID{i + 1, 0};
+            return TRUE;
+        }
+    }
+    ::SetLastError(ERROR_NO_SUCH_PRIVILEGE);
+    return FALSE;
+}
+
+// Every privilege was disabled before: the previous state holds the same
+// privileges with attributes 0.
+BOOL WINAPI FakeAdjustPrivileges(HANDLE token,
+                                 BOOL,
+                                 PTOKEN_PRIVILEGES wanted,
+                                 DWORD size,
+                                 PTOKEN_PRIVILEGES previous,
+                                 PDWORD needed) {
+    EXPECT_EQ(token, kToken);
+    security.privilegeCalls.push_back(PrivilegesText(previous ? "enable" : "restore", wanted));
+    if (previous != nullptr) {
+        const DWORD bytes =
+            static_cast<DWORD>(offsetof(TOKEN_PRIVILEGES, Privileges) +
+                               wanted->PrivilegeCount * sizeof(LUID_AND_ATTRIBUTES));
+        if (needed)
+            *needed = bytes;
+        if (size < bytes) {
+            ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        previous->PrivilegeCount = wanted->PrivilegeCount;
+        for (DWORD i = 0; i < wanted->PrivilegeCount; ++i)
+            previous->Privileges[i] = {wanted->Privileges[i].Luid, 0};
+    }
+    ::SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+HLOCAL Allocate() {
+    ++security.liveAllocations;
+    return ::LocalAlloc(LPTR, 64);
+}
+
+DWORD WINAPI FakeGetNamedSecurity(LPCWSTR,
+                                  SE_OBJECT_TYPE,
+                                  SECURITY_INFORMATION,
+                                  PSID*,
+                                  PSID*,
+                                  PACL* dacl,
+                                  PACL*,
+                                  PSECURITY_DESCRIPTOR* descriptor) {
+    *dacl = nullptr;
+    *descriptor = Allocate();
+    return ERROR_SUCCESS;
+}
+
+DWORD WINAPI FakeSetEntriesInAcl(ULONG count, PEXPLICIT_ACCESSW entries, PACL, PACL* result) {
+    EXPECT_EQ(count, 1u);
+    char access[16];
+    snprintf(access, sizeof access, "%lx", entries->grfAccessPermissions);
+    security.grants.push_back(SidText(reinterpret_cast<PSID>(entries->Trustee.ptstrName)) + " " +
+                              access + " " + std::to_string(entries->grfInheritance) + " " +
+                              std::to_string(entries->grfAccessMode));
+    *result = static_cast<PACL>(Allocate());
+    return ERROR_SUCCESS;
+}
+
+DWORD WINAPI FakeSetNamedSecurity(LPWSTR path,
+                                  SE_OBJECT_TYPE type,
+                                  SECURITY_INFORMATION what,
+                                  PSID owner,
+                                  PSID,
+                                  PACL dacl,
+                                  PACL) {
+    EXPECT_EQ(type, SE_FILE_OBJECT);
+    if (what == OWNER_SECURITY_INFORMATION) {
+        security.owned.push_back(path);
+        security.ownerSids.push_back(SidText(owner));
+        return security.ownerError;
+    }
+    EXPECT_EQ(what, DWORD{DACL_SECURITY_INFORMATION});
+    EXPECT_NE(dacl, nullptr);
+    const std::string grant = security.grants.back();
+    security.grants.back() = Utf8(path);
+    security.grants.back().append(" ").append(grant);
+    return ERROR_SUCCESS;
+}
+
+HLOCAL WINAPI FakeLocalFree(HLOCAL memory) {
+    --security.liveAllocations;
+    return ::LocalFree(memory);
+}
+
 }  // namespace
 
 void FakeNativeMachine(USHORT nativeMachine, bool wow64, bool withIsWow64Process2) {
@@ -225,6 +370,26 @@ void FakeNativeMachine(USHORT nativeMachine, bool wow64, bool withIsWow64Process
     win32.IsWow64Process2 = withIsWow64Process2 ? FakeIsWow64Process2 : nullptr;
     win32.IsWow64Process = FakeIsWow64Process;
     win32.GetNativeSystemInfo = FakeGetNativeSystemInfo;
+}
+
+FakeSecurityState& FakeSecurity() {
+    return security;
+}
+
+FakeSecurityState& InstallFakeSecurity() {
+    security = FakeSecurityState{};
+    if (win32.CloseHandle != FakeCloseHandle)
+        closeOtherHandle = win32.CloseHandle;
+    win32.OpenProcessToken = FakeOpenProcessToken;
+    win32.CloseHandle = FakeCloseHandle;
+    win32.LookupPrivilegeValueW = FakeLookupPrivilege;
+    win32.AdjustTokenPrivileges = FakeAdjustPrivileges;
+    win32.CreateWellKnownSid = ::CreateWellKnownSid;
+    win32.GetNamedSecurityInfoW = FakeGetNamedSecurity;
+    win32.SetEntriesInAclW = FakeSetEntriesInAcl;
+    win32.SetNamedSecurityInfoW = FakeSetNamedSecurity;
+    win32.LocalFree = FakeLocalFree;
+    return security;
 }
 
 FakeMachineState& InstallFakeMachine(const std::wstring& windowsFolder) {
@@ -237,6 +402,7 @@ FakeMachineState& InstallFakeMachine(const std::wstring& windowsFolder) {
     win32.ControlService = FakeControlService;
     win32.StartServiceW = FakeStartService;
     win32.CloseServiceHandle = FakeCloseServiceHandle;
+    win32.EnumDependentServicesW = FakeEnumDependentServices;
     win32.OpenPrinterW = FakeOpenPrinter;
     win32.ClosePrinter = FakeClosePrinter;
     win32.EnumJobsW = FakeEnumJobs;
@@ -247,7 +413,7 @@ FakeMachineState& InstallFakeMachine(const std::wstring& windowsFolder) {
     win32.CM_Locate_DevNodeW = FakeLocateDevNode;
     win32.CM_Reenumerate_DevNode = FakeReenumerateDevNode;
     win32.Sleep = FakeSleep;
-    win32.ShellExecuteW = FakeShellExecute;
+    InstallFakeSecurity();
     win32.DeleteFileW = RecordingDeleteFile;
     win32.RemoveDirectoryW = RecordingRemoveDirectory;
     win32.SHGetSpecialFolderPathW = FakeSpecialFolder;

@@ -48,3 +48,25 @@ std::vector<std::string> CallsNamed(const std::set<std::string>& names);
 
 // The name part of a recorded call ("SetJob(7)" -> "SetJob").
 std::string CallName(const std::string& call);
+
+// The token and file-security calls of taking ownership, in memory.
+struct FakeSecurityState {
+    std::vector<std::wstring> owned;     // paths given a new owner, in call order
+    std::vector<std::string> ownerSids;  // the owner given each time, as "S-1-…"
+    // One per DACL grant: "<path> <trustee SID> <access hex> <inheritance>".
+    std::vector<std::string> grants;
+    // "enable <name>=<attributes> …" and "restore <name>=<attributes> …", with
+    // the privileges' names as LookupPrivilegeValueW was given them.
+    std::vector<std::string> privilegeCalls;
+    int openTokens = 0;
+    int liveAllocations = 0;  // security descriptors and ACLs not yet freed
+    DWORD ownerError = 0;     // setting an owner fails with it
+};
+
+// Puts fakes for OpenProcessToken, LookupPrivilegeValueW,
+// AdjustTokenPrivileges (every privilege was disabled before), the token's
+// CloseHandle, CreateWellKnownSid (real), Get/SetNamedSecurityInfoW,
+// SetEntriesInAclW and LocalFree into `win32`. InstallFakeMachine does too.
+FakeSecurityState& InstallFakeSecurity();
+// The state of the fakes that InstallFakeSecurity put in.
+FakeSecurityState& FakeSecurity();

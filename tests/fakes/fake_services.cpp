@@ -14,6 +14,25 @@ Service& ServiceOf(SC_HANDLE handle) {
     return *reinterpret_cast<Service*>(handle);
 }
 
+std::string NameOf(SC_HANDLE handle) {
+    for (const auto& [name, service] : scm.services) {
+        if (&service == &ServiceOf(handle))
+            return std::string(name.begin(), name.end());
+    }
+    return "?";
+}
+
+// The dependents of `service` that are not stopped.
+std::vector<const std::wstring*> ActiveDependents(const Service& service) {
+    std::vector<const std::wstring*> active;
+    for (const std::wstring& name : service.dependents) {
+        const auto found = scm.services.find(name);
+        if (found != scm.services.end() && found->second.state != SERVICE_STOPPED)
+            active.push_back(&found->first);
+    }
+    return active;
+}
+
 // Moves a service one step along its scripted changes.
 void Advance(Service& service, std::deque<std::pair<DWORD, DWORD>>& steps) {
     if (steps.empty())
@@ -71,6 +90,11 @@ BOOL WINAPI Control(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS status) {
         ::SetLastError(service.controlError);
         return FALSE;
     }
+    if (!ActiveDependents(service).empty()) {
+        ::SetLastError(ERROR_DEPENDENT_SERVICES_RUNNING);
+        return FALSE;
+    }
+    scm.controlOrder.push_back("stop " + NameOf(handle));
     ++service.stops;
     service.steps = &service.afterStop;
     service.state = SERVICE_STOP_PENDING;
@@ -86,9 +110,44 @@ BOOL WINAPI Start(SC_HANDLE handle, DWORD, LPCWSTR*) {
         ::SetLastError(service.startError);
         return FALSE;
     }
+    if (service.state != SERVICE_STOPPED) {
+        ::SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
+        return FALSE;
+    }
+    scm.controlOrder.push_back("start " + NameOf(handle));
     ++service.starts;
     service.steps = &service.afterStart;
     service.state = SERVICE_START_PENDING;
+    return TRUE;
+}
+
+// Fills the array with the active dependents, their names after it, as the
+// real call does.
+BOOL WINAPI EnumDependents(SC_HANDLE handle,
+                           DWORD,
+                           LPENUM_SERVICE_STATUSW buffer,
+                           DWORD size,
+                           LPDWORD needed,
+                           LPDWORD count) {
+    scm.calls.push_back("EnumDependents");
+    const std::vector<const std::wstring*> active = ActiveDependents(ServiceOf(handle));
+    DWORD bytes = static_cast<DWORD>(active.size() * sizeof(ENUM_SERVICE_STATUSW));
+    for (const std::wstring* name : active)
+        bytes += static_cast<DWORD>((name->size() + 1) * sizeof(wchar_t));
+    *needed = bytes;
+    *count = 0;
+    if (size < bytes) {
+        ::SetLastError(ERROR_MORE_DATA);
+        return active.empty() ? TRUE : FALSE;
+    }
+    auto* text = reinterpret_cast<wchar_t*>(buffer + active.size());
+    for (const std::wstring* name : active) {
+        buffer[*count] = ENUM_SERVICE_STATUSW{};
+        buffer[*count].lpServiceName = wcscpy(text, name->c_str());
+        buffer[*count].ServiceStatus.dwCurrentState = scm.services[*name].state;
+        text += name->size() + 1;
+        ++*count;
+    }
     return TRUE;
 }
 
@@ -117,6 +176,7 @@ void Install() {
     win32.ControlService = Control;
     win32.StartServiceW = Start;
     win32.CloseServiceHandle = Close;
+    win32.EnumDependentServicesW = EnumDependents;
     win32.Sleep = SleepFake;
     win32.OutputDebugStringW = Debug;
 }

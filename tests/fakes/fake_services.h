@@ -23,6 +23,9 @@ struct Service {
     DWORD controlError = 0;   // ControlService fails with it
     DWORD startError = 0;     // StartService fails with it
     int queryFailsFrom = -1;  // status queries from this one (0-based) on fail
+    // Services that depend on this one, in the manager's enumeration order.
+    // A stop is refused with 1051 while one of them is not stopped.
+    std::vector<std::wstring> dependents;
     // Set by an accepted stop or start: the steps that the next queries walk.
     std::deque<std::pair<DWORD, DWORD>>* steps = nullptr;
     int queries = 0;
@@ -39,8 +42,10 @@ struct State {
     std::vector<DWORD> sleeps;
     std::vector<std::wstring> debugStrings;
     // Every call, in order: "OpenSCManager", "OpenService <name>", "Query",
-    // "Control", "Start", "Close", "Sleep <ms>".
+    // "Control", "Start", "Close", "Sleep <ms>", "EnumDependents".
     std::vector<std::string> calls;
+    // Accepted stops and starts in order: "stop <name>", "start <name>".
+    std::vector<std::string> controlOrder;
 };
 
 extern State scm;

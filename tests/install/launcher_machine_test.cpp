@@ -304,11 +304,14 @@ TEST_F(InstallerImage, String103IsWin32InstallInChinesePrc) {
     EXPECT_EQ(std::wstring(units + at + 1, units[at]), L"win32Install");
 }
 
-TEST_F(InstallerImage, ManifestRequiresAdministratorWithoutUiAccess) {
+TEST_F(InstallerImage, ManifestRequiresAdministratorWithoutUiAccessAndDeclaresVistaTo11) {
     const std::string manifest = Resource(RT_MANIFEST, MAKEINTRESOURCEW(1), ENGLISH_US);
     ASSERT_FALSE(manifest.empty());
     EXPECT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos);
     EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos);
+    for (const char* id : SUPPORTED_OS_IDS)
+        EXPECT_NE(manifest.find("<supportedOS Id=\"" + std::string(id) + "\"/>"), std::string::npos)
+            << id;
 }
 
 }  // namespace

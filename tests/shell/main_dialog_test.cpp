@@ -18,6 +18,7 @@
 namespace {
 
 using fake_dialog::dialog;
+using fake_services::Service;
 using Lines = std::vector<std::string>;
 
 struct Launch {
@@ -330,6 +331,34 @@ TEST_F(MessageLoop, ServiceThreadsEndSilentlyWhenTheManagerCannotBeOpened) {
     EXPECT_EQ(ServiceRestoreThread(nullptr), 0u);
     EXPECT_EQ(scm.calls, (Lines{"OpenSCManager", "OpenSCManager"}));
     EXPECT_EQ(scm.services[L"PcaSvc"].state, SERVICE_RUNNING);
+}
+
+// The restore thread's wait for the stop thread: the stop thread finishes
+// during it, as it would when the warning was dismissed while PcaSvc stopped.
+std::vector<std::pair<HANDLE, DWORD>> threadWaits;
+DWORD WINAPI StopThreadFinishesDuringTheWait(HANDLE thread, DWORD milliseconds) {
+    threadWaits.emplace_back(thread, milliseconds);
+    ServiceStopThread(nullptr);
+    return WAIT_OBJECT_0;
+}
+
+TEST_F(MessageLoop, QuicklyDismissedWarningStartsPcaSvcOnlyAfterTheStopThreadEnded) {
+    using fake_services::scm;
+    Service& pca = scm.services[L"PcaSvc"];
+    pca.state = SERVICE_RUNNING;
+    pca.afterStop = {{SERVICE_STOP_PENDING, 2500}, {SERVICE_STOPPED, 0}};
+    threadWaits.clear();
+    win32.WaitForSingleObject = StopThreadFinishesDuringTheWait;
+
+    LaunchPcaSvcStop();  // recorded, not run: still stopping when the restore thread comes
+    EXPECT_EQ(ServiceRestoreThread(nullptr), 0u);
+    EXPECT_EQ(scm.controlOrder, (Lines{"stop PcaSvc", "start PcaSvc"}));
+    ASSERT_EQ(threadWaits.size(), 1u);
+    EXPECT_EQ(threadWaits[0].first, reinterpret_cast<HANDLE>(kThreadBase + 1));
+    EXPECT_EQ(threadWaits[0].second, PCASVC_STOP_THREAD_WAIT_MS);
+
+    ServiceRestoreThread(nullptr);  // the handle is closed: no second wait
+    EXPECT_EQ(threadWaits.size(), 1u);
 }
 
 std::string standardOutput;

@@ -243,13 +243,16 @@ TEST_F(UninstallResources, IconGroupHasFiveThirtyTwoBitImagesFromLargeToSmall) {
     EXPECT_EQ(sizes, (std::vector<int>{128, 96, 64, 48, 32}));
 }
 
-TEST_F(UninstallResources, ManifestAsksForAdministratorAndNoVisualStyles) {
+TEST_F(UninstallResources, ManifestAsksForAdministratorNoVisualStylesAndDeclaresVistaTo11) {
     const std::vector<BYTE> bytes = Resource(RT_MANIFEST, MAKEINTRESOURCEW(1), kEnglish);
     ASSERT_FALSE(bytes.empty()) << "no manifest 1 in language 1033";
     const std::string manifest(bytes.begin(), bytes.end());
     EXPECT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos);
     EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos);
     EXPECT_EQ(manifest.find("Common-Controls"), std::string::npos);
+    for (const char* id : SUPPORTED_OS_IDS)
+        EXPECT_NE(manifest.find("<supportedOS Id=\"" + std::string(id) + "\"/>"), std::string::npos)
+            << id;
 }
 
 BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found) {

@@ -71,6 +71,10 @@ std::string Ansi(const std::wstring& text);
 // UTF-8 for test messages.
 std::string Utf8(const std::wstring& text);
 
+// The supportedOS ids of Windows Vista, 7, 8, 8.1 and 10/11, as Microsoft
+// publishes them, that both programs' manifests must declare.
+extern const char* const SUPPORTED_OS_IDS[5];
+
 // The operation log's files, for tests that check log lines.
 // Removes Documents\岚拓打印机\ and sets logFileNumber back to 1.
 void ResetOperationLog();
