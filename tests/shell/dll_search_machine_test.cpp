@@ -233,7 +233,7 @@ TEST(DllSearch, InstallerLoadsNoDllPlantedBesideIt) {
 TEST(DllSearch, ConsoleProgramLoadsNoDllPlantedBesideIt) {
     // "list" asks the spooler, then ends with 0.
     EXPECT_EQ(PlantsLoadedBy(L"UninstallCli.exe", {L"winspool.drv", L"comctl32.dll"},
-                             Goal::CleanExit, L"list"),
+                             Goal::CleanExit, L" list"),
               std::vector<std::string>{});
 }
 
