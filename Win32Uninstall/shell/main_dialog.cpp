@@ -6,6 +6,7 @@
 #include "platform/unique_handles.h"
 #include "platform/win32_api.h"
 #include "shell/driver_list.h"
+#include "shell/threads.h"
 #include "shell/ui_state.h"
 #include "shell/uninstall_command.h"
 
@@ -38,15 +39,6 @@ unique_service OpenLocalServiceManager() {
 // ServiceRestoreThread is launched; only that thread uses and closes it then.
 unique_handle pcaSvcStopThread;
 
-// Starts `procedure` like LaunchThread and returns its handle; none when the
-// thread cannot be started.
-unique_handle StartThread(LPTHREAD_START_ROUTINE procedure, int priority) {
-    unique_handle thread(win32.CreateThread(nullptr, 0, procedure, nullptr, 0, nullptr));
-    if (thread && priority != THREAD_PRIORITY_NORMAL)
-        win32.SetThreadPriority(thread.get(), priority);
-    return thread;
-}
-
 // Sets up the controls and the list and shows the dialog with its warning.
 void PrepareDialog() {
     listBox = win32.GetDlgItem(mainDialog, IDC_DRIVER_LIST);
@@ -60,10 +52,6 @@ void PrepareDialog() {
 }
 
 }  // namespace
-
-bool LaunchThread(LPTHREAD_START_ROUTINE procedure, int priority) {
-    return StartThread(procedure, priority).is_valid();
-}
 
 void LaunchPcaSvcStop() {
     pcaSvcStopThread = StartThread(ServiceStopThread, THREAD_PRIORITY_NORMAL);

@@ -59,7 +59,3 @@ constexpr DWORD PCASVC_STOP_THREAD_WAIT_MS = 65000;
 // ServiceRestoreThread. Without a thread, the restore thread waits for nothing.
 void LaunchPcaSvcStop();
 
-// Starts `procedure` on a new thread (parameter 0, default stack and security,
-// no creation flags) at `priority`, and keeps no handle to it. Returns false,
-// and reports nothing else, when the thread cannot be started.
-bool LaunchThread(LPTHREAD_START_ROUTINE procedure, int priority);

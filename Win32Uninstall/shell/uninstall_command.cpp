@@ -8,7 +8,7 @@
 #include "engine/uninstall_sequence.h"
 #include "platform/win32_api.h"
 #include "shell/driver_list.h"
-#include "shell/main_dialog.h"
+#include "shell/threads.h"
 #include "shell/ui_state.h"
 
 std::atomic<int> progressValue{0};
