@@ -192,12 +192,8 @@ TEST_F(CliOnWine, FailedStepExitsWith1AndNamesTheFailedCallAndItsError) {
 // and ends with its exit code; the output reaches the caller all the same.
 TEST_F(CliOnWine, Packaged32BitProgramRunsTheCommandInThe64BitCopy) {
     ScratchFolder package;
-    CreateFolders(package.path() + L"x64\\");
-    const std::wstring program = package.path() + L"UninstallCli.exe";
-    ASSERT_TRUE(
-        ::CopyFileW((ExecutableFolder() + L"UninstallCli.exe").c_str(), program.c_str(), FALSE));
-    ASSERT_TRUE(::CopyFileW(Native64Program(L"UninstallCli.exe").c_str(),
-                            (package.path() + L"x64\\UninstallCli.exe").c_str(), FALSE));
+    const std::wstring program = LayOutPackage(package.path(), L"UninstallCli.exe");
+    ASSERT_FALSE(program.empty());
     std::string output;
     EXPECT_EQ(
         Cli(L"remove --driver " + Quoted(L"No Such Driver " + tag) + L" --json", output, program),

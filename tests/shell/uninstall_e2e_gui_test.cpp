@@ -550,12 +550,8 @@ TEST_F(WholeUninstall, PrinterNamedLikeItsDriverStopsAtWinesJobEnumerationWithNo
 // ends with exit code 0; the dialog the user sees is the 64-bit program's.
 TEST(NativeHandover, Packaged32BitProgramHandsOverToThe64BitCopyAndEndsWithZero) {
     ScratchFolder package;
-    CreateFolders(package.path() + L"x64\\");
-    const std::wstring program = package.path() + L"Uninstall.exe";
-    ASSERT_TRUE(
-        ::CopyFileW((ExecutableFolder() + L"Uninstall.exe").c_str(), program.c_str(), FALSE));
-    ASSERT_TRUE(::CopyFileW(Native64Program(L"Uninstall.exe").c_str(),
-                            (package.path() + L"x64\\Uninstall.exe").c_str(), FALSE));
+    const std::wstring program = LayOutPackage(package.path(), L"Uninstall.exe");
+    ASSERT_FALSE(program.empty());
 
     UninstallProcess started;
     ASSERT_TRUE(started.Start(program));

@@ -117,6 +117,15 @@ std::wstring Native64Program(const std::wstring& name) {
     return ExecutableFolder() + (sizeof(void*) == 4 ? L"native64\\" : L"") + name;
 }
 
+std::wstring LayOutPackage(const std::wstring& folder, const std::wstring& program) {
+    CreateFolders(folder + L"x64\\");
+    const std::wstring path = folder + program;
+    const bool copied =
+        ::CopyFileW((ExecutableFolder() + program).c_str(), path.c_str(), FALSE) &&
+        ::CopyFileW(Native64Program(program).c_str(), (folder + L"x64\\" + program).c_str(), FALSE);
+    return copied ? path : std::wstring();
+}
+
 DWORD RunProgram(const std::wstring& program,
                  const std::wstring& arguments,
                  DWORD limitMs,

@@ -56,6 +56,10 @@ wchar_t* NativeSeedEnvironment();
 // The path of a 64-bit helper program of the tests (demo_machine.exe,
 // Uninstall.exe): beside a 64-bit test, in native64\ beside a 32-bit one.
 std::wstring Native64Program(const std::wstring& name);
+// The package as users unpack it, laid out in `folder`: `program` of this
+// test's build, and its 64-bit build in x64\. Returns the path of the first;
+// empty when a copy failed.
+std::wstring LayOutPackage(const std::wstring& folder, const std::wstring& program);
 // Runs `program` with `arguments` and waits for it, at most `limitMs`.
 // Returns its exit code; STILL_ACTIVE (259) when it did not end (it is then
 // ended), 0xFFFFFFFF when it could not start. With `output`, the program's

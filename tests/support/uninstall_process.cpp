@@ -155,13 +155,19 @@ void PressMessageBoxButton(HWND box, int buttonId) {
 }
 
 std::vector<std::wstring> ListItems(HWND list) {
+    // The program may refill the list between two messages, so an item's
+    // text can be longer than the length asked for just before: LB_GETTEXT
+    // always gets room for the longest name the spooler allows, many times over.
+    constexpr LRESULT kRoom = 4096;
     std::vector<std::wstring> items;
     const LRESULT count = SendWithLimit(list, LB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
         const LRESULT length = SendWithLimit(list, LB_GETTEXTLEN, i, 0);
-        std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
+        if (length < 0 || length >= kRoom)
+            continue;  // gone already, or not a name
+        std::wstring text(static_cast<size_t>(kRoom), L'\0');
         SendWithLimit(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
-        text.resize(wcslen(text.c_str()));
+        text.resize(wcsnlen(text.c_str(), text.size()));
         items.push_back(text);
     }
     return items;

@@ -15,4 +15,17 @@ while [ "$build" != / ] && [ ! -f "$build/CMakeCache.txt" ]; do build=$(dirname 
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export LANG=${LANG:-C.UTF-8}
-exec wine "$@"
+status=0
+wine "$@" || status=$?
+
+# A test that crashed leaves the programs it started running (the dialog, the
+# seeder), and they hold ctest's output pipe, so ctest would wait for them until
+# its time-out. End every process of this prefix but Wine's own services.
+for pid in $(pgrep -f '\.exe' || true); do
+  tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+  case "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)" in
+    *'\windows\system32\'*) ;;
+    *) kill "$pid" 2>/dev/null || true ;;
+  esac
+done
+exit $status
