@@ -22,8 +22,9 @@ wine "$@" || status=$?
 # seeder), and they hold ctest's output pipe, so ctest would wait for them until
 # its time-out. End every process of this prefix but Wine's own services.
 for pid in $(pgrep -f '\.exe' || true); do
-  tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-  case "$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)" in
+  case "$(readlink "/proc/$pid/exe" 2>/dev/null)" in *wine*) ;; *) continue ;; esac
+  tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+  case "$(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline")" in
     *'\windows\system32\'*) ;;
     *) kill "$pid" 2>/dev/null || true ;;
   esac
