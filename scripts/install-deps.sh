@@ -2,7 +2,8 @@
 # Installs what the build and the tests need on a Debian 12 machine: the
 # MinGW-w64 cross compilers, 32- and 64-bit Wine with its own fonts (the
 # caption buttons are drawn with Marlett), Xvfb, the GoogleTest sources, CMake,
-# a CJK font, the Chinese locale and Python (it draws the icon at build time).
+# a CJK font, the Chinese locale, Python (it draws the icon at build time),
+# the header-only nlohmann JSON library (UninstallCli's reports) and procps.
 # A second run only checks.
 set -euo pipefail
 
