@@ -3,10 +3,11 @@
 # (shipped) builds, and runs the whole suite (unit, machine, gui) on both, each
 # in a fresh private Wine prefix under build/. Extra arguments go to ctest.
 #
-# The two suites run at the same time, each with its own prefix, wineserver and
-# Xvfb: most of their time is Wine's service waits, not work. Each one's output
-# is printed whole once both have ended; a failing entry's output names every
-# failed test.
+# The two builds' suites run at the same time, and within each the three labels
+# (unit, machine, gui) run side by side, each label with its own prefix,
+# wineserver and Xvfb: most of their time is Wine's service waits, not work.
+# Each build's output is printed whole once both have ended; a failing entry's
+# output names every failed test.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -24,7 +25,7 @@ done
 
 pids=()
 for preset in mingw-i686 mingw-x64; do
-  ctest --preset "$preset" "$@" </dev/null >"build/$preset.test.log" 2>&1 &
+  ctest --preset "$preset" -j 3 "$@" </dev/null >"build/$preset.test.log" 2>&1 &
   pids+=($!)
 done
 status=0

@@ -32,7 +32,7 @@ program_exe=${UNINSTALL:-$bin/Uninstall.exe}
 
 "$here/wine-session.sh" ensure "$build"
 # shellcheck disable=SC1091
-. "$build/wine/env"
+. "$build/wine${WINE_SESSION:+-$WINE_SESSION}/env"
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 mkdir -p "$(dirname "$out")"

@@ -11,7 +11,7 @@ while [ "$build" != / ] && [ ! -f "$build/CMakeCache.txt" ]; do build=$(dirname 
 
 "$here/wine-session.sh" ensure "$build"
 # shellcheck disable=SC1091
-. "$build/wine/env"
+. "$build/wine${WINE_SESSION:+-$WINE_SESSION}/env"
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export LANG=${LANG:-C.UTF-8}

@@ -5,12 +5,14 @@
 #   wine-session.sh ensure BUILD  start only when no session exists yet
 #   wine-session.sh stop BUILD    ends the wineserver and our Xvfb
 # The prefix lives in BUILD/wine/prefix, never in ~/.wine. Its Documents and the
-# other user folders are real folders, not links into the Linux home.
+# other user folders are real folders, not links into the Linux home. With
+# WINE_SESSION=NAME in the environment the session is BUILD/wine-NAME instead:
+# ctest gives each label a session of its own, so that they run side by side.
 set -euo pipefail
 
 action=${1:?action}
 build=$(cd "${2:?build folder}" && pwd)
-session="$build/wine"
+session="$build/wine${WINE_SESSION:+-$WINE_SESSION}"
 prefix="$session/prefix"
 template="$(dirname "$build")/wine-template"
 
