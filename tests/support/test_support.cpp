@@ -171,26 +171,27 @@ std::wstring DocumentsFolder() {
     return path;
 }
 
-std::string Ansi(const std::wstring& text) {
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+namespace {
+
+std::string Encoded(const std::wstring& text, UINT codePage) {
+    const int size = ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
                                            nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
     if (size > 0) {
-        ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-                              size, nullptr, nullptr);
+        ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
+                              bytes.data(), size, nullptr, nullptr);
     }
     return bytes;
 }
 
+}  // namespace
+
+std::string Ansi(const std::wstring& text) {
+    return Encoded(text, CP_ACP);
+}
+
 std::string Utf8(const std::wstring& text) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
-                              size, nullptr, nullptr);
-    }
-    return result;
+    return Encoded(text, CP_UTF8);
 }
 
 void ResetOperationLog() {
