@@ -3,7 +3,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
 #include "engine/driver_inventory.h"
-#include "engine/removal_preview.h"
+#include "engine/removal_plan.h"
 #include "engine/system_restart.h"
 #include "engine/uninstall_sequence.h"
 #include "platform/unique_handles.h"
@@ -44,10 +44,52 @@ int ExitCodeOfRemoval(bool succeeded, bool tookDriver, bool reboot) {
     return tookDriver ? EXIT_RESTART_RECOMMENDED : EXIT_OK;
 }
 
+// The row the removal starts from. A driver named by its own printer's row
+// is removed as a driver when other printers use it too, so that they are
+// refused, or removed with --with-printers, and never silently kept.
+DriverListEntry RowToPlan(const DriverInventory& inventory,
+                          const DriverListEntry& listed,
+                          const CliOptions& options) {
+    const auto count = inventory.useCounts.find(listed.driverName);
+    const bool shared = count != inventory.useCounts.end() && count->second > 1;
+    if (options.byPrinter || !listed.isPrinter || !shared)
+        return listed;
+    return DriverListEntry{nullptr, listed.driverInfo, {}, false, listed.driverName};
+}
+
+std::string Joined(const std::vector<std::wstring>& names) {
+    std::string text;
+    for (const std::wstring& name : names)
+        text += (text.empty() ? "" : ", ") + Utf8Of(name);
+    return text;
+}
+
+void AnswerRefusedPlan(Answer& answer, const RemovalPlan& plan) {
+    answer.exitCode = EXIT_STEP_FAILED;
+    const std::string message = "the driver \"" + Utf8Of(plan.driver) +
+                                "\" is used by printers: " + Joined(plan.printersUsingDriver) +
+                                "; nothing was changed (--with-printers removes them too)";
+    answer.object["error"] = message;
+    answer.object["printersUsingDriver"] = Strings(plan.printersUsingDriver);
+    answer.text = message + "\n";
+}
+
+void RunPlan(Answer& answer, const RemovalPlan& plan, const CliOptions& options) {
+    std::vector<StepOutcome> outcomes;
+    const bool succeeded = RunRemovalPlans({plan}, &outcomes);
+    answer.exitCode = ExitCodeOfRemoval(succeeded, !plan.driver.empty(), options.reboot);
+    answer.object["steps"] = OutcomesJson(outcomes);
+    answer.object["succeeded"] = succeeded;
+    answer.text = OutcomesText(outcomes) + (succeeded ? "Removed.\n" : "The removal failed.\n");
+    if (answer.exitCode == EXIT_RESTART_RECOMMENDED)
+        answer.text += "Restart Windows to finish.\n";
+}
+
 Answer Remove(const CliOptions& options) {
     if (!options.whatIf && !RunsAsAdministrator())
         return Refusal(EXIT_NOT_ADMINISTRATOR,
                        "remove needs administrator rights; run it elevated");
+    // The one inventory that the decision, the preview and the removal use.
     const DriverInventory inventory = TakeDriverInventory(nullptr);
     const int index = FindRowToRemove(inventory.rows, options);
     if (index < 0) {
@@ -56,26 +98,22 @@ Answer Remove(const CliOptions& options) {
                                               " named \"" + Utf8Of(options.name) + "\"");
     }
     const DriverListEntry& listed = inventory.rows[static_cast<size_t>(index)];
-    const DriverListEntry row = RowForRemoval(listed, inventory.useCounts);
+    const RemovalPlan plan =
+        PlanRemoval(RowToPlan(inventory, listed, options), inventory, options.withPrinters);
     Answer answer;
     answer.object = {{"command", "remove"},
                      {"whatIf", options.whatIf},
                      {"target", TargetJson(listed)},
-                     {"driverKept", listed.driverInfo != nullptr && row.driverInfo == nullptr}};
-    if (options.whatIf) {
-        const RemovalPreview preview = PreviewRemoval(row);
-        answer.object["preview"] = PreviewJson(preview);
-        answer.text =
-            "What the removal would touch (nothing was changed):\n" + PreviewText(preview);
+                     {"driverKept", listed.driverInfo != nullptr && plan.driver.empty()}};
+    if (!plan.printersUsingDriver.empty()) {
+        AnswerRefusedPlan(answer, plan);
+    } else if (options.whatIf) {
+        const std::vector<std::wstring> spoolFiles = ListSpoolFiles();
+        answer.object["preview"] = PreviewJson(plan, spoolFiles);
+        answer.text = "What the removal would take and keep (nothing was changed):\n" +
+                      PreviewText(plan, spoolFiles);
     } else {
-        std::vector<StepOutcome> outcomes;
-        const bool succeeded = RunUninstallSequence({row}, &outcomes);
-        answer.exitCode = ExitCodeOfRemoval(succeeded, row.driverInfo != nullptr, options.reboot);
-        answer.object["steps"] = OutcomesJson(outcomes);
-        answer.object["succeeded"] = succeeded;
-        answer.text = OutcomesText(outcomes) + (succeeded ? "Removed.\n" : "The removal failed.\n");
-        if (answer.exitCode == EXIT_RESTART_RECOMMENDED)
-            answer.text += "Restart Windows to finish.\n";
+        RunPlan(answer, plan, options);
     }
     answer.object["exitCode"] = answer.exitCode;
     return answer;

@@ -3,12 +3,17 @@
 const char CLI_USAGE[] =
     "Usage:\n"
     "  UninstallCli list [--json]\n"
-    "  UninstallCli remove (--printer NAME | --driver NAME) [--what-if] [--json] [--reboot]\n"
+    "  UninstallCli remove (--printer NAME | --driver NAME [--with-printers]) [--what-if] "
+    "[--json]\n"
+    "                      [--reboot]\n"
     "\n"
     "  list        the printers and printer drivers, as the uninstaller's dialog lists them\n"
     "  remove      removes one printer, or one driver with its files and packages; a\n"
-    "              printer whose driver other rows name loses only the printer\n"
-    "  --what-if   changes nothing and shows what the removal would touch\n"
+    "              printer whose driver other rows name loses only the printer; files and\n"
+    "              packages that other drivers, other devices or Windows use stay\n"
+    "  --with-printers  removes the printers that use the driver first (a driver\n"
+    "              that printers use is otherwise not removed: exit code 1)\n"
+    "  --what-if   changes nothing and shows what the removal would take and keep\n"
     "  --json      one UTF-8 JSON object instead of text\n"
     "  --reboot    restarts Windows after a successful removal\n"
     "\n"
@@ -53,6 +58,8 @@ CliOptions ParseCliArguments(const std::vector<std::wstring>& arguments) {
             options.json = true;
         } else if (removing && argument == L"--what-if") {
             options.whatIf = true;
+        } else if (removing && argument == L"--with-printers") {
+            options.withPrinters = true;
         } else if (removing && argument == L"--reboot") {
             options.reboot = true;
         } else if (removing && (argument == L"--printer" || argument == L"--driver")) {
@@ -69,6 +76,8 @@ CliOptions ParseCliArguments(const std::vector<std::wstring>& arguments) {
     }
     if (options.command == CliCommand::Remove && !named)
         return Refused(L"remove needs --printer NAME or --driver NAME");
+    if (options.withPrinters && options.byPrinter)
+        return Refused(L"--with-printers goes with --driver NAME");
     return options;
 }
 

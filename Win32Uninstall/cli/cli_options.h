@@ -1,6 +1,7 @@
 // The command line of UninstallCli.exe:
 //   UninstallCli list [--json]
-//   UninstallCli remove (--printer NAME | --driver NAME) [--what-if] [--json] [--reboot]
+//   UninstallCli remove (--printer NAME | --driver NAME [--with-printers]) [--what-if] [--json]
+//                       [--reboot]
 //   UninstallCli --help | /? | -h
 #pragma once
 
@@ -24,6 +25,8 @@ struct CliOptions {
     bool json = false;
     bool whatIf = false;
     bool reboot = false;
+    // --driver only: the printers that use the driver are removed first.
+    bool withPrinters = false;
     // Exactly one of them names the row to remove.
     bool byPrinter = false;
     std::wstring name;

@@ -29,13 +29,6 @@ std::vector<std::wstring> FilesOf(const DRIVER_INFO_6W& info) {
     return files;
 }
 
-json Strings(const std::vector<std::wstring>& texts) {
-    json list = json::array();
-    for (const std::wstring& text : texts)
-        list.push_back(Utf8Of(text));
-    return list;
-}
-
 std::vector<std::wstring> PrintersUsing(const DriverInventory& inventory,
                                         const std::wstring& driver) {
     std::vector<std::wstring> printers;
@@ -61,12 +54,27 @@ json DriverJson(const DriverInventory& inventory, const DriverListEntry& row) {
     return driver;
 }
 
+// The environments of the driver's records, in the plan's order.
+std::vector<std::wstring> EnvironmentsOf(const RemovalPlan& plan) {
+    std::vector<std::wstring> environments;
+    for (const auto& record : plan.driverRecords)
+        environments.push_back(TextOf(record->pEnvironment));
+    return environments;
+}
+
 void Line(std::string& text, const std::string& line) {
     text += line;
     text += '\n';
 }
 
 }  // namespace
+
+json Strings(const std::vector<std::wstring>& texts) {
+    json list = json::array();
+    for (const std::wstring& text : texts)
+        list.push_back(Utf8Of(text));
+    return list;
+}
 
 std::string Utf8Of(const std::wstring& text) {
     const int size = win32.WideCharToMultiByte(
@@ -125,47 +133,110 @@ std::string InventoryText(const DriverInventory& inventory) {
     return text;
 }
 
-json PreviewJson(const RemovalPreview& preview) {
+json PreviewJson(const RemovalPlan& plan, const std::vector<std::wstring>& spoolFiles) {
     json files = json::array();
-    for (const PreviewFile& file : preview.driverFiles) {
+    json kept = json::array();
+    for (const DriverFileMatch& file : plan.driverFiles) {
+        if (!file.keptBecause.empty()) {
+            kept.push_back({{"path", Utf8Of(file.path)}, {"reason", Utf8Of(file.keptBecause)}});
+            continue;
+        }
         files.push_back({{"path", Utf8Of(file.path)},
                          {"matched", Utf8Of(file.matchedName)},
                          {"collateral", file.collateral}});
     }
+    json oemInfs = json::array();
+    for (const PackageMatch& inf : plan.packages.oemInfs) {
+        if (inf.keptBecause.empty())
+            oemInfs.push_back(Utf8Of(inf.inf));
+        else
+            kept.push_back({{"path", Utf8Of(inf.inf)}, {"reason", Utf8Of(inf.keptBecause)}});
+    }
     json packages = json::array();
-    for (const PreviewPackage& package : preview.packages) {
+    for (const PackageMatch& package : plan.packages.packages) {
+        if (!package.keptBecause.empty()) {
+            kept.push_back(
+                {{"path", Utf8Of(package.folder)}, {"reason", Utf8Of(package.keptBecause)}});
+            continue;
+        }
         packages.push_back({{"folder", Utf8Of(package.folder)},
                             {"inf", Utf8Of(package.inf)},
                             {"line", Utf8Of(package.matchedLine)}});
     }
-    return {{"printer", preview.printer.empty() ? json(nullptr) : json(Utf8Of(preview.printer))},
-            {"driver", preview.driver.empty() ? json(nullptr) : json(Utf8Of(preview.driver))},
-            {"spoolFiles", Strings(preview.spoolFiles)},
+    json printer = plan.printers.empty() ? json(nullptr) : json(Utf8Of(plan.printers.front()));
+    return {{"printer", printer},
+            {"printers", Strings(plan.printers)},
+            {"driver", plan.driver.empty() ? json(nullptr) : json(Utf8Of(plan.driver))},
+            {"environments", Strings(EnvironmentsOf(plan))},
+            {"spoolFiles", Strings(spoolFiles)},
             {"driverFiles", files},
-            {"oemInfs", Strings(preview.oemInfs)},
-            {"packages", packages}};
+            {"oemInfs", oemInfs},
+            {"packages", packages},
+            {"kept", kept},
+            {"windowsPackagesKept", plan.packages.windowsPackages}};
 }
 
-std::string PreviewText(const RemovalPreview& preview) {
+std::string PreviewText(const RemovalPlan& plan, const std::vector<std::wstring>& spoolFiles) {
     std::string text;
-    Line(text, "printer:  " + (preview.printer.empty() ? "(none)" : Utf8Of(preview.printer)));
-    Line(text, "driver:   " + (preview.driver.empty() ? "(kept)" : Utf8Of(preview.driver)));
-    Line(text, "spool files: " + std::to_string(preview.spoolFiles.size()));
-    for (const std::wstring& file : preview.spoolFiles)
+    std::string printers;
+    for (const std::wstring& printer : plan.printers)
+        printers += (printers.empty() ? "" : ", ") + Utf8Of(printer);
+    Line(text, "printers: " + (printers.empty() ? "(none)" : printers));
+    std::string environments;
+    for (const std::wstring& environment : EnvironmentsOf(plan))
+        environments += (environments.empty() ? "" : ", ") + Utf8Of(environment);
+    Line(text,
+         "driver:   " +
+             (plan.driver.empty() ? "(kept)" : Utf8Of(plan.driver) + "  [" + environments + "]"));
+    Line(text, "spool files: " + std::to_string(spoolFiles.size()));
+    for (const std::wstring& file : spoolFiles)
         Line(text, "  " + Utf8Of(file));
-    Line(text, "driver files: " + std::to_string(preview.driverFiles.size()));
-    for (const PreviewFile& file : preview.driverFiles) {
-        Line(text,
-             "  " + Utf8Of(file.path) + "  (matches " + Utf8Of(file.matchedName) + ")" +
-                 (file.collateral ? "  COLLATERAL: another file whose name contains it" : ""));
+    std::vector<std::string> kept;
+    std::string files;
+    size_t fileCount = 0;
+    for (const DriverFileMatch& file : plan.driverFiles) {
+        if (!file.keptBecause.empty()) {
+            kept.push_back(Utf8Of(file.path) + "  (" + Utf8Of(file.keptBecause) + ")");
+            continue;
+        }
+        ++fileCount;
+        files += "  " + Utf8Of(file.path) + "  (matches " + Utf8Of(file.matchedName) + ")" +
+                 (file.collateral ? "  COLLATERAL: another file whose name contains it" : "") +
+                 "\n";
     }
-    Line(text, "oem INFs: " + std::to_string(preview.oemInfs.size()));
-    for (const std::wstring& inf : preview.oemInfs)
-        Line(text, "  " + Utf8Of(inf));
-    Line(text, "driver-store packages: " + std::to_string(preview.packages.size()));
-    for (const PreviewPackage& package : preview.packages) {
-        Line(text, "  " + Utf8Of(package.folder));
-        Line(text, "    " + Utf8Of(package.inf) + ": " + Utf8Of(package.matchedLine));
+    Line(text, "driver files: " + std::to_string(fileCount));
+    text += files;
+    std::string infs;
+    size_t infCount = 0;
+    for (const PackageMatch& inf : plan.packages.oemInfs) {
+        if (!inf.keptBecause.empty()) {
+            kept.push_back(Utf8Of(inf.inf) + "  (" + Utf8Of(inf.keptBecause) + ")");
+            continue;
+        }
+        ++infCount;
+        infs += "  " + Utf8Of(inf.inf) + "\n";
+    }
+    Line(text, "oem INFs: " + std::to_string(infCount));
+    text += infs;
+    std::string packages;
+    size_t packageCount = 0;
+    for (const PackageMatch& package : plan.packages.packages) {
+        if (!package.keptBecause.empty()) {
+            kept.push_back(Utf8Of(package.folder) + "  (" + Utf8Of(package.keptBecause) + ")");
+            continue;
+        }
+        ++packageCount;
+        packages += "  " + Utf8Of(package.folder) + "\n    " + Utf8Of(package.inf) + ": " +
+                    Utf8Of(package.matchedLine) + "\n";
+    }
+    Line(text, "driver-store packages: " + std::to_string(packageCount));
+    text += packages;
+    Line(text, "kept: " + std::to_string(kept.size()));
+    for (const std::string& item : kept)
+        Line(text, "  " + item);
+    if (plan.packages.windowsPackages > 0) {
+        Line(text, "Windows' own driver-store packages, never removed: " +
+                       std::to_string(plan.packages.windowsPackages));
     }
     return text;
 }

@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/driver_inventory.h"
-#include "engine/removal_preview.h"
+#include "engine/removal_plan.h"
 #include "engine/uninstall_sequence.h"
 
 // UTF-8 of a UTF-16 text.
@@ -19,8 +19,13 @@ std::string Utf8Of(const std::wstring& text);
 nlohmann::json InventoryJson(const DriverInventory& inventory);
 std::string InventoryText(const DriverInventory& inventory);
 
-nlohmann::json PreviewJson(const RemovalPreview& preview);
-std::string PreviewText(const RemovalPreview& preview);
+// UTF-8 texts as a JSON array.
+nlohmann::json Strings(const std::vector<std::wstring>& texts);
+
+// What the plan takes and what it keeps, with the reason for each kept item,
+// and the spool files the purge would delete.
+nlohmann::json PreviewJson(const RemovalPlan& plan, const std::vector<std::wstring>& spoolFiles);
+std::string PreviewText(const RemovalPlan& plan, const std::vector<std::wstring>& spoolFiles);
 
 // Each step run, with the failed call, its error code and the system's text
 // for it where the step failed.

@@ -1,5 +1,9 @@
 #include "engine/driver_files.h"
 
+#include <algorithm>
+#include <cwchar>
+#include <map>
+#include <set>
 #include <string_view>
 
 #include "engine/file_helpers.h"
@@ -28,6 +32,32 @@ std::wstring DriversFolder() {
     return folder;
 }
 
+void AddFile(std::map<std::wstring, std::wstring>& files,
+             const wchar_t* path,
+             const std::wstring& driver) {
+    if (path != nullptr && *path != 0)
+        files.emplace(UpperInvariant(path), driver);
+}
+
+// Every file that the records name, upper-cased, with the name of the first
+// driver that names it.
+std::map<std::wstring, std::wstring> FilesUsedBy(
+    const std::vector<const DRIVER_INFO_6W*>& records) {
+    std::map<std::wstring, std::wstring> files;
+    for (const DRIVER_INFO_6W* record : records) {
+        const std::wstring driver = record->pName ? record->pName : L"";
+        for (const wchar_t* path :
+             {record->pDriverPath, record->pConfigFile, record->pDataFile, record->pHelpFile}) {
+            AddFile(files, path, driver);
+        }
+        for (const wchar_t* entry = record->pDependentFiles; entry != nullptr && *entry != 0;
+             entry += wcslen(entry) + 1) {
+            AddFile(files, entry, driver);
+        }
+    }
+    return files;
+}
+
 }  // namespace
 
 bool DriverFilesFolder(std::wstring& folder) {
@@ -53,16 +83,53 @@ std::vector<std::wstring> DriverFileNamesToDelete(const DRIVER_INFO_6W& driverIn
     return names;
 }
 
-BOOL DeleteDriverFiles(const DRIVER_INFO_6W& driverInfo) {
-    const std::vector<std::wstring> names = DriverFileNamesToDelete(driverInfo);
+std::vector<DriverFileMatch> FindDriverFiles(const std::vector<const DRIVER_INFO_6W*>& removed,
+                                             const std::vector<const DRIVER_INFO_6W*>& others,
+                                             bool& folderKnown) {
+    folderKnown = true;
+    std::vector<std::wstring> names;
+    for (const DRIVER_INFO_6W* record : removed) {
+        for (const std::wstring& name : DriverFileNamesToDelete(*record)) {
+            if (std::find(names.begin(), names.end(), name) == names.end())
+                names.push_back(name);
+        }
+    }
+    std::vector<DriverFileMatch> files;
     if (names.empty())
-        return TRUE;
+        return files;
     const std::wstring folder = DriversFolder();
-    if (folder.empty())
-        return FALSE;
+    if (folder.empty()) {
+        folderKnown = false;
+        return files;
+    }
+    const std::map<std::wstring, std::wstring> usedByOthers = FilesUsedBy(others);
+    std::set<std::wstring> seen;
+    for (const std::wstring& name : names) {
+        FileList found;
+        WalkFolder(found, folder, WALK_COLLECT, name, FALSE);
+        for (const std::wstring& path : found) {
+            const std::wstring key = UpperInvariant(path);
+            if (!seen.insert(key).second)
+                continue;
+            const auto user = usedByOthers.find(key);
+            files.push_back({path, name, FileNameOf(path) != name,
+                             user == usedByOthers.end() ? L"" : L"used by driver " + user->second});
+        }
+    }
+    return files;
+}
+
+BOOL DeleteDriverFiles(const std::vector<DriverFileMatch>& files) {
     BOOL result = TRUE;
-    FileList unused;
-    for (const std::wstring& name : names)
-        result = WalkFolder(unused, folder, WALK_DELETE, name, FALSE);
+    for (const DriverFileMatch& file : files) {
+        if (file.keptBecause.empty())
+            result = DeleteListedFile(file.path);
+    }
     return result;
+}
+
+BOOL DeleteDriverFiles(const DRIVER_INFO_6W& driverInfo) {
+    bool folderKnown = true;
+    const std::vector<DriverFileMatch> files = FindDriverFiles({&driverInfo}, {}, folderKnown);
+    return folderKnown ? DeleteDriverFiles(files) : FALSE;
 }

@@ -27,10 +27,37 @@ bool DriverFilesFolder(std::wstring& folder);
 // Absent pDependentFiles, pMonitorName or pDataFile count as empty.
 std::vector<std::wstring> DriverFileNamesToDelete(const DRIVER_INFO_6W& driverInfo);
 
-// Deletes every file anywhere under DriverFilesFolder whose name contains one of
-// DriverFileNamesToDelete (case-sensitive): one WalkFolder per name, no folder
-// removed. Failed deletions are logged by the walk. The result is that of the
-// last name's walk (see WalkFolder), TRUE when there is no name. When the
-// Windows folder cannot be determined nothing is deleted,
+// One file under the drivers folder that a removed driver's names match.
+struct DriverFileMatch {
+    std::wstring path;
+    // The driver's file name that the path's name contains.
+    std::wstring matchedName;
+    // The path's file name is not that name but only contains it (AX.DLL for
+    // X.DLL): most likely another driver's file.
+    bool collateral = false;
+    // Why it stays ("used by driver <name>"); empty when it goes.
+    std::wstring keptBecause;
+};
+
+// The files of the driver whose records (one per environment) are `removed`:
+// every file anywhere under DriverFilesFolder whose name contains one of the
+// records' DriverFileNamesToDelete (case-sensitive), each once, in the order
+// of the names. A file whose full path (case-insensitive) a record of
+// `others` names as its driver, configuration, data, help or dependent file
+// stays, with the first such driver's name as the reason. Failed folder
+// reads are logged by the walk. `folderKnown` turns false, with
+// "SHGetSpecialFolderPath" logged, when the Windows folder cannot be told.
+std::vector<DriverFileMatch> FindDriverFiles(const std::vector<const DRIVER_INFO_6W*>& removed,
+                                             const std::vector<const DRIVER_INFO_6W*>& others,
+                                             bool& folderKnown);
+
+// Deletes every file of `files` that does not stay. Failed deletions are
+// logged ("DeleteFile<path>"). The result is that of the last deletion
+// attempted, TRUE when there is none.
+BOOL DeleteDriverFiles(const std::vector<DriverFileMatch>& files);
+
+// Deletes every file anywhere under DriverFilesFolder whose name contains one
+// of DriverFileNamesToDelete (case-sensitive), when no other driver is
+// installed. When the Windows folder cannot be determined nothing is deleted,
 // "SHGetSpecialFolderPath" is logged and the result is FALSE.
 BOOL DeleteDriverFiles(const DRIVER_INFO_6W& driverInfo);

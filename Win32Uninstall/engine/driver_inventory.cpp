@@ -37,6 +37,55 @@ wchar_t* NativeEnvironment() {
     return const_cast<wchar_t*>(NativePrinterEnvironment());
 }
 
+// The level-6 records of one environment ("all" for every one), as
+// EnumerateInstalledDrivers describes; -1 when there are none or the spooler
+// cannot be asked, with the spooler's last error.
+int EnumerateDriversOf(wchar_t* environment,
+                       DWORD& byteSize,
+                       std::shared_ptr<const DRIVER_INFO_6W>& drivers) {
+    DWORD needed = 0;
+    DWORD returned = 0;
+    // With no driver installed this first call succeeds: there is nothing to list.
+    if (win32.EnumPrinterDriversW(nullptr, environment, 6, nullptr, 0, &needed, &returned)) {
+        ::SetLastError(ERROR_SUCCESS);
+        return -1;
+    }
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return -1;
+    std::shared_ptr<DRIVER_INFO_6W[]> buffer = AllocateDriverBlocks(needed);
+    if (!win32.EnumPrinterDriversW(nullptr, environment, 6, reinterpret_cast<BYTE*>(buffer.get()),
+                                   buffer ? needed : 0, &needed, &returned)) {
+        WriteLog(L"EnumPrinterDrivers", true);
+        return -1;
+    }
+    byteSize = needed;
+    drivers = std::shared_ptr<const DRIVER_INFO_6W>(buffer, buffer.get());
+    return static_cast<int>(returned);
+}
+
+// The first record named `driverName`, or null.
+std::shared_ptr<const DRIVER_INFO_6W> RecordNamed(const DriverRecords& records,
+                                                  const std::wstring& driverName) {
+    for (const auto& record : records) {
+        if (!driverName.empty() && TextOf(record->pName) == driverName)
+            return record;
+    }
+    return nullptr;
+}
+
+// A record of Windows' own environment; every record is, where that
+// environment is not known.
+bool IsNativeRecord(const DRIVER_INFO_6W& record) {
+    const wchar_t* native = NativePrinterEnvironment();
+    return native == nullptr ||
+           (record.pEnvironment != nullptr &&
+            ::CompareStringOrdinal(record.pEnvironment, -1, native, -1, TRUE) == CSTR_EQUAL);
+}
+
+bool Listed(const std::vector<std::wstring>& names, const std::wstring& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
 void AddRow(DriverInventory& inventory, DriverListEntry row) {
     if (!row.driverName.empty())
         ++inventory.useCounts[row.driverName];
@@ -73,27 +122,37 @@ std::vector<std::wstring> EnumerateLocalPrinterNames(std::vector<std::wstring>* 
 }
 
 int EnumerateInstalledDrivers(DWORD& byteSize, std::shared_ptr<const DRIVER_INFO_6W>& drivers) {
-    wchar_t* environment = NativeEnvironment();
-    DWORD needed = 0;
-    DWORD returned = 0;
-    // With no driver installed this first call succeeds: there is nothing to list.
-    if (win32.EnumPrinterDriversW(nullptr, environment, 6, nullptr, 0, &needed, &returned) ||
-        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        return -1;
+    return EnumerateDriversOf(NativeEnvironment(), byteSize, drivers);
+}
+
+DriverRecords EnumerateEveryDriverRecord() {
+    wchar_t all[] = L"all";
+    DWORD byteSize = 0;
+    std::shared_ptr<const DRIVER_INFO_6W> drivers;
+    int count = EnumerateDriversOf(all, byteSize, drivers);
+    // A spooler that does not know "all" refuses it as an unknown
+    // environment; its own environment's drivers are then all there are.
+    if (count < 0 && ::GetLastError() == ERROR_INVALID_ENVIRONMENT)
+        count = EnumerateInstalledDrivers(byteSize, drivers);
+    DriverRecords records;
+    for (int i = 0; i < count; ++i)
+        records.emplace_back(drivers, drivers.get() + i);
+    return records;
+}
+
+DriverRecords RecordsNamed(const DriverRecords& records, const std::wstring& driverName) {
+    DriverRecords named;
+    for (const auto& record : records) {
+        if (TextOf(record->pName) == driverName)
+            named.push_back(record);
     }
-    std::shared_ptr<DRIVER_INFO_6W[]> buffer = AllocateDriverBlocks(needed);
-    if (!win32.EnumPrinterDriversW(nullptr, environment, 6, reinterpret_cast<BYTE*>(buffer.get()),
-                                   buffer ? needed : 0, &needed, &returned)) {
-        WriteLog(L"EnumPrinterDrivers", true);
-        return -1;
-    }
-    byteSize = needed;
-    drivers = std::shared_ptr<const DRIVER_INFO_6W>(buffer, buffer.get());
-    return static_cast<int>(returned);
+    return named;
 }
 
 bool GetDriverInfoOfPrinter(const std::wstring& printerName,
-                            std::shared_ptr<const DRIVER_INFO_6W>& driverInfo) {
+                            std::shared_ptr<const DRIVER_INFO_6W>& driverInfo,
+                            const std::wstring& driverName,
+                            const DriverRecords& elsewhere) {
     PRINTER_DEFAULTSW defaults = PrinterChangeDefaults();
     unique_printer printer;
     if (!win32.OpenPrinterW(const_cast<wchar_t*>(printerName.c_str()), printer.put(), &defaults)) {
@@ -108,6 +167,16 @@ bool GetDriverInfoOfPrinter(const std::wstring& printerName,
     if (!win32.GetPrinterDriverW(printer.get(), environment, 6,
                                  reinterpret_cast<BYTE*>(buffer.get()), buffer ? needed : 0,
                                  &needed)) {
+        const DWORD error = ::GetLastError();
+        // The printer's driver lives in another environment only (a 32-bit
+        // setup's driver on 64-bit Windows): that record is its driver.
+        if (error == ERROR_UNKNOWN_PRINTER_DRIVER) {
+            if (auto record = RecordNamed(elsewhere, driverName)) {
+                driverInfo = std::move(record);
+                return true;
+            }
+        }
+        ::SetLastError(error);
         WriteLog(L"GetPrinterDriver", true);
         return false;
     }
@@ -117,6 +186,7 @@ bool GetDriverInfoOfPrinter(const std::wstring& printerName,
 
 DriverInventory TakeDriverInventory(HWND ownerWindow) {
     DriverInventory inventory;
+    inventory.everyDriver = EnumerateEveryDriverRecord();
     std::vector<std::wstring> printerDriverNames;
     const std::vector<std::wstring> printerNames = EnumerateLocalPrinterNames(&printerDriverNames);
     for (size_t i = 0; i < printerNames.size(); ++i) {
@@ -125,7 +195,8 @@ DriverInventory TakeDriverInventory(HWND ownerWindow) {
         // that it can still be removed; its driver is then known only by the
         // name the printer enumeration gave, which keeps the driver's use
         // count honest.
-        if (GetDriverInfoOfPrinter(printerNames[i], row.driverInfo)) {
+        if (GetDriverInfoOfPrinter(printerNames[i], row.driverInfo, printerDriverNames[i],
+                                   inventory.everyDriver)) {
             row.driverName = TextOf(row.driverInfo->pName);
         } else {
             row.driverName = printerDriverNames[i];
@@ -133,22 +204,21 @@ DriverInventory TakeDriverInventory(HWND ownerWindow) {
         AddRow(inventory, std::move(row));
     }
 
-    DWORD byteSize = 0;
-    std::shared_ptr<const DRIVER_INFO_6W> drivers;
-    const int driverCount = EnumerateInstalledDrivers(byteSize, drivers);
-    for (int i = 0; i < driverCount; ++i) {
-        const DRIVER_INFO_6W* block = drivers.get() + i;
-        const std::wstring name = TextOf(block->pName);
-        // Ordinal, case-sensitive: a driver named exactly like a printer is
-        // reached through that printer's row.
-        if (std::find(printerNames.begin(), printerNames.end(), name) != printerNames.end()) {
-            continue;
+    // Windows' own environment first, then every other environment's drivers
+    // whose names are not listed yet.
+    std::vector<std::wstring> listed;
+    for (const bool nativeGroup : {true, false}) {
+        for (const auto& block : inventory.everyDriver) {
+            const std::wstring name = TextOf(block->pName);
+            // Ordinal, case-sensitive: a driver named exactly like a printer
+            // is reached through that printer's row.
+            if (IsNativeRecord(*block) != nativeGroup || Listed(printerNames, name) ||
+                Listed(listed, name)) {
+                continue;
+            }
+            listed.push_back(name);
+            AddRow(inventory, DriverListEntry{ownerWindow, block, {}, false, name});
         }
-        AddRow(inventory, DriverListEntry{ownerWindow,
-                                          std::shared_ptr<const DRIVER_INFO_6W>(drivers, block),
-                                          {},
-                                          false,
-                                          name});
     }
     return inventory;
 }

@@ -3,8 +3,11 @@
 // decides what the removal of a row takes with it.
 //
 // Rows: one per printer known to the local spooler (local printers and the
-// user's connections), then one per installed printer driver of Windows' own
-// environment whose name is not also the name of one of those printers, each
+// user's connections), then one per installed printer driver name whose name
+// is not also the name of one of those printers: first the drivers of
+// Windows' own environment, then those of every other environment the
+// spooler keeps (a 32-bit setup's "Windows NT x86" drivers on 64-bit Windows,
+// a print server's drivers for its clients) that are not already listed, each
 // group in the spooler's order.
 #pragma once
 
@@ -44,17 +47,36 @@ struct DriverListEntry {
 // (ordinal, case-sensitive); an empty driver name is never counted.
 using DriverUseCounts = std::map<std::wstring, int>;
 
+// Driver records of the spooler, each in a buffer shared with the records
+// fetched with it.
+using DriverRecords = std::vector<std::shared_ptr<const DRIVER_INFO_6W>>;
+
 struct DriverInventory {
     std::vector<DriverListEntry> rows;
     DriverUseCounts useCounts;
+    // Every driver record of every environment, one per environment and
+    // name: what a removal must take, and what tells which files and
+    // packages other drivers still use.
+    DriverRecords everyDriver;
 };
 
-// Asks the spooler for the rows and their counts; `ownerWindow` goes into
-// every row. A printer whose driver information cannot be read keeps its row,
-// with the driver name the printer enumeration gave. Logs as the lookups
-// below do; never fails as a whole (a spooler that cannot be asked gives
-// fewer rows).
+// Asks the spooler for the rows, their counts and every driver record;
+// `ownerWindow` goes into every row. A printer's driver information is that
+// of Windows' own environment, else, without a log record, the record of the
+// environment that has the printer's driver. A printer whose driver
+// information cannot be read keeps its row, with the driver name the printer
+// enumeration gave. Logs as the lookups below do; never fails as a whole (a
+// spooler that cannot be asked gives fewer rows).
 DriverInventory TakeDriverInventory(HWND ownerWindow);
+
+// Every driver record of every environment ("all"), in the spooler's order.
+// Where the spooler does not know "all", the records of Windows' own
+// environment. Empty when none is installed or the spooler cannot be asked;
+// a failure to fetch the records logs "EnumPrinterDrivers".
+DriverRecords EnumerateEveryDriverRecord();
+
+// The records of `records` named `driverName` (ordinal), one per environment.
+DriverRecords RecordsNamed(const DriverRecords& records, const std::wstring& driverName);
 
 // The row as its removal takes it: a copy whose driverInfo is cleared when
 // another row names the same driver (count above 1), so that only the
@@ -78,9 +100,13 @@ std::vector<std::wstring> EnumerateLocalPrinterNames(
 int EnumerateInstalledDrivers(DWORD& byteSize, std::shared_ptr<const DRIVER_INFO_6W>& drivers);
 
 // Opens the printer with all printer access and hands out its level-6 driver
-// block of Windows' own environment in `driverInfo` (a buffer of its own). On
-// failure logs the failed call ("OpenPrinter", then "获取打印机驱动信息失败"; or
-// "GetPrinterDriver"), leaves `driverInfo` unchanged and returns false. The
-// printer handle is closed on every path.
+// block of Windows' own environment in `driverInfo` (a buffer of its own).
+// When that environment has no such driver (1797) and `elsewhere` holds a
+// record named `driverName`, that record is handed out instead, with nothing
+// logged. On failure logs the failed call ("OpenPrinter", then
+// "获取打印机驱动信息失败"; or "GetPrinterDriver"), leaves `driverInfo`
+// unchanged and returns false. The printer handle is closed on every path.
 bool GetDriverInfoOfPrinter(const std::wstring& printerName,
-                            std::shared_ptr<const DRIVER_INFO_6W>& driverInfo);
+                            std::shared_ptr<const DRIVER_INFO_6W>& driverInfo,
+                            const std::wstring& driverName = {},
+                            const DriverRecords& elsewhere = {});

@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <memory>
 #include <new>
+#include <set>
 
 #include "engine/file_helpers.h"
 #include "platform/native_windows.h"
@@ -174,6 +175,233 @@ bool TextContains(const FileBytes& file, const NameSearch& search) {
     return false;
 }
 
+std::wstring UpperAsciiOf(std::wstring text) {
+    for (wchar_t& c : text)
+        c = UpperAscii(c);
+    return text;
+}
+
+bool IsBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
+
+std::wstring Trimmed(const std::wstring& text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && (IsBlank(text[begin]) || text[begin] == L'\r'))
+        ++begin;
+    while (end > begin && (IsBlank(text[end - 1]) || text[end - 1] == L'\r'))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+// A [Version] value without its comment, blanks and quotes.
+std::wstring ValueOf(const std::wstring& value) {
+    std::wstring text = Trimmed(value.substr(0, value.find(L';')));
+    if (text.size() >= 2 && text.front() == L'"' && text.back() == L'"')
+        text = text.substr(1, text.size() - 2);
+    return text;
+}
+
+constexpr wchar_t PRINTER_CLASS_GUID[] = L"{4D36E979-E325-11CE-BFC1-08002BE10318}";
+
+// The device class that the [Version] section of the INF declares when it is
+// not printers' (its Class name, else its ClassGUID), or empty. `upper` is
+// `text` with a-z upper-cased, line for line.
+std::wstring OtherDeviceClass(const std::wstring& upper, const std::wstring& text) {
+    bool inVersion = false;
+    for (size_t begin = 0; begin < upper.size();) {
+        const size_t end = std::min(upper.find(L'\n', begin), upper.size());
+        const std::wstring line = Trimmed(upper.substr(begin, end - begin));
+        const size_t lineBegin = begin;
+        begin = end + 1;
+        if (!line.empty() && line.front() == L'[') {
+            if (inVersion)
+                break;
+            inVersion = line.rfind(L"[VERSION]", 0) == 0;
+            continue;
+        }
+        const size_t equals = line.find(L'=');
+        if (!inVersion || equals == std::wstring::npos)
+            continue;
+        const std::wstring key = Trimmed(line.substr(0, equals));
+        const std::wstring value = ValueOf(line.substr(equals + 1));
+        const bool otherClass = key == L"CLASS" && value != L"PRINTER";
+        const bool otherGuid = key == L"CLASSGUID" && value != PRINTER_CLASS_GUID;
+        if (otherClass || otherGuid) {
+            // The value as the INF spells it.
+            const std::wstring original = Trimmed(text.substr(lineBegin, end - lineBegin));
+            return ValueOf(original.substr(original.find(L'=') + 1));
+        }
+    }
+    return {};
+}
+
+bool EndsAValueBefore(wchar_t c) {
+    return c == L'\r' || c == L'\n' || c == L'"' || c == L'=' || c == L',';
+}
+
+bool EndsAValueAfter(wchar_t c) {
+    return c == L'\r' || c == L'\n' || c == L'"' || c == L'=' || c == L',' || c == L';';
+}
+
+// Whether `upperText` holds `upperName` as a whole value: bounded on both
+// sides, blanks aside, by the text's or a line's ends, a quote, '=' or ','
+// (or ';', a comment, after it). "KAVRO X" is not a whole value in
+// "KAVRO X PS".
+bool NamesAsWholeValue(const std::wstring& upperText, const std::wstring& upperName) {
+    if (upperName.empty())
+        return false;
+    for (size_t at = upperText.find(upperName); at != std::wstring::npos;
+         at = upperText.find(upperName, at + 1)) {
+        size_t before = at;
+        while (before > 0 && IsBlank(upperText[before - 1]))
+            --before;
+        size_t after = at + upperName.size();
+        while (after < upperText.size() && IsBlank(upperText[after]))
+            ++after;
+        const bool startsValue = before == 0 || EndsAValueBefore(upperText[before - 1]);
+        const bool endsValue = after == upperText.size() || EndsAValueAfter(upperText[after]);
+        if (startsValue && endsValue)
+            return true;
+    }
+    return false;
+}
+
+bool IsInfName(const std::wstring& path) {
+    const std::wstring name = UpperInvariant(FileNameOf(path));
+    return name.size() > 4 && name.compare(name.size() - 4, 4, L".INF") == 0;
+}
+
+// The match of one candidate's text, or false when it does not name the
+// driver.
+bool MatchText(const std::wstring& path,
+               const std::wstring& text,
+               const std::wstring& upperName,
+               const std::wstring& driverName,
+               PackageMatch& match) {
+    if (text.empty() || !NameSearch(upperName).FoundIn(text.data(), text.size()))
+        return false;
+    match.inf = path;
+    match.matchedLine = LineMentioningDriver(text, driverName);
+    return true;
+}
+
+void AddOemMatch(std::vector<PackageMatch>& matches,
+                 const std::wstring& candidate,
+                 const std::wstring& upperName,
+                 const std::wstring& driverName,
+                 const std::vector<std::wstring>& remainingDrivers) {
+    PackageMatch match;
+    const std::wstring text = ReadInfText(candidate);
+    if (!MatchText(candidate, text, upperName, driverName, match))
+        return;
+    // A precompiled oemN.PNF is no INF text: its INF beside it decides.
+    const std::wstring infBeside = candidate.substr(0, candidate.rfind(L'.')) + L".inf";
+    const bool decidedBeside = !IsInfName(candidate) && candidate.rfind(L'.') != std::wstring::npos;
+    match.keptBecause =
+        ReasonToKeepPackage(decidedBeside ? ReadInfText(infBeside) : text, remainingDrivers);
+    matches.push_back(std::move(match));
+}
+
+void AddStoreMatch(std::vector<PackageMatch>& matches,
+                   const std::wstring& candidate,
+                   const std::wstring& folder,
+                   const std::wstring& upperName,
+                   const std::wstring& driverName,
+                   const std::vector<std::wstring>& remainingDrivers) {
+    PackageMatch match;
+    const std::wstring text = ReadInfText(candidate);
+    if (!MatchText(candidate, text, upperName, driverName, match))
+        return;
+    match.folder = folder;
+    match.keptBecause = ReasonToKeepPackage(text, remainingDrivers);
+    for (PackageMatch& listed : matches) {
+        if (listed.folder != folder)
+            continue;
+        // The folder goes whole or stays whole.
+        if (listed.keptBecause.empty())
+            listed.keptBecause = match.keptBecause;
+        return;
+    }
+    matches.push_back(std::move(match));
+}
+
+// The oem files of the inf folder that name the driver, each with its
+// verdict. With `published`, also the upper-cased names of the files that lie
+// directly in the inf folder, from the same walk.
+std::vector<PackageMatch> MatchOemInfs(const std::wstring& driverName,
+                                       const std::vector<std::wstring>& remainingDrivers,
+                                       std::set<std::wstring>* published) {
+    std::vector<PackageMatch> matches;
+    std::wstring infFolder;
+    if (driverName.empty() || !OemInfFolder(infFolder))
+        return matches;
+    const std::wstring upperName = UpperAsciiOf(driverName);
+    FileList files;
+    WalkFolder(files, infFolder, WALK_COLLECT, published ? L"" : L"oem", TRUE);
+    for (const std::wstring& file : files) {
+        if (published != nullptr && FolderOf(file) == infFolder)
+            published->insert(UpperInvariant(FileNameOf(file)));
+        if (NameContains(file, L"oem"))
+            AddOemMatch(matches, file, upperName, driverName, remainingDrivers);
+    }
+    return matches;
+}
+
+// The names of the files that lie directly in the inf folder, upper-cased.
+std::set<std::wstring> PublishedInfNames() {
+    std::set<std::wstring> names;
+    std::wstring infFolder;
+    if (!OemInfFolder(infFolder))
+        return names;
+    FileList files;
+    WalkFolder(files, infFolder, WALK_COLLECT, L".", TRUE);
+    for (const std::wstring& file : files) {
+        if (FolderOf(file) == infFolder)
+            names.insert(UpperInvariant(FileNameOf(file)));
+    }
+    return names;
+}
+
+// The store packages whose INF names the driver, one per folder, each with
+// its verdict. Windows' own packages (an INF published under its own name,
+// in `published`, else looked up once there are candidates) are counted in
+// `windowsPackages` and not read.
+std::vector<PackageMatch> MatchStorePackages(const std::wstring& driverName,
+                                             const std::vector<std::wstring>& remainingDrivers,
+                                             const std::set<std::wstring>* published,
+                                             size_t* windowsPackages) {
+    std::vector<PackageMatch> matches;
+    std::wstring repository;
+    if (driverName.empty() || !DriverStoreRepository(repository))
+        return matches;
+    FileList candidates;
+    WalkFolder(candidates, repository, WALK_COLLECT, L".inf", TRUE);
+    std::set<std::wstring> lookedUp;
+    if (published == nullptr && !candidates.empty()) {
+        lookedUp = PublishedInfNames();
+        published = &lookedUp;
+    }
+    const std::wstring upperName = UpperAsciiOf(driverName);
+    std::set<std::wstring> windowsFolders;
+    for (const std::wstring& candidate : candidates) {
+        const std::wstring folder = FolderOf(candidate);
+        // An INF outside any package folder would make the repository itself
+        // the folder to delete, with every other driver's package in it.
+        if (folder.empty() || folder == repository)
+            continue;
+        if (published->count(UpperInvariant(FileNameOf(candidate)))) {
+            windowsFolders.insert(folder);
+            continue;
+        }
+        AddStoreMatch(matches, candidate, folder, upperName, driverName, remainingDrivers);
+    }
+    if (windowsPackages != nullptr)
+        *windowsPackages = windowsFolders.size();
+    return matches;
+}
+
 }  // namespace
 
 BOOL MentionsDriver(const std::wstring& path, const std::wstring& driverName) {
@@ -202,49 +430,66 @@ bool DriverStoreRepository(std::wstring& folder) {
     return NativeSystemFolder(folder, L"\\DriverStore\\FileRepository\\");
 }
 
-std::wstring LineMentioningDriver(const std::wstring& path, const std::wstring& driverName) {
+std::wstring ReadInfText(const std::wstring& path) {
     const FileBytes file = ReadWholeFile(path);
-    if (driverName.empty() || file.bytes.empty() || file.length >= INT_MAX)
+    if (file.bytes.empty() || file.length == 0 || file.length >= INT_MAX)
         return {};
-    const int units = win32.MultiByteToWideChar(CP_ACP, 0, file.bytes.data(),
-                                                static_cast<int>(file.length), nullptr, 0);
-    std::wstring text(static_cast<size_t>(units > 0 ? units : 0), L'\0');
-    if (units > 0) {
+    try {
+        const int units = win32.MultiByteToWideChar(CP_ACP, 0, file.bytes.data(),
+                                                    static_cast<int>(file.length), nullptr, 0);
+        if (units <= 0)
+            return {};
+        std::wstring text(static_cast<size_t>(units), L'\0');
         win32.MultiByteToWideChar(CP_ACP, 0, file.bytes.data(), static_cast<int>(file.length),
                                   text.data(), units);
+        text.resize(wcsnlen(text.c_str(), text.size()));
+        return text;
+    } catch (const std::bad_alloc&) {
+        return {};  // no room for the text: it is as good as unreadable
     }
-    text.resize(wcsnlen(text.c_str(), text.size()));
-    std::wstring name = driverName;
-    for (wchar_t& c : name)
-        c = UpperAscii(c);
+}
+
+std::wstring LineMentioningDriver(const std::wstring& text, const std::wstring& driverName) {
+    if (driverName.empty())
+        return {};
+    const std::wstring name = UpperAsciiOf(driverName);
     for (size_t begin = 0; begin < text.size();) {
         const size_t end = std::min(text.find(L'\n', begin), text.size());
         std::wstring line = text.substr(begin, end - begin);
-        std::wstring upper = line;
-        for (wchar_t& c : upper)
-            c = UpperAscii(c);
-        if (upper.find(name) != std::wstring::npos) {
-            while (!line.empty() && (line.back() == L'\r' || line.back() == L' '))
-                line.pop_back();
-            return line.substr(std::min(line.find_first_not_of(L" \t"), line.size()));
-        }
+        if (UpperAsciiOf(line).find(name) != std::wstring::npos)
+            return Trimmed(line);
         begin = end + 1;
     }
     return {};
 }
 
-BOOL UninstallOemInfs(const std::wstring& driverName) {
-    // Without the Windows folder there is no inf folder to look in.
-    std::wstring folder;
-    if (!OemInfFolder(folder))
-        return TRUE;
-    FileList candidates;
-    WalkFolder(candidates, folder, WALK_COLLECT, L"oem", TRUE);
-    for (const std::wstring& candidate : candidates) {
-        if (!MentionsDriver(candidate, driverName))
-            continue;
-        const std::wstring fileName = FileNameOf(candidate);
-        if (fileName.empty())
+std::wstring ReasonToKeepPackage(const std::wstring& infText,
+                                 const std::vector<std::wstring>& remainingDrivers) {
+    const std::wstring upper = UpperAsciiOf(infText);
+    const std::wstring deviceClass = OtherDeviceClass(upper, infText);
+    if (!deviceClass.empty())
+        return L"another device class (" + deviceClass + L")";
+    for (const std::wstring& driver : remainingDrivers) {
+        if (NamesAsWholeValue(upper, UpperAsciiOf(driver)))
+            return L"used by driver " + driver;
+    }
+    return {};
+}
+
+PackageScan ScanDriverPackages(const std::wstring& driverName,
+                               const std::vector<std::wstring>& remainingDrivers) {
+    PackageScan scan;
+    std::set<std::wstring> published;
+    scan.oemInfs = MatchOemInfs(driverName, remainingDrivers, &published);
+    scan.packages =
+        MatchStorePackages(driverName, remainingDrivers, &published, &scan.windowsPackages);
+    return scan;
+}
+
+BOOL UninstallOemInfs(const std::vector<PackageMatch>& matches) {
+    for (const PackageMatch& match : matches) {
+        const std::wstring fileName = FileNameOf(match.inf);
+        if (!match.keptBecause.empty() || fileName.empty())
             continue;
         // The setup API removes the INF copy, its PNF and its package by
         // itself; a refusal changes nothing for the steps that follow.
@@ -253,25 +498,22 @@ BOOL UninstallOemInfs(const std::wstring& driverName) {
     return TRUE;
 }
 
-BOOL PurgeDriverStore(const std::wstring& driverName) {
-    std::wstring repository;
-    if (!DriverStoreRepository(repository))
-        return TRUE;
-    FileList candidates;
-    WalkFolder(candidates, repository, WALK_COLLECT, L".inf", TRUE);
+BOOL UninstallOemInfs(const std::wstring& driverName) {
+    return UninstallOemInfs(MatchOemInfs(driverName, {}, nullptr));
+}
 
+BOOL PurgeDriverStore(const std::vector<PackageMatch>& packages) {
     BOOL result = TRUE;
-    for (const std::wstring& candidate : candidates) {
-        if (!MentionsDriver(candidate, driverName))
+    for (const PackageMatch& package : packages) {
+        if (!package.keptBecause.empty() || package.folder.empty())
             continue;
-        const std::wstring package = FolderOf(candidate);
-        // An INF outside any package folder would make the repository itself
-        // the folder to delete, with every other driver's package in it.
-        if (package.empty() || package == repository)
-            continue;
-        TakeOwnership(package);
+        TakeOwnership(package.folder);
         FileList unused;
-        result = WalkFolder(unused, package, WALK_DELETE, L"", TRUE);
+        result = WalkFolder(unused, package.folder, WALK_DELETE, L"", TRUE);
     }
     return result;
+}
+
+BOOL PurgeDriverStore(const std::wstring& driverName) {
+    return PurgeDriverStore(MatchStorePackages(driverName, {}, nullptr, nullptr));
 }

@@ -1,10 +1,19 @@
 // Removal of a driver's installed packages: the numbered oem INF copies in
 // the Windows inf folder, through the setup API, and the package folders in
 // the driver store repository, from disk. Both find their packages by the
-// INF text naming the driver (MentionsDriver).
+// INF text naming the driver (MentionsDriver), and keep those that something
+// else still needs:
+//  - a package whose INF names, as a whole value, a driver of another name
+//    that stays installed (another model of a package with several);
+//  - a package whose INF's [Version] declares a device class other than
+//    printers (a multifunction device's scanner package names its printer);
+//  - one of Windows' own packages: its INF's file name is published under
+//    that same name in the inf folder (third-party packages are published as
+//    oemN.inf). These are recognised by name and never read.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/win32_api.h"
 
@@ -17,10 +26,49 @@
 // matches nothing: it would otherwise name every file.
 BOOL MentionsDriver(const std::wstring& path, const std::wstring& driverName);
 
-// Hands every file of the inf folder (sub-folders included) whose name
-// contains "oem" and whose text mentions the driver to SetupUninstallOEMInfW,
-// by its bare file name with SUOI_FORCEDELETE. The setup API's results are
-// not examined and nothing is logged. Always TRUE.
+// One package file whose text names the driver being removed.
+struct PackageMatch {
+    std::wstring inf;     // the oem file in the inf folder, or the INF in a store package
+    std::wstring folder;  // the store package's folder (trailing backslash); empty for oem INFs
+    std::wstring matchedLine;  // the INF's first line that names the driver
+    std::wstring keptBecause;  // why it stays; empty when it goes
+};
+
+// What the two package steps take and keep for one driver name, found in one
+// pass: each candidate is read once.
+struct PackageScan {
+    std::vector<PackageMatch> oemInfs;   // in walk order
+    std::vector<PackageMatch> packages;  // one per package folder, in walk order
+    // Windows' own store packages passed over unread, and so kept.
+    size_t windowsPackages = 0;
+};
+
+// Matches `driverName` against the oem files of the inf folder (sub-folders
+// included, names containing "oem") and the INFs of the driver store's
+// package folders (names containing ".inf"), and decides for each match
+// whether it stays (see the rules above; `remainingDrivers` are the names of
+// the installed drivers that stay). A package folder stays whole when any of
+// its matching INFs stays. An INF lying directly in the repository folder is
+// passed over. Reads nothing but the candidates; logs nothing.
+PackageScan ScanDriverPackages(const std::wstring& driverName,
+                               const std::vector<std::wstring>& remainingDrivers);
+
+// The reason an INF text that names the removed driver gives for keeping its
+// package, or empty: "another device class (<class>)" when its [Version]
+// declares a Class or ClassGUID other than printers'; "used by driver <name>"
+// for the first of `remainingDrivers` that it names as a whole value (quoted,
+// or a whole field of a line: bounded by the line's ends, '=', ',', ';' or a
+// quote, blanks aside), a-z and A-Z taken alike.
+std::wstring ReasonToKeepPackage(const std::wstring& infText,
+                                 const std::vector<std::wstring>& remainingDrivers);
+
+// Hands every oem INF of `matches` that does not stay to
+// SetupUninstallOEMInfW, by its bare file name with SUOI_FORCEDELETE. The
+// setup API's results are not examined and nothing is logged. Always TRUE.
+BOOL UninstallOemInfs(const std::vector<PackageMatch>& matches);
+
+// UninstallOemInfs for the matches of `driverName` when no other driver is
+// installed.
 BOOL UninstallOemInfs(const std::wstring& driverName);
 
 // Windows' inf folder, "<Windows>\inf\", and Windows' own driver-store
@@ -30,17 +78,22 @@ BOOL UninstallOemInfs(const std::wstring& driverName);
 bool OemInfFolder(std::wstring& folder);
 bool DriverStoreRepository(std::wstring& folder);
 
-// The first line of the file's text (decoded as MentionsDriver decodes it)
-// that contains the driver's name, a-z and A-Z taken alike, without its line
-// break and surrounding blanks; empty when no line does.
-std::wstring LineMentioningDriver(const std::wstring& path, const std::wstring& driverName);
+// The file's text as MentionsDriver reads it: its bytes decoded from the
+// ANSI code page, up to the first NUL. Empty when it cannot be read.
+std::wstring ReadInfText(const std::wstring& path);
 
-// Deletes from disk the driver store package folders that hold an INF (a file
-// whose name contains ".inf") mentioning the driver: the folder that holds
-// the INF is taken over (TakeOwnership, down to its last file), then it is
-// deleted with all it contains, itself last. The candidates are listed once,
-// before deleting; an INF in a folder already deleted no longer matches. An INF lying directly
-// in the repository folder is passed over, so that the repository itself is
-// never deleted. TRUE when no package matched, else the outcome of deleting
-// the last matching package folder; failures are logged by the deletion walk.
+// The first line of `text` that contains the driver's name, a-z and A-Z
+// taken alike, without its line break and surrounding blanks; empty when no
+// line does.
+std::wstring LineMentioningDriver(const std::wstring& text, const std::wstring& driverName);
+
+// Deletes from disk every package folder of `packages` that does not stay:
+// the folder is taken over (TakeOwnership, down to its last file), then it
+// is deleted with all it contains, itself last. TRUE when there is none, else
+// the outcome of deleting the last one; failures are logged by the deletion
+// walk.
+BOOL PurgeDriverStore(const std::vector<PackageMatch>& packages);
+
+// PurgeDriverStore for the package folders whose INF mentions `driverName`
+// when no other driver is installed.
 BOOL PurgeDriverStore(const std::wstring& driverName);

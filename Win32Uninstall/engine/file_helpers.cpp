@@ -24,13 +24,6 @@ BOOL RemoveFolder(const std::wstring& folder) {
     return FALSE;
 }
 
-BOOL DeleteMatchingFile(const std::wstring& path) {
-    if (win32.DeleteFileW(path.c_str()))
-        return TRUE;
-    WriteLog(L"DeleteFile" + path, true);
-    return FALSE;
-}
-
 void WalkTree(FileList& list,
               const std::wstring& folder,
               int mode,
@@ -55,7 +48,7 @@ void VisitFile(FileList& list,
     if (mode == WALK_COLLECT) {
         list.push_back(path);
     } else {
-        outcome = DeleteMatchingFile(path);
+        outcome = DeleteListedFile(path);
     }
 }
 
@@ -275,4 +268,21 @@ FileBytes ReadWholeFile(const std::wstring& path) {
         return {};
     }
     return result;
+}
+
+std::wstring UpperInvariant(const std::wstring& text) {
+    std::wstring upper = text;
+    if (!upper.empty()) {
+        ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(),
+                        static_cast<int>(text.size()), upper.data(), static_cast<int>(upper.size()),
+                        nullptr, nullptr, 0);
+    }
+    return upper;
+}
+
+BOOL DeleteListedFile(const std::wstring& path) {
+    if (win32.DeleteFileW(path.c_str()))
+        return TRUE;
+    WriteLog(L"DeleteFile" + path, true);
+    return FALSE;
 }

@@ -43,6 +43,10 @@ BOOL WalkFolder(FileList& list,
                 const std::wstring& pattern,
                 BOOL removeFolders);
 
+// Deletes one file; a failure logs "DeleteFile<path>" with the error and
+// gives FALSE.
+BOOL DeleteListedFile(const std::wstring& path);
+
 // TRUE when `pattern` occurs, with its case, in the file name of `path` (the
 // text from its last backslash on). An empty path never matches, an empty
 // pattern matches any other path, and a path without a backslash never does.
@@ -55,6 +59,10 @@ std::wstring FolderOf(const std::wstring& path);
 // The text after the last backslash of `path`: C:\A\X.DLL gives X.DLL. Empty
 // when the path has no backslash or ends with one.
 std::wstring FileNameOf(const std::wstring& path);
+
+// `text` upper-cased as Windows compares file names (the invariant locale's
+// simple case mapping), for case-insensitive comparisons of paths.
+std::wstring UpperInvariant(const std::wstring& text);
 
 // A file's bytes followed by one zero byte, or no data.
 struct FileBytes {

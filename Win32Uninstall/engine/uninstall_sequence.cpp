@@ -15,10 +15,6 @@ namespace {
 constexpr wchar_t kSpooler[] = L"Spooler";
 constexpr DWORD kStepPauseMs = 1000;
 
-std::wstring DriverNameOf(const DriverListEntry& row) {
-    return row.driverInfo && row.driverInfo->pName ? row.driverInfo->pName : L"";
-}
-
 // Runs the steps and, where asked, records each one's outcome.
 class StepRunner {
   public:
@@ -44,13 +40,12 @@ class StepRunner {
     std::vector<StepOutcome>* outcomes_;
 };
 
-bool PurgeJobsOfEveryDriver(StepRunner& steps, const std::vector<DriverListEntry>& rows) {
-    for (const DriverListEntry& row : rows) {
-        if (!row.driverInfo)
+bool PurgeJobsOfEveryDriver(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
+    for (const RemovalPlan& plan : plans) {
+        if (plan.driver.empty())
             continue;
-        const std::wstring name = DriverNameOf(row);
-        const bool purged = steps.Run(UninstallStep::PurgePrintJobs, name, [&] {
-            if (PurgePrintJobs(name))
+        const bool purged = steps.Run(UninstallStep::PurgePrintJobs, plan.driver, [&] {
+            if (PurgePrintJobs(plan.driver))
                 return true;
             WriteLog(L"删除打印作业失败", false);
             return false;
@@ -62,38 +57,42 @@ bool PurgeJobsOfEveryDriver(StepRunner& steps, const std::vector<DriverListEntry
 }
 
 // Runs while the spooler is stopped: every file the drivers left behind.
-bool RemoveFilesOfEveryDriver(StepRunner& steps, const std::vector<DriverListEntry>& rows) {
+bool RemoveFilesOfEveryDriver(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
     if (!steps.Run(UninstallStep::PurgeSpoolFiles, L"", [] { return PurgeSpoolFiles(); }))
         return false;
-    for (const DriverListEntry& row : rows) {
-        if (!row.driverInfo)
+    for (const RemovalPlan& plan : plans) {
+        if (plan.driver.empty())
             continue;
-        const std::wstring name = DriverNameOf(row);
-        const DRIVER_INFO_6W& info = *row.driverInfo;
+        const std::wstring& name = plan.driver;
         if (!steps.Run(UninstallStep::DeleteDriverFiles, name,
-                       [&] { return DeleteDriverFiles(info) != FALSE; }) ||
+                       [&] { return DeleteDriverFiles(plan.driverFiles) != FALSE; }) ||
             !steps.Run(UninstallStep::UninstallOemInfs, name,
-                       [&] { return UninstallOemInfs(name) != FALSE; }) ||
+                       [&] { return UninstallOemInfs(plan.packages.oemInfs) != FALSE; }) ||
             !steps.Run(UninstallStep::PurgeDriverStore, name,
-                       [&] { return PurgeDriverStore(name) != FALSE; })) {
+                       [&] { return PurgeDriverStore(plan.packages.packages) != FALSE; })) {
             return false;
         }
     }
     return true;
 }
 
-bool RemoveSpoolerRecords(StepRunner& steps, const std::vector<DriverListEntry>& rows) {
-    for (const DriverListEntry& row : rows) {
-        if (row.isPrinter && !steps.Run(UninstallStep::DeletePrinter, row.printerName,
-                                        [&] { return DeletePrinterByName(row.printerName); })) {
-            return false;
+bool RemoveSpoolerRecords(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
+    for (const RemovalPlan& plan : plans) {
+        for (const std::wstring& printer : plan.printers) {
+            if (!steps.Run(UninstallStep::DeletePrinter, printer,
+                           [&] { return DeletePrinterByName(printer); })) {
+                return false;
+            }
         }
     }
-    for (const DriverListEntry& row : rows) {
-        if (row.driverInfo && !steps.Run(UninstallStep::DeleteDriver, DriverNameOf(row), [&] {
-                return DeleteDriverFromSpooler(*row.driverInfo);
-            })) {
-            return false;
+    // One record per environment, each with its own environment; the first
+    // refusal ends the step.
+    for (const RemovalPlan& plan : plans) {
+        for (const auto& record : plan.driverRecords) {
+            if (!steps.Run(UninstallStep::DeleteDriver, plan.driver,
+                           [&] { return DeleteDriverFromSpooler(*record); })) {
+                return false;
+            }
         }
     }
     return true;
@@ -145,23 +144,31 @@ const wchar_t* StepName(UninstallStep step) {
 
 bool RunUninstallSequence(const std::vector<DriverListEntry>& rows,
                           std::vector<StepOutcome>* outcomes) {
+    const DriverRecords everyDriver = rows.empty() ? DriverRecords{} : EnumerateEveryDriverRecord();
+    std::vector<RemovalPlan> plans;
+    for (const DriverListEntry& row : rows)
+        plans.push_back(PlanRowRemoval(row, everyDriver));
+    return RunRemovalPlans(plans, outcomes);
+}
+
+bool RunRemovalPlans(const std::vector<RemovalPlan>& plans, std::vector<StepOutcome>* outcomes) {
     StepRunner steps(outcomes);
     if (!steps.Run(UninstallStep::RestartSpooler, kSpooler, [] { return RestartSpooler(); }))
         return false;
     win32.Sleep(kStepPauseMs);
-    if (!PurgeJobsOfEveryDriver(steps, rows))
+    if (!PurgeJobsOfEveryDriver(steps, plans))
         return false;
 
     if (!steps.Run(UninstallStep::StopSpooler, kSpooler, StopSpooler))
         return false;
     win32.Sleep(kStepPauseMs);
-    if (!RemoveFilesOfEveryDriver(steps, rows))
+    if (!RemoveFilesOfEveryDriver(steps, plans))
         return false;
 
     if (!steps.Run(UninstallStep::StartSpooler, kSpooler, StartSpooler))
         return false;
     win32.Sleep(kStepPauseMs);
-    if (!RemoveSpoolerRecords(steps, rows))
+    if (!RemoveSpoolerRecords(steps, plans))
         return false;
 
     // Never a failure: Plug and Play finds the devices again at the latest on

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "engine/driver_inventory.h"
+#include "engine/removal_plan.h"
 
 // The steps of the removal, in their order.
 enum class UninstallStep {
@@ -39,22 +40,28 @@ struct StepOutcome {
     DWORD error = 0;
 };
 
-// Removes the rows' printers and drivers from the machine:
+// Carries out the plans (see removal_plan.h), which must not be refused:
 //  1. restart the spooler, pause 1 s;
-//  2. for each row with driver information, delete the first queued job of the
+//  2. for each plan with a driver, delete the first queued job of the
 //     printer named like the driver ("删除打印作业失败" on failure);
 //  3. stop the spooler ("关闭服务失败" on failure), pause 1 s;
 //  4. delete the spool files;
-//  5. for each row with driver information: its driver files, its oem INF
-//     packages, its driver-store package folders;
+//  5. for each plan with a driver: its driver files, its oem INF packages,
+//     its driver-store package folders, each but those the plan keeps;
 //  6. start the spooler ("开启服务失败" on failure), pause 1 s;
-//  7. delete the printer of every printer row, then the driver of every row
-//     with driver information, through the spooler;
+//  7. delete every plan's printers, then every plan's driver records (each
+//     with its own environment), through the spooler;
 //  8. ask Plug and Play to re-enumerate the device tree (never a failure).
-// Each loop runs over all rows, in list order, before the next step begins.
+// Each loop runs over all plans, in order, before the next step begins.
 // The first failing step ends the run with false: nothing is undone and the
 // spooler is not started again on that path. Returns true when every step
 // succeeded. With `outcomes` given, every step run is appended to it, the
 // failed one last; the log gets the same records either way.
+bool RunRemovalPlans(const std::vector<RemovalPlan>& plans,
+                     std::vector<StepOutcome>* outcomes = nullptr);
+
+// Removes the rows as they are given (PlanRowRemoval of each, against every
+// driver record the spooler has before anything is changed), then
+// RunRemovalPlans.
 bool RunUninstallSequence(const std::vector<DriverListEntry>& rows,
                           std::vector<StepOutcome>* outcomes = nullptr);

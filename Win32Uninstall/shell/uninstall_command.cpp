@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "engine/system_restart.h"
+#include "engine/removal_plan.h"
 #include "engine/uninstall_sequence.h"
+#include "log/operation_log.h"
 #include "platform/win32_api.h"
 #include "shell/driver_list.h"
 #include "shell/threads.h"
@@ -86,13 +88,20 @@ void RunUninstallCommand() {
         win32.EnableWindow(uninstallButton, TRUE);
         return;
     }
-    // A driver that another row also names stays: only the row's printer goes.
-    DriverListEntry& row = driverEntries[static_cast<size_t>(index)];
-    row = RowForRemoval(row, driverUseCounts);
+    // What goes and what stays is decided here, once, against every driver
+    // record the spooler has now: a driver that another row also names stays
+    // (only the row's printer goes), and a driver that printers use is not
+    // removed at all.
+    const DriverInventory inventory{driverEntries, driverUseCounts, EnumerateEveryDriverRecord()};
+    const RemovalPlan plan = PlanRemoval(driverEntries[static_cast<size_t>(index)], inventory);
     {
-        const std::vector<DriverListEntry> selection{row};
         win32.EnableWindow(uninstallButton, FALSE);
-        const bool succeeded = RunUninstallSequence(selection);
+        bool succeeded = false;
+        if (plan.printersUsingDriver.empty()) {
+            succeeded = RunRemovalPlans({plan});
+        } else {
+            WriteLog(DriverInUseText(plan), false);
+        }
         StopProgressTimer();
         ReportResult(succeeded);
     }

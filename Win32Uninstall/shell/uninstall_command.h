@@ -46,9 +46,10 @@ void LaunchUninstallCommand();
 // the command. Ignores its parameter; returns 0.
 DWORD WINAPI UninstallWorker(LPVOID parameter);
 
-// Takes the selected row (reminder box when there is none), clears its driver
-// information when another row names the same driver, runs the removal on a
-// one-row copy, stops the timer and reports: on success the bar shows 100 and
+// Takes the selected row (reminder box when there is none), plans its removal
+// (PlanRemoval: a driver that another row names stays; a driver that printers
+// use is refused, which logs DriverInUseText, changes nothing and touches no
+// service), runs the plan, stops the timer and reports: on success the bar shows 100 and
 // the user is asked whether to reboot now (Yes calls RebootComputer); on
 // failure the bar shows 0 under the failure message. Leaves the bar at 0 and
 // the button enabled.

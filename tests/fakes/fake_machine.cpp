@@ -151,6 +151,30 @@ FakeDeletePrinterDriverEx(LPWSTR, LPWSTR environment, LPWSTR name, DWORD flags, 
                         L"," + std::to_wstring(version)));
 }
 
+BOOL WINAPI FakeEnumPrinterDrivers(LPWSTR,
+                                   LPWSTR environment,
+                                   DWORD,
+                                   LPBYTE buffer,
+                                   DWORD size,
+                                   LPDWORD needed,
+                                   LPDWORD returned) {
+    *returned = 0;
+    if (Record("EnumPrinterDrivers", Utf8(environment ? environment : L"(null)")))
+        return FALSE;
+    *needed = static_cast<DWORD>(machine.drivers.size() * sizeof(DRIVER_INFO_6W));
+    if (machine.drivers.empty())
+        return TRUE;
+    if (buffer == nullptr || size < *needed) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    auto* blocks = reinterpret_cast<DRIVER_INFO_6W*>(buffer);
+    for (size_t i = 0; i < machine.drivers.size(); ++i)
+        blocks[i] = *machine.drivers[i];
+    *returned = static_cast<DWORD>(machine.drivers.size());
+    return TRUE;
+}
+
 BOOL WINAPI FakeSetupUninstallOEMInf(PCWSTR name, DWORD flags, PVOID) {
     return !Record("SetupUninstallOEMInf", Utf8(name) + "," + std::to_string(flags));
 }
@@ -409,6 +433,7 @@ FakeMachineState& InstallFakeMachine(const std::wstring& windowsFolder) {
     win32.SetJobW = FakeSetJob;
     win32.DeletePrinter = FakeDeletePrinter;
     win32.DeletePrinterDriverExW = FakeDeletePrinterDriverEx;
+    win32.EnumPrinterDriversW = FakeEnumPrinterDrivers;
     win32.SetupUninstallOEMInfW = FakeSetupUninstallOEMInf;
     win32.CM_Locate_DevNodeW = FakeLocateDevNode;
     win32.CM_Reenumerate_DevNode = FakeReenumerateDevNode;

@@ -17,6 +17,10 @@ struct FakeMachineState {
     DWORD spoolerState = SERVICE_RUNNING;
     std::set<std::wstring> printers;
     std::map<std::wstring, std::vector<DWORD>> jobs;  // printer -> queued job ids
+    // Every driver record the spooler has, in every environment, as
+    // EnumPrinterDriversW gives them (the blocks are copied; their texts stay
+    // the test's).
+    std::vector<const DRIVER_INFO_6W*> drivers;
     // Call name -> (first failing call number, error). Calls are counted per
     // name from 1; every call from that number on fails with the error.
     std::map<std::string, std::pair<int, DWORD>> failures;

@@ -37,15 +37,44 @@ bool Fits(DWORD needed, LPBYTE buffer, DWORD size, LPDWORD neededOut) {
     return false;
 }
 
-void FillDriverBlock(DRIVER_INFO_6W& block, const std::wstring& name, BYTE*& cursor) {
+constexpr wchar_t kNativeEnvironment[] = L"Windows NT x86";
+constexpr wchar_t kForeignEnvironment[] = L"Windows ARM64";
+
+struct Record {
+    std::wstring name;
+    const wchar_t* environment;
+};
+
+void FillDriverBlock(DRIVER_INFO_6W& block, const Record& record, BYTE*& cursor) {
     block = DRIVER_INFO_6W{};
     block.cVersion = 3;
-    block.pName = Place(name, cursor);
-    block.pEnvironment = Place(L"Windows NT x86", cursor);
+    block.pName = Place(record.name, cursor);
+    block.pEnvironment = Place(record.environment, cursor);
 }
 
-DWORD DriverBlockBytes(const std::wstring& name) {
-    return sizeof(DRIVER_INFO_6W) + TextBytes(name) + TextBytes(L"Windows NT x86");
+DWORD DriverBlockBytes(const Record& record) {
+    return sizeof(DRIVER_INFO_6W) + TextBytes(record.name) + TextBytes(record.environment);
+}
+
+// The records an enumeration of `environment` gives: "all" lists the foreign
+// ones too, first, as environments in alphabetical order would.
+std::vector<Record> RecordsOf(const wchar_t* environment) {
+    std::vector<Record> records;
+    if (environment != nullptr && std::wstring(environment) == L"all") {
+        for (const std::wstring& name : spooler.foreignDrivers)
+            records.push_back({name, kForeignEnvironment});
+    }
+    for (const std::wstring& name : spooler.drivers)
+        records.push_back({name, kNativeEnvironment});
+    return records;
+}
+
+bool Installed(const std::vector<std::wstring>& drivers, const std::wstring& name) {
+    for (const std::wstring& driver : drivers) {
+        if (driver == name)
+            return true;
+    }
+    return false;
 }
 
 BOOL WINAPI EnumPrinters(DWORD flags,
@@ -98,11 +127,12 @@ BOOL WINAPI EnumPrinterDrivers(LPWSTR server,
         ::SetLastError(spooler.enumDriversFirstError);
         return FALSE;
     }
-    if (spooler.drivers.empty())
+    const std::vector<Record> records = RecordsOf(environment);
+    if (records.empty())
         return TRUE;
     DWORD bytes = 0;
-    for (const std::wstring& d : spooler.drivers)
-        bytes += DriverBlockBytes(d);
+    for (const Record& record : records)
+        bytes += DriverBlockBytes(record);
     if (!Fits(bytes, buffer, size, needed))
         return FALSE;
     if (spooler.enumDriversSecondError != 0) {
@@ -110,11 +140,11 @@ BOOL WINAPI EnumPrinterDrivers(LPWSTR server,
         return FALSE;
     }
     auto* blocks = reinterpret_cast<DRIVER_INFO_6W*>(buffer);
-    BYTE* cursor = buffer + sizeof(DRIVER_INFO_6W) * spooler.drivers.size();
-    for (size_t i = 0; i < spooler.drivers.size(); ++i) {
-        FillDriverBlock(blocks[i], spooler.drivers[i], cursor);
+    BYTE* cursor = buffer + sizeof(DRIVER_INFO_6W) * records.size();
+    for (size_t i = 0; i < records.size(); ++i) {
+        FillDriverBlock(blocks[i], records[i], cursor);
     }
-    *returned = static_cast<DWORD>(spooler.drivers.size());
+    *returned = static_cast<DWORD>(records.size());
     return TRUE;
 }
 
@@ -153,10 +183,17 @@ BOOL WINAPI GetPrinterDriver(HANDLE handle,
         ::SetLastError(printer.getDriverError);
         return FALSE;
     }
-    if (!Fits(DriverBlockBytes(printer.driver), buffer, size, needed))
+    if (!Installed(spooler.drivers, printer.driver) &&
+        Installed(spooler.foreignDrivers, printer.driver)) {
+        *needed = 0;
+        ::SetLastError(ERROR_UNKNOWN_PRINTER_DRIVER);
+        return FALSE;
+    }
+    const Record record{printer.driver, kNativeEnvironment};
+    if (!Fits(DriverBlockBytes(record), buffer, size, needed))
         return FALSE;
     BYTE* cursor = buffer + sizeof(DRIVER_INFO_6W);
-    FillDriverBlock(*reinterpret_cast<DRIVER_INFO_6W*>(buffer), printer.driver, cursor);
+    FillDriverBlock(*reinterpret_cast<DRIVER_INFO_6W*>(buffer), record, cursor);
     return TRUE;
 }
 

@@ -21,9 +21,14 @@ struct Printer {
 struct State {
     std::vector<Printer> printers;
     std::vector<std::wstring> drivers;  // installed, in the spooler's order
-    DWORD enumPrintersError = 0;        // every EnumPrinters call fails with it
-    DWORD enumDriversFirstError = 0;    // the sizing call fails with it instead of 122
-    DWORD enumDriversSecondError = 0;   // the fetching call fails with it
+    // Installed in another environment ("Windows ARM64" here; `drivers` are
+    // "Windows NT x86"): listed by "all" before `drivers`; GetPrinterDriver of
+    // a printer whose driver is only there fails with 1797, as the spooler's
+    // does for a driver of another environment.
+    std::vector<std::wstring> foreignDrivers;
+    DWORD enumPrintersError = 0;       // every EnumPrinters call fails with it
+    DWORD enumDriversFirstError = 0;   // the sizing call fails with it instead of 122
+    DWORD enumDriversSecondError = 0;  // the fetching call fails with it
 
     // Observations.
     int openHandles = 0;

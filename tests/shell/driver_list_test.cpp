@@ -74,7 +74,7 @@ TEST_F(DriverList, PrintersThenDriversInSpoolerOrderAtExplicitIndexesInSpiteOfSo
 }
 
 // Also a 32-bit process on x64 Windows asks for the x64 drivers, which are
-// the ones Windows prints with.
+// the ones Windows prints with; every environment's drivers come from "all".
 TEST_F(DriverList, AsksTheSpoolerForLocalPrintersAndConnectionsAndOpensWithAllAccess) {
     spooler.printers = {{L"P1", L"D1"}};
     spooler.drivers = {L"D1"};
@@ -90,9 +90,27 @@ TEST_F(DriverList, AsksTheSpoolerForLocalPrintersAndConnectionsAndOpensWithAllAc
     EXPECT_EQ(spooler.enumDriversLevels, (std::vector<DWORD>{6, 6}));
     EXPECT_TRUE(spooler.enumDriversLocal);
     const std::vector<std::wstring> x64Twice{L"Windows x64", L"Windows x64"};
-    EXPECT_EQ(spooler.enumDriversEnvironments, x64Twice);
+    EXPECT_EQ(spooler.enumDriversEnvironments, (std::vector<std::wstring>{L"all", L"all"}));
     EXPECT_EQ(spooler.getDriverEnvironments, x64Twice);
     EXPECT_EQ(spooler.openHandles, 0);
+}
+
+// A 32-bit setup's drivers on 64-bit Windows: listed after Windows' own
+// whatever the spooler's order, one row per name, and a printer of one
+// carries that record without a log record for the miss.
+TEST_F(DriverList, OtherEnvironmentsFollowTheNativeDriversAndServeTheirPrinters) {
+    FakeNativeMachine(IMAGE_FILE_MACHINE_I386, false);  // "Windows NT x86" is native
+    spooler.printers = {{L"Old Laser", L"Legacy"}};
+    spooler.drivers = {L"Native B", L"Twin"};
+    spooler.foreignDrivers = {L"Legacy", L"Twin", L"Foreign Only"};
+    FillDriverList();
+
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"P:Old Laser/Legacy", "D:Native B", "D:Twin",
+                                                "D:Legacy", "D:Foreign Only"}));
+    EXPECT_EQ(std::wstring(driverEntries[0].driverInfo->pEnvironment), L"Windows ARM64");
+    EXPECT_EQ(std::wstring(driverEntries[2].driverInfo->pEnvironment), L"Windows NT x86");
+    EXPECT_EQ(driverUseCounts[L"Legacy"], 2);
+    EXPECT_TRUE(log.Lines().empty());
 }
 
 TEST_F(DriverList, PrinterNamedLikeADriverHidesThatDriverAndCarriesTheDriverTheSpoolerReports) {

@@ -177,19 +177,25 @@ TEST_F(UninstallCommand, PrinterWhoseDriverAnotherPrinterUsesKeepsTheDriver) {
     EXPECT_EQ(PrinterRemovals(), std::vector<std::string>{"DeletePrinter(Lab)"});
     EXPECT_EQ(DriverRemovals(), std::vector<std::string>{});
     EXPECT_EQ(CallsNamed({"EnumJobs", "SetupUninstallOEMInf"}), std::vector<std::string>{});
-    EXPECT_FALSE(driverEntries[1].driverInfo);
 }
 
-TEST_F(UninstallCommand, DriverRowThatPrintersStillUseReachesTheRemovalAsNeitherPrinterNorDriver) {
+// Removing it would fail at the spooler (in use) after every file had gone;
+// nothing is changed and the user is told it failed.
+TEST_F(UninstallCommand, DriverRowThatPrintersStillUseIsRefusedWithoutTouchingAnything) {
     spooler.printers = {{L"Office", L"Shared PCL"}, {L"Lab", L"Shared PCL"}};
     spooler.drivers = {L"Shared PCL"};
     FillAndSelect(2);
     ASSERT_EQ(driverUseCounts[L"Shared PCL"], 3);
 
     RunUninstallCommand();
-    EXPECT_EQ(PrinterRemovals(), std::vector<std::string>{});
-    EXPECT_EQ(DriverRemovals(), std::vector<std::string>{});
-    EXPECT_EQ(CallsNamed({"CM_Reenumerate_DevNode"}).size(), 1u);  // the run itself went through
+    EXPECT_EQ(CallsNamed({"OpenSCManager", "OpenService", "ControlService", "StartService",
+                          "OpenPrinter", "DeleteFile", "SetupUninstallOEMInf",
+                          "DeletePrinterDriverEx", "CM_Locate_DevNode"}),
+              std::vector<std::string>{});
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, UNINSTALL_FAILED_TEXT);
+    EXPECT_EQ(OperationLogText().find("failed"), std::string::npos);
+    EXPECT_EQ(CountOf(OperationLogText(), "驱动Shared PCL正被打印机使用，未卸载：Office、Lab"), 1);
 }
 
 TEST_F(UninstallCommand, SuccessAsksAtFullBarAndYesReboots) {

@@ -1,0 +1,107 @@
+#include "engine/removal_plan.h"
+
+#include <algorithm>
+
+#include "engine/file_helpers.h"
+#include "engine/queue_purge.h"
+
+namespace {
+
+std::wstring TextOf(const wchar_t* text) {
+    return text != nullptr ? std::wstring(text) : std::wstring();
+}
+
+std::vector<std::wstring> PrintersUsing(const DriverInventory& inventory,
+                                        const std::wstring& driver) {
+    std::vector<std::wstring> printers;
+    for (const DriverListEntry& row : inventory.rows) {
+        if (row.isPrinter && !driver.empty() && row.driverName == driver)
+            printers.push_back(row.printerName);
+    }
+    return printers;
+}
+
+std::vector<const DRIVER_INFO_6W*> Pointers(const DriverRecords& records) {
+    std::vector<const DRIVER_INFO_6W*> pointers;
+    for (const auto& record : records)
+        pointers.push_back(record.get());
+    return pointers;
+}
+
+// Every record of `everyDriver` of another name than `driver`, and those names.
+DriverRecords OtherDrivers(const DriverRecords& everyDriver,
+                           const std::wstring& driver,
+                           std::vector<std::wstring>& names) {
+    DriverRecords others;
+    for (const auto& record : everyDriver) {
+        const std::wstring name = TextOf(record->pName);
+        if (name == driver)
+            continue;
+        others.push_back(record);
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
+    }
+    return others;
+}
+
+void PlanDriver(RemovalPlan& plan,
+                const std::shared_ptr<const DRIVER_INFO_6W>& listed,
+                const DriverRecords& everyDriver) {
+    plan.driver = TextOf(listed->pName);
+    plan.driverRecords = RecordsNamed(everyDriver, plan.driver);
+    if (plan.driverRecords.empty())
+        plan.driverRecords.push_back(listed);
+    std::vector<std::wstring> remaining;
+    const DriverRecords others = OtherDrivers(everyDriver, plan.driver, remaining);
+    bool folderKnown = true;
+    plan.driverFiles = FindDriverFiles(Pointers(plan.driverRecords), Pointers(others), folderKnown);
+    plan.packages = ScanDriverPackages(plan.driver, remaining);
+}
+
+}  // namespace
+
+RemovalPlan PlanRowRemoval(const DriverListEntry& row, const DriverRecords& everyDriver) {
+    RemovalPlan plan;
+    if (row.isPrinter)
+        plan.printers.push_back(row.printerName);
+    if (row.driverInfo)
+        PlanDriver(plan, row.driverInfo, everyDriver);
+    return plan;
+}
+
+RemovalPlan PlanRemoval(const DriverListEntry& row,
+                        const DriverInventory& inventory,
+                        bool withPrinters) {
+    if (row.isPrinter)
+        return PlanRowRemoval(RowForRemoval(row, inventory.useCounts), inventory.everyDriver);
+    const std::vector<std::wstring> users = PrintersUsing(inventory, row.driverName);
+    if (!users.empty() && !withPrinters) {
+        RemovalPlan refused;
+        refused.driver = row.driverName;
+        refused.printersUsingDriver = users;
+        return refused;
+    }
+    RemovalPlan plan = PlanRowRemoval(row, inventory.everyDriver);
+    plan.printers = users;
+    return plan;
+}
+
+std::vector<std::wstring> ListSpoolFiles() {
+    std::wstring folder;
+    if (!SpoolFilesFolder(folder))
+        return {};
+    // The purge deletes the shadow files first, then the spool files.
+    FileList files;
+    WalkFolder(files, folder, WALK_COLLECT, L".SHD", TRUE);
+    FileList spool;
+    WalkFolder(spool, folder, WALK_COLLECT, L".SPL", TRUE);
+    files.insert(files.end(), spool.begin(), spool.end());
+    return files;
+}
+
+std::wstring DriverInUseText(const RemovalPlan& plan) {
+    std::wstring printers;
+    for (const std::wstring& printer : plan.printersUsingDriver)
+        printers += (printers.empty() ? L"" : L"、") + printer;
+    return L"驱动" + plan.driver + L"正被打印机使用，未卸载：" + printers;
+}

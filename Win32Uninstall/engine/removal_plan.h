@@ -1,0 +1,65 @@
+// What the removal of one row takes and what it keeps, decided once from one
+// inventory of the spooler, before any service is touched: the removal
+// (RunRemovalPlans) acts on exactly this, and the preview shows exactly this.
+//
+// The rule: a removal takes everything of the selected driver, in every
+// environment, and nothing that another driver, another device or Windows
+// itself still uses:
+//  - its record in every environment, each with its own environment;
+//  - the files under the spooler's driver folders whose names contain one of
+//    its file names, except those that an installed driver of another name
+//    names (full path, case-insensitive);
+//  - its oem INFs and driver-store packages, except those that another
+//    installed driver, another device class or Windows itself still uses
+//    (see driver_packages.h).
+// A driver that printers still use is not removed unless those printers are
+// removed with it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/driver_files.h"
+#include "engine/driver_inventory.h"
+#include "engine/driver_packages.h"
+
+struct RemovalPlan {
+    // The printers deleted, in order, before the driver.
+    std::vector<std::wstring> printers;
+    // The driver removed; empty when it stays (a printer-only removal).
+    std::wstring driver;
+    // Its record in every environment the spooler has it in.
+    DriverRecords driverRecords;
+    // Not empty when the removal is refused because these printers still use
+    // the driver: nothing is to be changed.
+    std::vector<std::wstring> printersUsingDriver;
+    std::vector<DriverFileMatch> driverFiles;  // kept ones included, with their reason
+    PackageScan packages;                      // kept ones included, with their reason
+};
+
+// Plans the removal of the listed `row` (a row of `inventory`):
+//  - a printer row loses its printer; its driver goes with it unless another
+//    row names the same driver (RowForRemoval) or its information could not
+//    be read;
+//  - a driver row loses its driver; when printers use it, the plan is
+//    refused (printersUsingDriver), or, with `withPrinters`, those printers
+//    are deleted first.
+// Walks the driver folders and reads the package candidates; changes nothing
+// and logs only what the walks log.
+RemovalPlan PlanRemoval(const DriverListEntry& row,
+                        const DriverInventory& inventory,
+                        bool withPrinters = false);
+
+// Plans a row as it is given, without the use-count rules: its printer when
+// it is a printer row, and the driver of its driverInfo when it has one, with
+// every record of that name in `everyDriver` (the row's own when there is
+// none there).
+RemovalPlan PlanRowRemoval(const DriverListEntry& row, const DriverRecords& everyDriver);
+
+// The spool and shadow files the removal would delete (shadow files first),
+// as PurgeSpoolFiles finds them; empty when the folder cannot be told.
+std::vector<std::wstring> ListSpoolFiles();
+
+// The Chinese log record of a refused plan: the driver is in use by the
+// printers named.
+std::wstring DriverInUseText(const RemovalPlan& plan);

@@ -1,0 +1,266 @@
+// What a removal takes and keeps, decided on a small PC shaped like a
+// Windows 10 x64 one: Windows' own drivers and packages beside a vendor
+// package with two models, the same device's scanner package, two PostScript
+// drivers sharing core files, and an x86 twin. The driver records are fakes;
+// the files are real files in a scratch Windows folder.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/removal_plan.h"
+#include "fakes/driver_block.h"
+#include "fakes/fake_machine.h"
+#include "support/test_support.h"
+
+namespace {
+
+// --- The INF texts' own rules ----------------------------------------------
+
+struct ReasonCase {
+    const char* what;
+    std::string inf;
+    std::wstring expected;
+};
+
+TEST(PackageKeepRule, RemainingModelsOtherClassesAndWholeValues) {
+    const std::vector<std::wstring> remaining = {L"KAVRO MF6000 PCL6", L"Generic / Text Only"};
+    const std::vector<ReasonCase> cases = {
+        {"a quoted model of the package",
+         "[Models]\r\n\"kavro mf6000 pcl6\" = GDI, USBPRINT\\K1\r\n",
+         L"used by driver KAVRO MF6000 PCL6"},
+        {"a whole unquoted [Strings] value", "[Strings]\r\nGdi = KAVRO MF6000 PCL6 ; model\r\n",
+         L"used by driver KAVRO MF6000 PCL6"},
+        {"a name contained in a longer one", "[Strings]\r\nPs=\"KAVRO MF6000 PCL6 PS\"\r\n", L""},
+        {"a name in a comment only", "; replaces KAVRO MF6000 PCL6\r\n", L""},
+        {"a scanner",
+         "[Version]\r\nClass=Image ; scanner\r\n[Strings]\r\nM=\"KAVRO MF6000 PCL6\"\r\n",
+         L"another device class (Image)"},
+        {"another class GUID",
+         "[version]\r\nClassGUID = {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\r\n",
+         L"another device class ({6BDD1FC6-810F-11D0-BEC7-08002BE2092F})"},
+        {"printers by name and GUID",
+         "[Version]\r\nClass=\"Printer\"\r\nClassGuid={4d36e979-e325-11ce-bfc1-08002be10318}\r\n",
+         L""},
+        {"a class-less INF", "[Version]\r\nSignature=\"$Windows NT$\"\r\n", L""},
+        {"Class outside [Version]", "[Other]\r\nClass=Image\r\n", L""},
+    };
+    for (const ReasonCase& c : cases) {
+        const std::wstring text(c.inf.begin(), c.inf.end());
+        EXPECT_EQ(ReasonToKeepPackage(text, remaining), c.expected) << c.what;
+    }
+}
+
+// --- The PC ----------------------------------------------------------------
+
+const wchar_t kX64[] = L"Windows x64";
+const wchar_t kX86[] = L"Windows NT x86";
+std::string VendorInf() {
+    return "[Version]\r\nClass=Printer\r\n[Models]\r\n\"KAVRO MF6000 PCL6\" = GDI\r\n"
+           "\"KAVRO MF6000 PCL6 PS\" = PS\r\n";
+}
+
+class RemovalPlanOnAPc : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        machine_ = &InstallFakeMachine(scratch_.path());
+        const std::wstring x64 = Drivers() + L"x64\\3\\";
+        const std::wstring x86 = Drivers() + L"W32X86\\3\\";
+        Add(L"Generic / Text Only", kX64, x64, {L"UNIDRV.DLL", L"UNIDRVUI.DLL", L"TTY.GPD"},
+            {L"TTYRES.DLL", L"UNIRES.DLL", L"STDNAMES.GPD"});
+        Add(L"Microsoft Print To PDF", kX64, x64, {L"", L"", L"MPDW-PDC.xml"},
+            {L"MPDW-manifest.ini", L"ntprint|StdNames.gpd"});
+        Add(L"Microsoft PS Class Driver", kX64, x64,
+            {L"PSCRIPT5.DLL", L"PS5UI.DLL", L"MSPSCLS.PPD", L"PSCRIPT.HLP"},
+            {L"PSCRIPT.NTF", L"PS_SCHM.GDL"});
+        Add(L"KAVRO MF6000 PCL6", kX64, x64, {L"KVGDI.DLL", L"KVGDIUI.DLL", L"KVGDI.GPD"},
+            {L"KVCOMMON.DLL", L"KVCOLOR.ICM", L"KVGDIRES.DLL"});
+        Add(L"KAVRO MF6000 PCL6 PS", kX64, x64, {L"PSCRIPT5.DLL", L"PS5UI.DLL", L"KVPS.PPD"},
+            {L"KVCOMMON.DLL", L"KVCOLOR.ICM", L"PSCRIPT.NTF", L"PS_SCHM.GDL"});
+        for (const auto& [environment, folder] :
+             std::vector<std::pair<const wchar_t*, std::wstring>>{{kX64, x64}, {kX86, x86}}) {
+            Add(L"Second Vendor PS", environment, folder,
+                {L"PSCRIPT5.DLL", L"PS5UI.DLL", L"SVPS.PPD", L"PSCRIPT.HLP"},
+                {L"PSCRIPT.NTF", L"PS_SCHM.GDL", L"SVPSRES.DLL"});
+        }
+        // Windows' own packages, published under their own names.
+        Package(L"ntprint.inf", L"ntprint.inf_amd64_4a1f", L"\"Generic / Text Only\" = TTY\r\n");
+        Package(L"prnms009.inf", L"prnms009.inf_amd64_5812",
+                L"\"Microsoft Print To PDF\" = PDF\r\n");
+        // Third-party packages, published as oemN.inf.
+        Package(L"oem5.inf", L"kvmf.inf_amd64_77aa", VendorInf());
+        Package(L"oem6.inf", L"kvscan.inf_amd64_88bb",
+                "[Version]\r\nClass=Image\r\n[Models]\r\n\"KAVRO MF6000 PCL6 Scanner\" = S\r\n");
+        Package(L"oem7.inf", L"svps.inf_amd64_99cc",
+                "[Version]\r\nClassGUID={4D36E979-E325-11CE-BFC1-08002BE10318}\r\n"
+                "[Strings]\r\nModel=\"Second Vendor PS\"\r\n");
+    }
+
+    std::wstring Drivers() const { return scratch_.path() + L"System32\\spool\\drivers\\"; }
+
+    void Add(const std::wstring& name,
+             const wchar_t* environment,
+             const std::wstring& folder,
+             const std::vector<std::wstring>& mainFiles,
+             const std::vector<std::wstring>& dependents) {
+        records_.push_back(MakeDriverRecord(name, environment, folder, mainFiles, dependents));
+        machine_->drivers.push_back(records_.back().get());
+        for (const std::wstring& file : mainFiles) {
+            if (!file.empty())
+                WriteBytes(folder + file, "MZ");
+        }
+        for (const std::wstring& file : dependents) {
+            if (file.find(L'|') == std::wstring::npos)
+                WriteBytes(folder + file, "MZ");
+        }
+    }
+
+    void Package(const std::wstring& published, const std::wstring& folder, std::string text) {
+        const std::wstring infName = folder.substr(0, folder.find(L".inf") + 4);
+        WriteBytes(scratch_.path() + L"inf\\" + published, text);
+        WriteBytes(
+            scratch_.path() + L"System32\\DriverStore\\FileRepository\\" + folder + L"\\" + infName,
+            text);
+    }
+    void Package(const std::wstring& published, const std::wstring& folder, const wchar_t* text) {
+        const std::wstring wide = text;
+        Package(published, folder, std::string(wide.begin(), wide.end()));
+    }
+
+    // The inventory the dialog and the console program would take: one row
+    // per driver name, every record.
+    DriverInventory Inventory(const std::vector<std::wstring>& without) const {
+        DriverInventory inventory;
+        for (const auto& record : records_) {
+            const std::wstring name = record->pName;
+            if (std::count(without.begin(), without.end(), name))
+                continue;
+            inventory.everyDriver.push_back(record);
+            if (inventory.useCounts.count(name) == 0)
+                inventory.rows.push_back({nullptr, record, L"", false, name});
+            inventory.useCounts[name] = 1;
+        }
+        return inventory;
+    }
+
+    // "go <path>" and "keep <path>: <reason>" for every file, oem INF and
+    // package the plan names, paths below the scratch Windows folder, sorted.
+    std::vector<std::string> Decisions(const RemovalPlan& plan) const {
+        std::vector<std::string> decisions;
+        auto add = [&](const std::wstring& path, const std::wstring& reason) {
+            const std::wstring below = path.substr(scratch_.path().size());
+            decisions.push_back(reason.empty() ? "go " + Utf8(below)
+                                               : "keep " + Utf8(below) + ": " + Utf8(reason));
+        };
+        for (const DriverFileMatch& file : plan.driverFiles)
+            add(file.path, file.keptBecause);
+        for (const PackageMatch& inf : plan.packages.oemInfs)
+            add(inf.inf, inf.keptBecause);
+        for (const PackageMatch& package : plan.packages.packages)
+            add(package.folder, package.keptBecause);
+        std::sort(decisions.begin(), decisions.end());
+        return decisions;
+    }
+
+    ScratchFolder scratch_;
+    ScopedWin32Fakes fakes_;
+    FakeMachineState* machine_ = nullptr;
+    std::vector<std::shared_ptr<const DRIVER_INFO_6W>> records_;
+};
+
+struct PlanCase {
+    const char* what;
+    std::wstring driver;
+    std::vector<std::wstring> alreadyRemoved;
+    std::vector<std::string> decisions;
+    std::vector<std::wstring> environments;
+};
+
+TEST_F(RemovalPlanOnAPc, EachDriverTakesItsOwnAndLeavesWhatOthersUse) {
+    const std::string x64 = "System32\\spool\\drivers\\x64\\3\\";
+    const std::string x86 = "System32\\spool\\drivers\\W32X86\\3\\";
+    const std::string store = "System32\\DriverStore\\FileRepository\\";
+    const std::vector<PlanCase> cases = {
+        {"PostScript driver with an x86 twin: shared core files stay",
+         L"Second Vendor PS",
+         {},
+         {"go " + store + "svps.inf_amd64_99cc\\", "go " + x64 + "SVPS.PPD",
+          "go " + x64 + "SVPSRES.DLL", "go " + x86 + "PSCRIPT.NTF", "go " + x86 + "PS_SCHM.GDL",
+          "go " + x86 + "SVPS.PPD", "go " + x86 + "SVPSRES.DLL", "go inf\\oem7.inf",
+          "keep " + x64 + "PSCRIPT.NTF: used by driver Microsoft PS Class Driver",
+          "keep " + x64 + "PS_SCHM.GDL: used by driver Microsoft PS Class Driver"},
+         {kX64, kX86}},
+        {"GDI model of a two-model package: the other model's files and package stay",
+         L"KAVRO MF6000 PCL6",
+         {},
+         {"go " + x64 + "KVGDI.GPD", "go " + x64 + "KVGDIRES.DLL",
+          "keep " + store + "kvmf.inf_amd64_77aa\\: used by driver KAVRO MF6000 PCL6 PS",
+          "keep " + store + "kvscan.inf_amd64_88bb\\: another device class (Image)",
+          "keep " + x64 + "KVCOLOR.ICM: used by driver KAVRO MF6000 PCL6 PS",
+          "keep " + x64 + "KVCOMMON.DLL: used by driver KAVRO MF6000 PCL6 PS",
+          "keep inf\\oem5.inf: used by driver KAVRO MF6000 PCL6 PS",
+          "keep inf\\oem6.inf: another device class (Image)"},
+         {kX64}},
+        {"the last model of the package takes it; its name contains the removed one's",
+         L"KAVRO MF6000 PCL6 PS",
+         {L"KAVRO MF6000 PCL6"},
+         {"go " + store + "kvmf.inf_amd64_77aa\\", "go " + x64 + "KVCOLOR.ICM",
+          "go " + x64 + "KVCOMMON.DLL", "go " + x64 + "KVPS.PPD", "go inf\\oem5.inf",
+          "keep " + x86 + "PSCRIPT.NTF: used by driver Second Vendor PS",
+          "keep " + x86 + "PS_SCHM.GDL: used by driver Second Vendor PS",
+          "keep " + x64 + "PSCRIPT.NTF: used by driver Microsoft PS Class Driver",
+          "keep " + x64 + "PS_SCHM.GDL: used by driver Microsoft PS Class Driver"},
+         {kX64}},
+        {"Windows' own driver: its package is Windows' and stays unread",
+         L"Generic / Text Only",
+         {},
+         {"go " + x64 + "TTY.GPD", "go " + x64 + "TTYRES.DLL"},
+         {kX64}},
+    };
+    for (const PlanCase& c : cases) {
+        const DriverInventory inventory = Inventory(c.alreadyRemoved);
+        const auto row =
+            std::find_if(inventory.rows.begin(), inventory.rows.end(),
+                         [&](const DriverListEntry& r) { return r.driverName == c.driver; });
+        ASSERT_NE(row, inventory.rows.end()) << c.what;
+        const RemovalPlan plan = PlanRemoval(*row, inventory);
+        std::vector<std::string> expected = c.decisions;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(Decisions(plan), expected) << c.what;
+        std::vector<std::wstring> environments;
+        for (const auto& record : plan.driverRecords)
+            environments.push_back(record->pEnvironment);
+        EXPECT_EQ(environments, c.environments) << c.what;
+        EXPECT_EQ(plan.packages.windowsPackages, 2u) << c.what;
+    }
+}
+
+TEST_F(RemovalPlanOnAPc, DriverThatPrintersUseIsRefusedUnlessThePrintersGoToo) {
+    DriverInventory inventory = Inventory({});
+    const DriverListEntry driverRow = inventory.rows[3];  // KAVRO MF6000 PCL6
+    for (const wchar_t* printer : {L"Front Desk", L"财务部"}) {
+        inventory.rows.push_back(
+            {nullptr, driverRow.driverInfo, printer, true, driverRow.driverName});
+        ++inventory.useCounts[driverRow.driverName];
+    }
+
+    const RemovalPlan refused = PlanRemoval(driverRow, inventory);
+    EXPECT_EQ(refused.printersUsingDriver, (std::vector<std::wstring>{L"Front Desk", L"财务部"}));
+    EXPECT_TRUE(refused.driverFiles.empty() && refused.packages.oemInfs.empty());
+    EXPECT_EQ(DriverInUseText(refused),
+              L"驱动KAVRO MF6000 PCL6正被打印机使用，未卸载：Front Desk、财务部");
+
+    const RemovalPlan withPrinters = PlanRemoval(driverRow, inventory, true);
+    EXPECT_TRUE(withPrinters.printersUsingDriver.empty());
+    EXPECT_EQ(withPrinters.printers, (std::vector<std::wstring>{L"Front Desk", L"财务部"}));
+    EXPECT_EQ(withPrinters.driver, L"KAVRO MF6000 PCL6");
+
+    // One printer of two: the printer goes, the driver stays.
+    const RemovalPlan printerOnly = PlanRemoval(inventory.rows.back(), inventory);
+    EXPECT_EQ(printerOnly.printers, std::vector<std::wstring>{L"财务部"});
+    EXPECT_TRUE(printerOnly.driver.empty() && printerOnly.driverFiles.empty());
+}
+
+}  // namespace
