@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/pc_seed.h"
 #include "support/seeded_printers.h"
 #include "support/spooler_seed.h"
 #include "support/test_support.h"
@@ -185,6 +186,135 @@ TEST_F(CliOnWine, FailedStepExitsWith1AndNamesTheFailedCallAndItsError) {
     EXPECT_TRUE(answer["steps"][0]["succeeded"]) << "the spooler restart";
     EXPECT_EQ(CountOf(OperationLogText(), "DeletePrinterDriverEx failed with error 87"), 1)
         << "the operation log gets the same record as from the dialog";
+}
+
+// A 64-bit PC as users have it (pc_seed.h), seeded by the 64-bit seeder,
+// and taken out again whatever the test did.
+class CliOnAPc : public CliOnWine {
+  protected:
+    void SetUp() override {
+        CliOnWine::SetUp();
+        seeded_ = RunProgram(Native64Program(L"demo_machine.exe"), L"seed-pc") == 0;
+    }
+    void TearDown() override {
+        RunProgram(Native64Program(L"demo_machine.exe"), L"remove-pc");
+        CliOnWine::TearDown();
+    }
+    bool seeded_ = false;
+};
+
+// Whether each file of `files` is in the folder of `environment`, by name.
+std::vector<std::string> Missing(const wchar_t* environment, std::vector<const wchar_t*> files) {
+    std::vector<std::string> missing;
+    for (const wchar_t* file : files) {
+        if (!FileExists(PcDriverFolder(environment) + file))
+            missing.push_back(Utf8(file));
+    }
+    return missing;
+}
+
+std::vector<std::string> Present(const wchar_t* environment, std::vector<const wchar_t*> files) {
+    std::vector<std::string> present;
+    for (const wchar_t* file : files) {
+        if (FileExists(PcDriverFolder(environment) + file))
+            present.push_back(Utf8(file));
+    }
+    return present;
+}
+
+// The three drivers users removed one after the other. Each takes its own
+// files, oem INF and package; nothing that another driver, the scanner or
+// Windows uses goes. Wine then refuses the spooler's deletion of the record
+// (error 87), so each run ends with exit code 1 at DeleteDriver.
+TEST_F(CliOnAPc, ThreeRemovalsInARowTakeTheirOwnAndLeaveWhatOthersUse) {
+    ASSERT_TRUE(seeded_);
+    const wchar_t* x64 = L"Windows x64";
+    const wchar_t* x86 = L"Windows NT x86";
+    std::string output;
+
+    // The preview says beforehand what goes and what stays, and changes nothing.
+    ASSERT_EQ(Cli(L"remove --what-if --json --driver " + Quoted(PC_SECOND_VENDOR_PS), output), 0u)
+        << output;
+    const json preview = Parsed(output)["preview"];
+    EXPECT_EQ(preview["environments"], json({"Windows x64", "Windows NT x86"})) << output;
+    EXPECT_EQ(preview["oemInfs"], json({Utf8(PcInfFolder() + L"oem14.inf")})) << output;
+    // PostScript's core files in x64\3\ stay: other PostScript drivers use them.
+    int keptCore = 0;
+    for (const json& kept : preview["kept"]) {
+        const std::string path = kept["path"];
+        keptCore += kept["reason"].get<std::string>().rfind("used by driver ", 0) == 0 &&
+                    (path == Utf8(PcDriverFolder(x64) + L"PSCRIPT.NTF") ||
+                     path == Utf8(PcDriverFolder(x64) + L"PS_SCHM.GDL"));
+    }
+    EXPECT_EQ(keptCore, 2) << preview["kept"].dump(2);
+    EXPECT_GE(preview["windowsPackagesKept"], 4);
+    EXPECT_TRUE(Missing(x64, {L"LUMPS3.PPD", L"LUMPS3.INI"}).empty());
+
+    EXPECT_EQ(Cli(L"remove --json --driver " + Quoted(PC_SECOND_VENDOR_PS), output), 1u) << output;
+    EXPECT_EQ(Parsed(output)["steps"].back()["error"], 87) << output;
+    EXPECT_EQ(Present(x64, {L"LUMPS3.PPD", L"LUMPS3.INI"}), std::vector<std::string>{});
+    EXPECT_EQ(Present(x86, {L"LUMPS3.PPD", L"LUMPS3.INI", L"PSCRIPT.NTF", L"PS_SCHM.GDL"}),
+              std::vector<std::string>{});
+    EXPECT_EQ(Missing(x64, {L"PSCRIPT.NTF", L"PS_SCHM.GDL"}), std::vector<std::string>{});
+    EXPECT_FALSE(FileExists(PcInfFolder() + L"oem14.inf"));
+    EXPECT_FALSE(FolderExists(PcStoreFolder(L"lumps3.inf_amd64_0f1e2d3c4b5a6978")));
+
+    EXPECT_EQ(Cli(L"remove --driver " + Quoted(PC_VENDOR_GDI), output), 1u) << output;
+    EXPECT_EQ(Present(x64, {L"KVMF6000.GPD", L"KVMFRES.DLL"}), std::vector<std::string>{});
+    EXPECT_EQ(Missing(x64, {L"KVMFCOM.DLL", L"KVMF6000.ICM", L"KVMF6000.PPD"}),
+              std::vector<std::string>{});
+    for (const wchar_t* inf : {L"oem12.inf", L"oem13.inf"})
+        EXPECT_TRUE(FileExists(PcInfFolder() + inf)) << Utf8(inf);
+    EXPECT_TRUE(FolderExists(PcStoreFolder(L"kvmf6000.inf_amd64_3c1d9e0f4a2b7c65")));
+    EXPECT_TRUE(FolderExists(PcStoreFolder(L"kvmfscan.inf_amd64_8e2f7a9b1c3d5e60")));
+
+    EXPECT_EQ(Cli(L"remove --driver " + Quoted(PC_GENERIC_TEXT), output), 1u) << output;
+    EXPECT_EQ(Present(x64, {L"TTY.GPD", L"TTYRES.DLL", L"TTY.INI", L"TTYUI.DLL"}),
+              std::vector<std::string>{});
+
+    // Every other driver's files and every package but the one removed.
+    for (const PcDriver& driver : PC_DRIVERS) {
+        const std::wstring name = driver.name;
+        if (name == PC_SECOND_VENDOR_PS || name == PC_VENDOR_GDI || name == PC_GENERIC_TEXT)
+            continue;
+        std::vector<const wchar_t*> files = driver.dependents;
+        for (const wchar_t* file : driver.main) {
+            if (*file != 0)
+                files.push_back(file);
+        }
+        EXPECT_EQ(Missing(driver.environment, files), std::vector<std::string>{}) << Utf8(name);
+    }
+    for (const PcPackage& package : PC_PACKAGES) {
+        if (std::wstring(package.published) != L"oem14.inf") {
+            EXPECT_TRUE(FolderExists(PcStoreFolder(package.folder))) << Utf8(package.folder);
+            EXPECT_TRUE(FileExists(PcInfFolder() + package.published)) << Utf8(package.published);
+        }
+    }
+}
+
+// A driver that a printer uses: nothing changes and the printer is named;
+// with --with-printers the printer goes first, then the driver.
+TEST_F(CliOnWine, DriverThatAPrinterUsesIsRefusedUnlessItsPrintersGoToo) {
+    const std::wstring driver = L"CLI In Use " + tag;
+    const std::wstring printer = L"CLI 前台 " + tag;
+    ASSERT_TRUE(seeds.AddDriver(driver));
+    ASSERT_TRUE(seeds.AddPrinterUsing(printer, driver));
+    const DWORD spoolerBefore = spoolerState.State();
+    std::string output;
+    EXPECT_EQ(Cli(L"remove --json --driver " + Quoted(driver), output), 1u) << output;
+    const json refused = Parsed(output);
+    EXPECT_EQ(refused["printersUsingDriver"], json({Utf8(printer)})) << output;
+    EXPECT_EQ(refused.count("steps"), 0u) << "nothing ran";
+    EXPECT_TRUE(PrinterExists(printer));
+    EXPECT_EQ(spoolerState.State(), spoolerBefore);
+
+    EXPECT_EQ(Cli(L"remove --what-if --json --with-printers --driver " + Quoted(driver), output),
+              0u);
+    EXPECT_EQ(Parsed(output)["preview"]["printers"], json({Utf8(printer)})) << output;
+    EXPECT_EQ(Cli(L"remove --json --with-printers --driver " + Quoted(driver), output), 1u);
+    const json removed = Parsed(output);
+    EXPECT_FALSE(PrinterExists(printer));
+    EXPECT_EQ(removed["steps"].back()["step"], "DeleteDriver") << "Wine's 87, after the printer";
 }
 
 #if !defined(_WIN64)

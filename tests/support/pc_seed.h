@@ -1,0 +1,46 @@
+// A 64-bit PC as users have it, put into the private prefix's real spooler,
+// inf folder and driver store: Windows' own drivers with their packages
+// (published in the inf folder under their own names), the receipt
+// printers' "Generic / Text Only", the Microsoft PS Class Driver, a vendor
+// package with two models that share files (published as an oem INF), the
+// same device's scanner package, and a second vendor's PostScript driver for
+// x64 and, for 32-bit clients, for "Windows NT x86". Seeding needs a 64-bit
+// process (the 64-bit demo_machine does it for 32-bit tests).
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct PcDriver {
+    const wchar_t* name;
+    const wchar_t* environment;        // "Windows x64" or "Windows NT x86"
+    std::vector<const wchar_t*> main;  // driver, config, data, help (bare names)
+    std::vector<const wchar_t*> dependents;
+};
+
+struct PcPackage {
+    const wchar_t* published;  // its name in the inf folder
+    const wchar_t* folder;     // its folder in the driver store
+    const char* inf;           // its INF's text
+};
+
+extern const std::vector<PcDriver> PC_DRIVERS;
+extern const std::vector<PcPackage> PC_PACKAGES;
+
+// The three drivers users removed, one after the other.
+extern const wchar_t* const PC_SECOND_VENDOR_PS;
+extern const wchar_t* const PC_VENDOR_GDI;
+extern const wchar_t* const PC_GENERIC_TEXT;
+
+// Seeds the whole PC; true when every driver's files are where its record
+// says (Wine accepts records of files it did not copy).
+bool SeedPc();
+// Takes the PC out again: records, files and packages.
+void RemovePc();
+
+// The version-3 folder of an environment ("x64\3\" or "W32X86\3\") below
+// the native System32\spool\drivers\, and a package folder of the native
+// driver store; both with a trailing backslash.
+std::wstring PcDriverFolder(const wchar_t* environment);
+std::wstring PcStoreFolder(const wchar_t* folder);
+std::wstring PcInfFolder();
