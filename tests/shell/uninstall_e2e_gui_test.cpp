@@ -544,6 +544,100 @@ TEST_F(WholeUninstall, PrinterNamedLikeItsDriverStopsAtWinesJobEnumerationWithNo
     CloseAndExpectExitCodeZero();
 }
 
+// A driver row whose driver a printer still uses: the spooler would refuse
+// to delete it after every file had gone. Nothing is changed, no service is
+// touched, and the failure message is shown with one record that says why.
+TEST_F(WholeUninstall, DriverThatAPrinterUsesEndsInTheFailureBoxWithNothingChanged) {
+    const std::wstring driver = L"E2E In Use PCL6 " + tag;
+    const std::wstring stem = L"ke2eiu" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring printer = L"E2E 前台打印机 " + tag;
+    ASSERT_NO_FATAL_FAILURE(SeedBystander());
+    ASSERT_NO_FATAL_FAILURE(SeedDriver(driver, stem));
+    ASSERT_NO_FATAL_FAILURE(SeedPrinter(printer, driver));
+    const std::wstring inf = SeedOemInf(driver);
+    const std::wstring package = SeedStorePackage(driver, stem);
+    SeedSpoolFiles();
+    ASSERT_NO_FATAL_FAILURE(StartAndDismissWarning());
+    const std::vector<std::wstring> before = ListItems(list);
+    ASSERT_NO_FATAL_FAILURE(SelectRow(driver));
+    const DWORD spoolerBefore = spoolerState.State();
+    PostClick(uninstallButton, true);
+
+    const HWND box = WaitForResultBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box), kFailed);
+    EXPECT_EQ(BarPosition(), 0);
+    EXPECT_EQ(spoolerState.State(), spoolerBefore);
+    EXPECT_TRUE(PrinterExists(printer));
+    EXPECT_NE(drivers.back()->Info(), nullptr);
+    for (const std::wstring& copy : DriverFileCopies(stem))
+        EXPECT_TRUE(FileExists(copy)) << Utf8(copy);
+    EXPECT_TRUE(FileExists(inf));
+    EXPECT_TRUE(FolderExists(package));
+    for (const std::wstring& spoolFile : spoolFiles)
+        EXPECT_TRUE(FileExists(spoolFile)) << Utf8(spoolFile);
+    const std::vector<std::string> records = LogRecords();
+    ASSERT_EQ(records.size(), 1u) << OperationLogText();
+    EXPECT_TRUE(
+        StartsWith(records[0], Ansi(L"驱动" + driver + L"正被打印机使用，未卸载：" + printer)))
+        << records[0];
+    ASSERT_NO_FATAL_FAILURE(AnswerAndWaitForTheRebuild(box, IDOK, before.back()));
+    CloseAndExpectExitCodeZero();
+}
+
+#if !defined(_WIN64)
+// A 64-bit PC whose drivers are "Windows NT x86" records, as a 32-bit setup
+// that names no environment leaves them. The 32-bit program alone lists
+// them, reads their printer's driver without a 1797 record, and removes a
+// driver row's files (from w32x86) and package; Wine then refuses the
+// spooler's deletion (error 87), as for x64 drivers.
+TEST_F(WholeUninstall, X86DriverRecordsAreListedAndRemovedByThe32BitProgramAlone) {
+    wchar_t x86[] = L"Windows NT x86";
+    const std::wstring id = std::to_wstring(::GetCurrentProcessId());
+    const std::wstring driver = L"E2E x86 Only PCL6 " + tag;
+    const std::wstring stem = L"ke2e86" + id;
+    const std::wstring named = L"E2E x86 LaserJet " + tag;
+    const std::wstring namedStem = L"ke2e8n" + id;
+    ASSERT_NO_FATAL_FAILURE(SeedBystander());
+    for (const auto& [name, fileStem] : {std::pair{driver, stem}, std::pair{named, namedStem}}) {
+        drivers.push_back(std::make_unique<SeededPrinterDriver>(
+            name, fileStem + L"drv.dll", fileStem + L"ui.dll", fileStem + L".gpd",
+            std::vector<std::wstring>{fileStem + L"drv.dll", fileStem + L"ui.dll",
+                                      fileStem + L"res.dll"},
+            x86));
+        ASSERT_TRUE(drivers.back()->installed()) << Utf8(name);
+    }
+    printers.push_back(std::make_unique<SeededPrinter>(named, named, true));
+    ASSERT_TRUE(printers.back()->added());
+    const std::wstring package = SeedStorePackage(driver, stem);
+    const std::wstring x86Folder = drivers.back()->directory();
+    ASSERT_TRUE(FileExists(x86Folder + L"3\\" + stem + L".gpd"));
+    ASSERT_NO_FATAL_FAILURE(StartAndDismissWarning());
+    const std::vector<std::wstring> before = ListItems(list);
+    EXPECT_TRUE(Contains(before, driver));
+    EXPECT_EQ(std::count(before.begin(), before.end(), named), 1) << "one row for both";
+    EXPECT_TRUE(LogRecords().empty()) << OperationLogText();
+
+    ASSERT_NO_FATAL_FAILURE(SelectRow(driver));
+    ASSERT_NO_FATAL_FAILURE(PressUninstallAndWatchTheCommandStart());
+    const HWND box = WaitForResultBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box), kFailed);
+    for (const wchar_t* suffix : {L"drv.dll", L"ui.dll", L"res.dll", L".gpd"}) {
+        EXPECT_FALSE(FileExists(x86Folder + L"3\\" + stem + suffix)) << Utf8(stem + suffix);
+        EXPECT_TRUE(FileExists(x86Folder + L"3\\" + namedStem + suffix)) << Utf8(namedStem);
+    }
+    EXPECT_FALSE(FolderExists(package));
+    ExpectBystanderUntouched();
+    const std::vector<std::string> records = LogRecords();
+    ASSERT_EQ(records.size(), 1u) << OperationLogText();
+    EXPECT_TRUE(StartsWith(records[0], "DeletePrinterDriverEx failed with error 87: "))
+        << records[0];
+    ASSERT_NO_FATAL_FAILURE(AnswerAndWaitForTheRebuild(box, IDOK, before.back()));
+    CloseAndExpectExitCodeZero();
+}
+#endif
+
 #if !defined(_WIN64)
 // The package as users unpack it: the 32-bit Uninstall.exe, which they start,
 // and x64\Uninstall.exe. On 64-bit Windows the first starts the second and

@@ -78,32 +78,41 @@ const wchar_t* const PC_GENERIC_TEXT = L"Generic / Text Only";
 // Windows 10 1709 x64's inbox printing, as its print registry shows it, and
 // what users add.
 const std::vector<PcDriver> PC_DRIVERS = {
-    {L"Microsoft enhanced Point and Print compatibility driver", kX64,
+    {L"Microsoft enhanced Point and Print compatibility driver",
+     kX64,
      {L"mxdwdrv.dll", L"PrintConfig.dll", L"unishare.gpd", L""},
      {L"unishare-pipelineconfig.xml"}},
-    {L"Microsoft Shared Fax Driver", kX64,
+    {L"Microsoft Shared Fax Driver",
+     kX64,
      {L"FXSDRV.DLL", L"FXSUI.DLL", L"FXSUI.DLL", L""},
      {L"FXSWZRD.DLL", L"FXSTIFF.DLL", L"FXSRES.DLL", L"FXSAPI.DLL"}},
-    {L"Remote Desktop Easy Print", kX64,
+    {L"Remote Desktop Easy Print",
+     kX64,
      {L"mxdwdrv.dll", L"tsprint.dll", L"tsprint-datafile.dat", L""},
      {L"tsprint-PipelineConfig.xml"}},
-    {PC_GENERIC_TEXT, kX64,
+    {PC_GENERIC_TEXT,
+     kX64,
      {L"UNIDRV.DLL", L"UNIDRVUI.DLL", L"TTY.GPD", L"UNIDRV.HLP"},
      {L"TTYRES.DLL", L"TTY.INI", L"TTY.DLL", L"TTYUI.DLL", L"TTYUI.HLP", L"UNIRES.DLL",
       L"STDNAMES.GPD"}},
-    {L"Microsoft PS Class Driver", kX64,
+    {L"Microsoft PS Class Driver",
+     kX64,
      {L"PSCRIPT5.DLL", L"PS5UI.DLL", L"MSPSCLS.PPD", L"PSCRIPT.HLP"},
      {L"PSCRIPT.NTF", L"PS_SCHM.GDL"}},
-    {PC_VENDOR_GDI, kX64,
+    {PC_VENDOR_GDI,
+     kX64,
      {L"KVMFGDI.DLL", L"KVMFUI.DLL", L"KVMF6000.GPD", L""},
      {L"KVMFCOM.DLL", L"KVMF6000.ICM", L"KVMFRES.DLL"}},
-    {L"KAVRO MF6000 PCL6 PS", kX64,
+    {L"KAVRO MF6000 PCL6 PS",
+     kX64,
      {L"PSCRIPT5.DLL", L"PS5UI.DLL", L"KVMF6000.PPD", L"PSCRIPT.HLP"},
      {L"KVMFCOM.DLL", L"KVMF6000.ICM", L"PSCRIPT.NTF", L"PS_SCHM.GDL"}},
-    {PC_SECOND_VENDOR_PS, kX64,
+    {PC_SECOND_VENDOR_PS,
+     kX64,
      {L"PSCRIPT5.DLL", L"PS5UI.DLL", L"LUMPS3.PPD", L"PSCRIPT.HLP"},
      {L"PSCRIPT.NTF", L"PS_SCHM.GDL", L"LUMPS3.INI"}},
-    {PC_SECOND_VENDOR_PS, kX86,
+    {PC_SECOND_VENDOR_PS,
+     kX86,
      {L"PSCRIPT5.DLL", L"PS5UI.DLL", L"LUMPS3.PPD", L"PSCRIPT.HLP"},
      {L"PSCRIPT.NTF", L"PS_SCHM.GDL", L"LUMPS3.INI"}},
 };
@@ -154,8 +163,8 @@ bool SeedPc() {
         seeded = AddPcDriver(driver) && seeded;
     for (const PcPackage& package : PC_PACKAGES) {
         const std::wstring folder = PcStoreFolder(package.folder);
-        const std::wstring infName = std::wstring(package.folder).substr(
-            0, std::wstring(package.folder).find(L".inf") + 4);
+        const std::wstring infName =
+            std::wstring(package.folder).substr(0, std::wstring(package.folder).find(L".inf") + 4);
         WriteBytes(folder + infName, package.inf);
         WriteBytes(folder + L"amd64\\payload.dll", "MZ");
         WriteBytes(PcInfFolder() + package.published, package.inf);

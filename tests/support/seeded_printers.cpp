@@ -5,12 +5,11 @@
 
 namespace {
 
-std::wstring DriverDirectory() {
+std::wstring DriverDirectory(wchar_t* environment) {
     wchar_t directory[MAX_PATH] = {};
     DWORD needed = 0;
-    if (!::GetPrinterDriverDirectoryW(nullptr, NativeSeedEnvironment(), 1,
-                                      reinterpret_cast<LPBYTE>(directory), sizeof directory,
-                                      &needed)) {
+    if (!::GetPrinterDriverDirectoryW(nullptr, environment, 1, reinterpret_cast<LPBYTE>(directory),
+                                      sizeof directory, &needed)) {
         return {};
     }
     return std::wstring(directory) + L"\\";
@@ -29,8 +28,11 @@ SeededPrinterDriver::SeededPrinterDriver(const std::wstring& name,
                                          const std::wstring& driverFile,
                                          const std::wstring& configFile,
                                          const std::wstring& dataFile,
-                                         const std::vector<std::wstring>& dependentFiles)
-    : name_(name), directory_(DriverDirectory()) {
+                                         const std::vector<std::wstring>& dependentFiles,
+                                         const wchar_t* environment)
+    : name_(name),
+      environment_(environment ? const_cast<wchar_t*>(environment) : NativeSeedEnvironment()),
+      directory_(DriverDirectory(environment_)) {
     if (directory_.empty())
         return;
     files_ = {driverFile, configFile, dataFile};
@@ -48,7 +50,7 @@ SeededPrinterDriver::SeededPrinterDriver(const std::wstring& name,
 
     DRIVER_INFO_3W info{};
     info.cVersion = 3;
-    info.pEnvironment = NativeSeedEnvironment();
+    info.pEnvironment = environment_;
     info.pName = name_.data();
     info.pDriverPath = driverPath.data();
     info.pConfigFile = configPath.data();
@@ -61,7 +63,7 @@ SeededPrinterDriver::SeededPrinterDriver(const std::wstring& name,
 SeededPrinterDriver::~SeededPrinterDriver() {
     if (installed_) {
         // Flags 0: Wine refuses every other deletion flag.
-        ::DeletePrinterDriverExW(nullptr, NativeSeedEnvironment(), name_.data(), 0, 0);
+        ::DeletePrinterDriverExW(nullptr, environment_, name_.data(), 0, 0);
     }
     for (const std::wstring& file : files_) {
         ::DeleteFileW((directory_ + file).c_str());
@@ -72,10 +74,10 @@ SeededPrinterDriver::~SeededPrinterDriver() {
 const DRIVER_INFO_6W* SeededPrinterDriver::Info() {
     DWORD needed = 0;
     DWORD count = 0;
-    ::EnumPrinterDriversW(nullptr, NativeSeedEnvironment(), 6, nullptr, 0, &needed, &count);
+    ::EnumPrinterDriversW(nullptr, environment_, 6, nullptr, 0, &needed, &count);
     infoBuffer_.assign(needed, 0);
-    if (needed == 0 || !::EnumPrinterDriversW(nullptr, NativeSeedEnvironment(), 6,
-                                              infoBuffer_.data(), needed, &needed, &count)) {
+    if (needed == 0 || !::EnumPrinterDriversW(nullptr, environment_, 6, infoBuffer_.data(), needed,
+                                              &needed, &count)) {
         return nullptr;
     }
     const auto* drivers = reinterpret_cast<const DRIVER_INFO_6W*>(infoBuffer_.data());
@@ -86,8 +88,12 @@ const DRIVER_INFO_6W* SeededPrinterDriver::Info() {
     return nullptr;
 }
 
-SeededPrinter::SeededPrinter(const std::wstring& name, const std::wstring& driverName)
-    : name_(name), added_(AddSeedPrinter(name, driverName)) {}
+SeededPrinter::SeededPrinter(const std::wstring& name,
+                             const std::wstring& driverName,
+                             bool inThisProcess)
+    : name_(name),
+      added_(inThisProcess ? AddSeedPrinterInThisProcess(name, driverName)
+                           : AddSeedPrinter(name, driverName)) {}
 
 SeededPrinter::~SeededPrinter() {
     RemoveSeedPrinter(name_);

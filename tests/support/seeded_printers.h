@@ -8,7 +8,8 @@
 
 #include "platform/win32_api.h"
 
-// A printer driver of this process's environment, version 3. Its files are
+// A printer driver of Windows' own environment (NativeSeedEnvironment), or of
+// `environment` when given, version 3. Its files are
 // written into the spooler's driver directory first and the spooler copies
 // them into the version folder (APD_COPY_NEW_FILES). Destruction removes the
 // driver entry and every copy of the files it wrote that is still there.
@@ -19,7 +20,8 @@ class SeededPrinterDriver {
                         const std::wstring& driverFile,
                         const std::wstring& configFile,
                         const std::wstring& dataFile,
-                        const std::vector<std::wstring>& dependentFiles);
+                        const std::vector<std::wstring>& dependentFiles,
+                        const wchar_t* environment = nullptr);
     ~SeededPrinterDriver();
     SeededPrinterDriver(const SeededPrinterDriver&) = delete;
     SeededPrinterDriver& operator=(const SeededPrinterDriver&) = delete;
@@ -34,6 +36,7 @@ class SeededPrinterDriver {
 
   private:
     std::wstring name_;
+    wchar_t* environment_;
     std::wstring directory_;
     std::vector<std::wstring> files_;
     std::vector<BYTE> infoBuffer_;
@@ -41,10 +44,14 @@ class SeededPrinterDriver {
 };
 
 // A local printer on port "FILE:" using the named driver; deleted on
-// destruction when it still exists.
+// destruction when it still exists. With `inThisProcess` it is added by this
+// process itself, as a printer of a driver of this process's environment
+// must be under Wine.
 class SeededPrinter {
   public:
-    SeededPrinter(const std::wstring& name, const std::wstring& driverName);
+    SeededPrinter(const std::wstring& name,
+                  const std::wstring& driverName,
+                  bool inThisProcess = false);
     ~SeededPrinter();
     SeededPrinter(const SeededPrinter&) = delete;
     SeededPrinter& operator=(const SeededPrinter&) = delete;

@@ -90,6 +90,10 @@ bool AddSeedPrinter(const std::wstring& name, const std::wstring& driver) {
         return RunProgram(Native64Program(L"demo_machine.exe"),
                           L"add-printer \"" + name + L"\" \"" + driver + L"\"") == 0;
     }
+    return AddSeedPrinterInThisProcess(name, driver);
+}
+
+bool AddSeedPrinterInThisProcess(const std::wstring& name, const std::wstring& driver) {
     PRINTER_INFO_2W info{};
     info.pPrinterName = const_cast<wchar_t*>(name.c_str());
     info.pDriverName = const_cast<wchar_t*>(driver.c_str());

@@ -13,6 +13,9 @@ bool AddSeedDriver(const std::wstring& name);
 // Adds a printer on port "FILE:" using the installed driver `driver`; in a
 // 32-bit process on x64 Windows through the 64-bit demo_machine.
 bool AddSeedPrinter(const std::wstring& name, const std::wstring& driver);
+// The same, always added by this process itself (under Wine, only printers
+// of drivers of this process's own environment).
+bool AddSeedPrinterInThisProcess(const std::wstring& name, const std::wstring& driver);
 // Deletes the printer; true when it is gone.
 bool RemoveSeedPrinter(const std::wstring& name);
 // Deletes the driver from the spooler and its stand-in files.

@@ -178,8 +178,8 @@ std::string Encoded(const std::wstring& text, UINT codePage) {
                                            nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
     if (size > 0) {
-        ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
-                              bytes.data(), size, nullptr, nullptr);
+        ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                              size, nullptr, nullptr);
     }
     return bytes;
 }
