@@ -32,11 +32,21 @@ std::wstring DriversFolder() {
     return folder;
 }
 
+// A path as the comparison of files takes it: upper-cased, and from
+// "\spool\drivers\" on where it has that. The spooler names files through
+// System32, while a 32-bit process on 64-bit Windows walks them through
+// Sysnative: both are the same file.
+std::wstring FileKey(const std::wstring& path) {
+    const std::wstring upper = UpperInvariant(path);
+    const size_t drivers = upper.find(L"\\SPOOL\\DRIVERS\\");
+    return drivers == std::wstring::npos ? upper : upper.substr(drivers);
+}
+
 void AddFile(std::map<std::wstring, std::wstring>& files,
              const wchar_t* path,
              const std::wstring& driver) {
     if (path != nullptr && *path != 0)
-        files.emplace(UpperInvariant(path), driver);
+        files.emplace(FileKey(path), driver);
 }
 
 // Every file that the records name, upper-cased, with the name of the first
@@ -108,7 +118,7 @@ std::vector<DriverFileMatch> FindDriverFiles(const std::vector<const DRIVER_INFO
         FileList found;
         WalkFolder(found, folder, WALK_COLLECT, name, FALSE);
         for (const std::wstring& path : found) {
-            const std::wstring key = UpperInvariant(path);
+            const std::wstring key = FileKey(path);
             if (!seen.insert(key).second)
                 continue;
             const auto user = usedByOthers.find(key);

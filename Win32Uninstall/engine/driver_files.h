@@ -42,11 +42,11 @@ struct DriverFileMatch {
 // The files of the driver whose records (one per environment) are `removed`:
 // every file anywhere under DriverFilesFolder whose name contains one of the
 // records' DriverFileNamesToDelete (case-sensitive), each once, in the order
-// of the names. A file whose full path (case-insensitive) a record of
-// `others` names as its driver, configuration, data, help or dependent file
-// stays, with the first such driver's name as the reason. Failed folder
-// reads are logged by the walk. `folderKnown` turns false, with
-// "SHGetSpecialFolderPath" logged, when the Windows folder cannot be told.
+// of the names. A file whose full path (case-insensitive; System32 and
+// Sysnative taken alike) a record of `others` names as its driver, configuration, data, help or
+// dependent file stays, with the first such driver's name as the reason. Failed folder reads are
+// logged by the walk. `folderKnown` turns false, with "SHGetSpecialFolderPath" logged, when the
+// Windows folder cannot be told.
 std::vector<DriverFileMatch> FindDriverFiles(const std::vector<const DRIVER_INFO_6W*>& removed,
                                              const std::vector<const DRIVER_INFO_6W*>& others,
                                              bool& folderKnown);

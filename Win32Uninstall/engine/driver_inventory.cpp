@@ -73,15 +73,6 @@ std::shared_ptr<const DRIVER_INFO_6W> RecordNamed(const DriverRecords& records,
     return nullptr;
 }
 
-// A record of Windows' own environment; every record is, where that
-// environment is not known.
-bool IsNativeRecord(const DRIVER_INFO_6W& record) {
-    const wchar_t* native = NativePrinterEnvironment();
-    return native == nullptr ||
-           (record.pEnvironment != nullptr &&
-            ::CompareStringOrdinal(record.pEnvironment, -1, native, -1, TRUE) == CSTR_EQUAL);
-}
-
 bool Listed(const std::vector<std::wstring>& names, const std::wstring& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
@@ -138,6 +129,13 @@ DriverRecords EnumerateEveryDriverRecord() {
     for (int i = 0; i < count; ++i)
         records.emplace_back(drivers, drivers.get() + i);
     return records;
+}
+
+bool IsNativeRecord(const DRIVER_INFO_6W& record) {
+    const wchar_t* native = NativePrinterEnvironment();
+    return native == nullptr ||
+           (record.pEnvironment != nullptr &&
+            ::CompareStringOrdinal(record.pEnvironment, -1, native, -1, TRUE) == CSTR_EQUAL);
 }
 
 DriverRecords RecordsNamed(const DriverRecords& records, const std::wstring& driverName) {

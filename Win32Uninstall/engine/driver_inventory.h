@@ -75,6 +75,10 @@ DriverInventory TakeDriverInventory(HWND ownerWindow);
 // a failure to fetch the records logs "EnumPrinterDrivers".
 DriverRecords EnumerateEveryDriverRecord();
 
+// Whether the record is one of Windows' own environment (NativePrinterEnvironment,
+// case-insensitive); every record is, where that environment is not known.
+bool IsNativeRecord(const DRIVER_INFO_6W& record);
+
 // The records of `records` named `driverName` (ordinal), one per environment.
 DriverRecords RecordsNamed(const DriverRecords& records, const std::wstring& driverName);
 

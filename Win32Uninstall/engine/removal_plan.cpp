@@ -49,6 +49,9 @@ void PlanDriver(RemovalPlan& plan,
                 const DriverRecords& everyDriver) {
     plan.driver = TextOf(listed->pName);
     plan.driverRecords = RecordsNamed(everyDriver, plan.driver);
+    // Windows' own environment first, as the list shows it.
+    std::stable_partition(plan.driverRecords.begin(), plan.driverRecords.end(),
+                          [](const auto& record) { return IsNativeRecord(*record); });
     if (plan.driverRecords.empty())
         plan.driverRecords.push_back(listed);
     std::vector<std::wstring> remaining;

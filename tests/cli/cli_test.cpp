@@ -33,6 +33,7 @@ TEST(CliArguments, CommandsAndOptionsAreTakenInAnyOrder) {
     EXPECT_EQ(remove.name, L"岚拓 PCL6");
 
     EXPECT_TRUE(ParseCliArguments({L"remove", L"--printer", L"P"}).byPrinter);
+    EXPECT_TRUE(ParseCliArguments({L"remove", L"--with-printers", L"--driver", L"D"}).withPrinters);
     for (const Args& help : {Args{L"--help"}, Args{L"/?"}, Args{L"-h"}, Args{L"list", L"/?"}}) {
         const CliOptions options = ParseCliArguments(help);
         EXPECT_TRUE(options.error.empty());
@@ -52,6 +53,8 @@ TEST(CliArguments, BadInputIsRefusedWithAReason) {
         {L"remove", L"--printer", L"P", L"--driver", L"D"},
         {L"remove", L"--printer", L"P", L"extra"},
         {L"remove", L"--what-if", L"--json"},
+        {L"remove", L"--printer", L"P", L"--with-printers"},
+        {L"list", L"--with-printers"},
     };
     for (const Args& arguments : refused) {
         std::wstring joined;
@@ -109,6 +112,26 @@ TEST_F(CliOnFakeSpooler, ListJsonGivesEachRowItsDriverWithEnvironmentVersionFile
     EXPECT_TRUE(shared["driver"]["files"].is_array());
     EXPECT_EQ(shared["driver"]["printers"], nlohmann::json({"财务部打印机", "Front"}));
     EXPECT_EQ(list["rows"][3]["driver"]["printers"], nlohmann::json::array());
+}
+
+// Nothing runs: the answer names the printers, and exit code 1 tells a
+// deployment tool that the driver is still there.
+TEST_F(CliOnFakeSpooler, DriverThatPrintersUseExitsWith1NamingThemAndRunsNoStep) {
+    spooler.printers = {{L"Front", L"Shared"}, {L"财务部", L"Shared"}};
+    spooler.drivers = {L"Shared"};
+    for (const Args& arguments :
+         {Args{L"remove", L"--driver", L"Shared", L"--json"},
+          Args{L"remove", L"--what-if", L"--driver", L"Shared", L"--json"}}) {
+        written.clear();
+        EXPECT_EQ(RunCli(arguments, Keep), EXIT_STEP_FAILED);
+        const nlohmann::json answer = nlohmann::json::parse(written);
+        EXPECT_EQ(answer["exitCode"], EXIT_STEP_FAILED);
+        EXPECT_EQ(answer["printersUsingDriver"], nlohmann::json({"Front", "财务部"}));
+        EXPECT_EQ(answer.count("steps") + answer.count("preview"), 0u) << written;
+    }
+    EXPECT_TRUE(spooler.openedNames ==
+                (std::vector<std::wstring>{L"Front", L"财务部", L"Front", L"财务部"}))
+        << "only the inventory opened printers";
 }
 
 HANDLE const kToken = reinterpret_cast<HANDLE>(0x7070);
