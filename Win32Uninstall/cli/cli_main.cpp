@@ -4,6 +4,7 @@
 #include "cli/cli_report.h"
 #include "engine/driver_inventory.h"
 #include "engine/removal_plan.h"
+#include "engine/store_packages.h"
 #include "engine/system_restart.h"
 #include "engine/uninstall_sequence.h"
 #include "platform/unique_handles.h"
@@ -26,9 +27,14 @@ Answer Refusal(int exitCode, const std::string& message) {
 
 Answer List() {
     const DriverInventory inventory = TakeDriverInventory(nullptr);
+    std::vector<std::wstring> installed;
+    for (const auto& record : inventory.everyDriver)
+        installed.push_back(record->pName ? record->pName : L"");
+    const std::vector<UnusedPackage> unused = FindUnusedPrinterPackages(installed);
     json object = InventoryJson(inventory);
+    object["unusedPackages"] = UnusedPackagesJson(unused);
     object["exitCode"] = EXIT_OK;
-    return {EXIT_OK, object, InventoryText(inventory)};
+    return {EXIT_OK, object, InventoryText(inventory) + UnusedPackagesText(unused)};
 }
 
 json TargetJson(const DriverListEntry& row) {
@@ -37,6 +43,8 @@ json TargetJson(const DriverListEntry& row) {
 }
 
 int ExitCodeOfRemoval(bool succeeded, bool tookDriver, bool reboot) {
+    // A driver or a package gone: Windows should restart before it is
+    // installed again.
     if (!succeeded)
         return EXIT_STEP_FAILED;
     if (reboot && RestartForMaintenance())
@@ -76,8 +84,10 @@ void AnswerRefusedPlan(Answer& answer, const RemovalPlan& plan) {
 
 void RunPlan(Answer& answer, const RemovalPlan& plan, const CliOptions& options) {
     std::vector<StepOutcome> outcomes;
-    const bool succeeded = RunRemovalPlans({plan}, &outcomes);
-    answer.exitCode = ExitCodeOfRemoval(succeeded, !plan.driver.empty(), options.reboot);
+    const bool succeeded =
+        plan.leftovers ? RunLeftoverRemoval(plan, &outcomes) : RunRemovalPlans({plan}, &outcomes);
+    const bool tookDriver = plan.leftovers ? RemovesAPackage(plan) : !plan.driver.empty();
+    answer.exitCode = ExitCodeOfRemoval(succeeded, tookDriver, options.reboot);
     answer.object["steps"] = OutcomesJson(outcomes);
     answer.object["succeeded"] = succeeded;
     answer.text = OutcomesText(outcomes) + (succeeded ? "Removed.\n" : "The removal failed.\n");
@@ -92,18 +102,28 @@ Answer Remove(const CliOptions& options) {
     // The one inventory that the decision, the preview and the removal use.
     const DriverInventory inventory = TakeDriverInventory(nullptr);
     const int index = FindRowToRemove(inventory.rows, options);
-    if (index < 0) {
+    // A driver that no record has any longer may have left its files and
+    // packages behind, from which Windows would install it again.
+    const bool leftovers = index < 0 && !options.byPrinter &&
+                           RecordsNamed(inventory.everyDriver, options.name).empty();
+    RemovalPlan plan;
+    if (leftovers)
+        plan = PlanLeftoverRemoval(options.name, inventory);
+    if (index < 0 && !(leftovers && FoundAnything(plan))) {
         return Refusal(EXIT_NO_SUCH_NAME, std::string("no ") +
                                               (options.byPrinter ? "printer" : "driver") +
                                               " named \"" + Utf8Of(options.name) + "\"");
     }
-    const DriverListEntry& listed = inventory.rows[static_cast<size_t>(index)];
-    const RemovalPlan plan =
-        PlanRemoval(RowToPlan(inventory, listed, options), inventory, options.withPrinters);
+    const DriverListEntry listed = leftovers
+                                       ? DriverListEntry{nullptr, nullptr, {}, false, options.name}
+                                       : inventory.rows[static_cast<size_t>(index)];
+    if (!leftovers)
+        plan = PlanRemoval(RowToPlan(inventory, listed, options), inventory, options.withPrinters);
     Answer answer;
     answer.object = {{"command", "remove"},
                      {"whatIf", options.whatIf},
                      {"target", TargetJson(listed)},
+                     {"leftovers", plan.leftovers},
                      {"driverKept", listed.driverInfo != nullptr && plan.driver.empty()}};
     if (!plan.printersUsingDriver.empty()) {
         AnswerRefusedPlan(answer, plan);

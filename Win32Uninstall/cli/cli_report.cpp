@@ -133,6 +133,30 @@ std::string InventoryText(const DriverInventory& inventory) {
     return text;
 }
 
+json UnusedPackagesJson(const std::vector<UnusedPackage>& packages) {
+    json list = json::array();
+    for (const UnusedPackage& package : packages) {
+        list.push_back({{"folder", Utf8Of(package.folder)},
+                        {"inf", Utf8Of(package.inf)},
+                        {"models", Strings(package.models)}});
+    }
+    return list;
+}
+
+std::string UnusedPackagesText(const std::vector<UnusedPackage>& packages) {
+    if (packages.empty())
+        return {};
+    std::string text;
+    Line(text, "driver-store packages that no installed driver uses:");
+    for (const UnusedPackage& package : packages) {
+        std::string models;
+        for (const std::wstring& model : package.models)
+            models += (models.empty() ? "" : ", ") + Utf8Of(model);
+        Line(text, "  " + Utf8Of(package.folder) + "  (" + models + ")");
+    }
+    return text;
+}
+
 json PreviewJson(const RemovalPlan& plan, const std::vector<std::wstring>& spoolFiles) {
     json files = json::array();
     json kept = json::array();

@@ -9,6 +9,7 @@
 
 #include "engine/driver_inventory.h"
 #include "engine/removal_plan.h"
+#include "engine/store_packages.h"
 #include "engine/uninstall_sequence.h"
 
 // UTF-8 of a UTF-16 text.
@@ -21,6 +22,10 @@ std::string InventoryText(const DriverInventory& inventory);
 
 // UTF-8 texts as a JSON array.
 nlohmann::json Strings(const std::vector<std::wstring>& texts);
+
+// The driver-store packages that no installed driver uses, with their models.
+nlohmann::json UnusedPackagesJson(const std::vector<UnusedPackage>& packages);
+std::string UnusedPackagesText(const std::vector<UnusedPackage>& packages);
 
 // What the plan takes and what it keeps, with the reason for each kept item,
 // and the spool files the purge would delete.

@@ -129,6 +129,34 @@ std::vector<DriverFileMatch> FindDriverFiles(const std::vector<const DRIVER_INFO
     return files;
 }
 
+std::vector<DriverFileMatch> FindFilesNamed(const std::vector<std::wstring>& names,
+                                            const std::vector<const DRIVER_INFO_6W*>& others,
+                                            bool& folderKnown) {
+    folderKnown = true;
+    std::vector<DriverFileMatch> files;
+    if (names.empty())
+        return files;
+    const std::wstring folder = DriversFolder();
+    if (folder.empty()) {
+        folderKnown = false;
+        return files;
+    }
+    const std::map<std::wstring, std::wstring> usedByOthers = FilesUsedBy(others);
+    FileList found;
+    WalkFolder(found, folder, WALK_COLLECT, L"", FALSE);
+    for (const std::wstring& path : found) {
+        const std::wstring name = UpperInvariant(FileNameOf(path));
+        if (std::find(names.begin(), names.end(), name) == names.end() ||
+            IsSharedDriverFile(name)) {
+            continue;
+        }
+        const auto user = usedByOthers.find(FileKey(path));
+        files.push_back({path, name, false,
+                         user == usedByOthers.end() ? L"" : L"used by driver " + user->second});
+    }
+    return files;
+}
+
 BOOL DeleteDriverFiles(const std::vector<DriverFileMatch>& files) {
     BOOL result = TRUE;
     for (const DriverFileMatch& file : files) {

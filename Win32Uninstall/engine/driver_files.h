@@ -51,6 +51,14 @@ std::vector<DriverFileMatch> FindDriverFiles(const std::vector<const DRIVER_INFO
                                              const std::vector<const DRIVER_INFO_6W*>& others,
                                              bool& folderKnown);
 
+// The files anywhere under DriverFilesFolder whose names are one of `names`
+// (upper-cased bare names; compared case-insensitively), except those of
+// SharedDriverFiles, each with its reason to stay as FindDriverFiles gives it:
+// the files a package installed for a driver whose record is gone.
+std::vector<DriverFileMatch> FindFilesNamed(const std::vector<std::wstring>& names,
+                                            const std::vector<const DRIVER_INFO_6W*>& others,
+                                            bool& folderKnown);
+
 // Deletes every file of `files` that does not stay. Failed deletions are
 // logged ("DeleteFile<path>"). The result is that of the last deletion
 // attempted, TRUE when there is none.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/file_helpers.h"
+#include "engine/inf_sections.h"
 #include "engine/queue_purge.h"
 
 namespace {
@@ -87,6 +88,41 @@ RemovalPlan PlanRemoval(const DriverListEntry& row,
     RemovalPlan plan = PlanRowRemoval(row, inventory.everyDriver);
     plan.printers = users;
     return plan;
+}
+
+RemovalPlan PlanLeftoverRemoval(const std::wstring& driverName, const DriverInventory& inventory) {
+    RemovalPlan plan;
+    plan.leftovers = true;
+    plan.driver = driverName;
+    std::vector<std::wstring> remaining;
+    const DriverRecords others = OtherDrivers(inventory.everyDriver, driverName, remaining);
+    plan.packages = ScanDriverPackages(driverName, remaining);
+    // The store's copy of the INF tells the files, else the oem copy.
+    std::vector<std::wstring> files;
+    std::vector<PackageMatch> sources = plan.packages.packages;
+    sources.insert(sources.end(), plan.packages.oemInfs.begin(), plan.packages.oemInfs.end());
+    for (const PackageMatch& source : sources) {
+        if (!source.keptBecause.empty())
+            continue;
+        for (const std::wstring& file : FilesInstalledFor(ReadInfText(source.inf), driverName)) {
+            if (std::find(files.begin(), files.end(), file) == files.end())
+                files.push_back(file);
+        }
+    }
+    bool folderKnown = true;
+    plan.driverFiles = FindFilesNamed(files, Pointers(others), folderKnown);
+    return plan;
+}
+
+bool FoundAnything(const RemovalPlan& plan) {
+    return !plan.driverFiles.empty() || !plan.packages.oemInfs.empty() ||
+           !plan.packages.packages.empty();
+}
+
+bool RemovesAPackage(const RemovalPlan& plan) {
+    const auto goes = [](const PackageMatch& match) { return match.keptBecause.empty(); };
+    return std::any_of(plan.packages.oemInfs.begin(), plan.packages.oemInfs.end(), goes) ||
+           std::any_of(plan.packages.packages.begin(), plan.packages.packages.end(), goes);
 }
 
 std::vector<std::wstring> ListSpoolFiles() {

@@ -35,6 +35,9 @@ struct RemovalPlan {
     std::vector<std::wstring> printersUsingDriver;
     std::vector<DriverFileMatch> driverFiles;  // kept ones included, with their reason
     PackageScan packages;                      // kept ones included, with their reason
+    // What remains of a driver that no record has any longer (see
+    // PlanLeftoverRemoval): no spooler record and no printer is removed.
+    bool leftovers = false;
 };
 
 // Plans the removal of the listed `row` (a row of `inventory`):
@@ -55,6 +58,25 @@ RemovalPlan PlanRemoval(const DriverListEntry& row,
 // every record of that name in `everyDriver` (the row's own when there is
 // none there).
 RemovalPlan PlanRowRemoval(const DriverListEntry& row, const DriverRecords& everyDriver);
+
+// Plans the removal of what remains of `driverName` when no driver record of
+// that name is left in any environment (a driver deleted without its
+// package, a removal that failed half-way), by the same rules as a removal:
+//  - the oem INFs and store packages whose INF names it, but those that
+//    another installed driver, another device class or Windows uses;
+//  - the files under the spooler's driver folders whose names are the files
+//    that those packages' INFs install for it (FilesInstalledFor; the file
+//    names are told from the INF only), but those that an installed driver
+//    names.
+// The plan has `leftovers` set; it may hold nothing at all.
+RemovalPlan PlanLeftoverRemoval(const std::wstring& driverName, const DriverInventory& inventory);
+
+// Whether the plan found anything of its driver, kept or not: a file, an oem
+// INF or a package.
+bool FoundAnything(const RemovalPlan& plan);
+
+// Whether carrying out the plan removes an oem INF or a driver-store package.
+bool RemovesAPackage(const RemovalPlan& plan);
 
 // The spool and shadow files the removal would delete (shadow files first),
 // as PurgeSpoolFiles finds them; empty when the folder cannot be told.

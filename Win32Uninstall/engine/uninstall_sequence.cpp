@@ -1,5 +1,6 @@
 #include "engine/uninstall_sequence.h"
 
+#include <algorithm>
 #include <string>
 
 #include "engine/driver_files.h"
@@ -178,4 +179,26 @@ bool RunRemovalPlans(const std::vector<RemovalPlan>& plans, std::vector<StepOutc
         return true;
     });
     return true;
+}
+
+bool RunLeftoverRemoval(const RemovalPlan& plan, std::vector<StepOutcome>* outcomes) {
+    StepRunner steps(outcomes);
+    const bool filesGo =
+        std::any_of(plan.driverFiles.begin(), plan.driverFiles.end(),
+                    [](const DriverFileMatch& file) { return file.keptBecause.empty(); });
+    if (filesGo) {
+        if (!steps.Run(UninstallStep::StopSpooler, kSpooler, StopSpooler))
+            return false;
+        win32.Sleep(kStepPauseMs);
+    }
+    const std::wstring& name = plan.driver;
+    const bool removed =
+        (!filesGo || steps.Run(UninstallStep::DeleteDriverFiles, name,
+                               [&] { return DeleteDriverFiles(plan.driverFiles) != FALSE; })) &&
+        steps.Run(UninstallStep::UninstallOemInfs, name,
+                  [&] { return UninstallOemInfs(plan.packages.oemInfs) != FALSE; }) &&
+        steps.Run(UninstallStep::PurgeDriverStore, name,
+                  [&] { return PurgeDriverStore(plan.packages.packages) != FALSE; });
+    const bool started = !filesGo || steps.Run(UninstallStep::StartSpooler, kSpooler, StartSpooler);
+    return removed && started;
 }

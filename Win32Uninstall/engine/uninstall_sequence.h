@@ -60,6 +60,15 @@ struct StepOutcome {
 bool RunRemovalPlans(const std::vector<RemovalPlan>& plans,
                      std::vector<StepOutcome>* outcomes = nullptr);
 
+// Carries out a plan of leftovers (PlanLeftoverRemoval): where files must go,
+// the spooler is stopped ("关闭服务失败" on failure), paused for 1 s, the files
+// deleted; then the oem INFs and the store packages; and the spooler started
+// again ("开启服务失败" on failure), also after a failed deletion, so that
+// printing goes on (that start is then recorded after the failed step).
+// Without files, no service is touched. Returns true when every step
+// succeeded.
+bool RunLeftoverRemoval(const RemovalPlan& plan, std::vector<StepOutcome>* outcomes = nullptr);
+
 // Removes the rows as they are given (PlanRowRemoval of each, against every
 // driver record the spooler has before anything is changed), then
 // RunRemovalPlans.

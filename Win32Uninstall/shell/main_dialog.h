@@ -58,4 +58,3 @@ constexpr DWORD PCASVC_STOP_THREAD_WAIT_MS = 65000;
 // Launches ServiceStopThread at normal priority and keeps its handle for
 // ServiceRestoreThread. Without a thread, the restore thread waits for nothing.
 void LaunchPcaSvcStop();
-

@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <string>
 
+#include <windows.h>
+#include <winspool.h>
+
 #include <nlohmann/json.hpp>
 
 #include "support/pc_seed.h"
@@ -290,6 +293,59 @@ TEST_F(CliOnAPc, ThreeRemovalsInARowTakeTheirOwnAndLeaveWhatOthersUse) {
             EXPECT_TRUE(FileExists(PcInfFolder() + package.published)) << Utf8(package.published);
         }
     }
+}
+
+// Deletes a driver's spooler records as "Remove device" or printui /dd
+// leave it: files, oem INF and package stay.
+bool DeleteRecordOnly(const wchar_t* environment, const wchar_t* name) {
+    return ::DeletePrinterDriverExW(nullptr, const_cast<wchar_t*>(environment),
+                                    const_cast<wchar_t*>(name), 0, 0) != FALSE;
+}
+
+// A driver whose records are gone while its package stays: the list shows the
+// package as unused, the preview names what remains and changes nothing, and
+// the removal takes it (exit code 3010) but for what other drivers use. A
+// package of which another model stays installed is kept (exit code 0).
+TEST_F(CliOnAPc, LeftoversOfADeletedDriverArePreviewedAndRemovedButWhatOthersUseStays) {
+    ASSERT_TRUE(seeded_);
+    const wchar_t* x64 = L"Windows x64";
+    const wchar_t* x86 = L"Windows NT x86";
+    ASSERT_TRUE(DeleteRecordOnly(x64, PC_SECOND_VENDOR_PS));
+    ASSERT_TRUE(DeleteRecordOnly(x86, PC_SECOND_VENDOR_PS));
+    ASSERT_TRUE(DeleteRecordOnly(x64, PC_VENDOR_GDI));
+    const std::wstring package = PcStoreFolder(L"lumps3.inf_amd64_0f1e2d3c4b5a6978");
+    std::string output;
+
+    ASSERT_EQ(Cli(L"list --json", output), 0u) << output;
+    const json unused = Parsed(output)["unusedPackages"];
+    ASSERT_EQ(unused.size(), 1u) << unused.dump(2);
+    EXPECT_EQ(unused[0]["folder"], Utf8(package));
+    EXPECT_EQ(unused[0]["models"], json({Utf8(PC_SECOND_VENDOR_PS)}));
+
+    ASSERT_EQ(Cli(L"remove --what-if --json --driver " + Quoted(PC_SECOND_VENDOR_PS), output), 0u)
+        << output;
+    const json preview = Parsed(output);
+    EXPECT_EQ(preview["leftovers"], true);
+    EXPECT_EQ(preview["preview"]["oemInfs"], json({Utf8(PcInfFolder() + L"oem14.inf")}));
+    EXPECT_EQ(preview["preview"]["packages"].size(), 1u) << output;
+    EXPECT_TRUE(FolderExists(package));
+
+    EXPECT_EQ(Cli(L"remove --json --driver " + Quoted(PC_SECOND_VENDOR_PS), output), 3010u)
+        << output;
+    EXPECT_FALSE(FolderExists(package));
+    EXPECT_FALSE(FileExists(PcInfFolder() + L"oem14.inf"));
+    EXPECT_EQ(Present(x64, {L"LUMPS3.PPD", L"LUMPS3.INI"}), std::vector<std::string>{});
+    EXPECT_EQ(Present(x86, {L"LUMPS3.PPD", L"PSCRIPT5.DLL", L"PSCRIPT.NTF"}),
+              std::vector<std::string>{});
+    EXPECT_EQ(Missing(x64, {L"PSCRIPT5.DLL", L"PS5UI.DLL", L"PSCRIPT.NTF", L"PS_SCHM.GDL"}),
+              std::vector<std::string>{});
+    EXPECT_EQ(spoolerState.State(), DWORD{SERVICE_RUNNING}) << "the spooler was started again";
+
+    EXPECT_EQ(Cli(L"remove --json --driver " + Quoted(PC_VENDOR_GDI), output), 0u) << output;
+    EXPECT_EQ(Parsed(output)["leftovers"], true);
+    EXPECT_TRUE(FileExists(PcInfFolder() + L"oem12.inf"));
+    EXPECT_TRUE(FolderExists(PcStoreFolder(L"kvmf6000.inf_amd64_3c1d9e0f4a2b7c65")));
+    EXPECT_EQ(Cli(L"remove --driver " + Quoted(PC_SECOND_VENDOR_PS), output), 3u) << output;
 }
 
 // A driver that a printer uses: nothing changes and the printer is named;

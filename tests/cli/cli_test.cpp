@@ -8,6 +8,7 @@
 #include "cli/cli_main.h"
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
+#include "fakes/fake_machine.h"
 #include "fakes/fake_spooler.h"
 #include "support/test_support.h"
 
@@ -132,6 +133,49 @@ TEST_F(CliOnFakeSpooler, DriverThatPrintersUseExitsWith1NamingThemAndRunsNoStep)
     EXPECT_TRUE(spooler.openedNames ==
                 (std::vector<std::wstring>{L"Front", L"财务部", L"Front", L"财务部"}))
         << "only the inventory opened printers";
+}
+
+// A driver whose record is gone while its oem INF and package stay: their
+// removal is a success that asks for a restart; a name of which nothing is
+// left anywhere is 3, as before.
+TEST_F(CliOnFakeSpooler, LeftoversOfADriverWithoutRecordAreRemovedWithTheirOwnExitCodes) {
+    ScratchFolder windows;
+    InstallFakeMachine(windows.path());
+    const std::string inf = "[Version]\r\nClass=Printer\r\n[Strings]\r\nM=\"Gone PCL6\"\r\n";
+    WriteBytes(windows.path() + L"inf\\oem9.inf", inf);
+    const std::wstring package =
+        windows.path() + L"System32\\DriverStore\\FileRepository\\gone.inf_amd64_1\\";
+    WriteBytes(package + L"gone.inf", inf);
+    struct Case {
+        Args arguments;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {{L"remove", L"--what-if", L"--driver", L"Gone PCL6", L"--json"}, EXIT_OK},
+        {{L"remove", L"--driver", L"Never There", L"--json"}, EXIT_NO_SUCH_NAME},
+        {{L"remove", L"--driver", L"Gone PCL6", L"--json"}, EXIT_RESTART_RECOMMENDED},
+    };
+    for (const Case& c : cases) {
+        written.clear();
+        EXPECT_EQ(RunCli(c.arguments, Keep), c.exitCode) << written;
+        const nlohmann::json answer = nlohmann::json::parse(written);
+        EXPECT_EQ(answer["exitCode"], c.exitCode);
+        if (c.exitCode == EXIT_NO_SUCH_NAME)
+            continue;
+        EXPECT_EQ(answer["leftovers"], true);
+        EXPECT_EQ(answer["target"], nlohmann::json({{"kind", "driver"}, {"name", "Gone PCL6"}}));
+        if (c.exitCode == EXIT_OK) {
+            EXPECT_EQ(answer["preview"]["oemInfs"].size(), 1u) << written;
+            EXPECT_EQ(answer["preview"]["packages"].size(), 1u) << written;
+            EXPECT_TRUE(FolderExists(package)) << "the preview changed nothing";
+        } else {
+            EXPECT_EQ(CallsNamed({"ControlService", "StartService"}), std::vector<std::string>{})
+                << "no file to delete: the spooler is not touched";
+            EXPECT_EQ(CallsNamed({"SetupUninstallOEMInf"}),
+                      std::vector<std::string>{"SetupUninstallOEMInf(oem9.inf,1)"});
+            EXPECT_FALSE(FolderExists(package));
+        }
+    }
 }
 
 HANDLE const kToken = reinterpret_cast<HANDLE>(0x7070);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/inf_sections.h"
 #include "engine/removal_plan.h"
 #include "fakes/driver_block.h"
 #include "fakes/fake_machine.h"
@@ -51,6 +52,29 @@ TEST(PackageKeepRule, RemainingModelsOtherClassesAndWholeValues) {
         const std::wstring text(c.inf.begin(), c.inf.end());
         EXPECT_EQ(ReasonToKeepPackage(text, remaining), c.expected) << c.what;
     }
+}
+
+TEST(InfSections, ModelsAndTheFilesInstalledForOne) {
+    const std::string inf =
+        "[Manufacturer]\r\n%Mfg% = KV, NTamd64\r\n"
+        "[KV.NTamd64]\r\n%Gdi% = GDI, USBPRINT\\K1 ; the GDI model\r\n"
+        "\"KAVRO MF6000 PCL6 PS\" = PS, USBPRINT\\K2\r\n"
+        "[KV]\r\n%Gdi% = GDI\r\n"
+        "[GDI]\r\nCopyFiles = @kvgdi.gpd, GDI_FILES, MISSING_SECTION\r\nDataFile = kvgdi.gpd\r\n"
+        "DriverFile = \"KVGDI.DLL\"\r\nInclude = ntprint.inf\r\nNeeds = UNIDRV.OEM\r\n"
+        "[GDI_FILES]\r\nKVCOMMON.DLL,,,0x20 ; shared with PS\r\nkvres.dll\r\n"
+        "[PS]\r\nCopyFiles = @KVPS.PPD\r\n"
+        "[Strings]\r\nMfg = \"KAVRO\"\r\nGdi = \"KAVRO MF6000 PCL6\"\r\n";
+    const std::wstring text(inf.begin(), inf.end());
+    EXPECT_EQ(ModelNames(text),
+              (std::vector<std::wstring>{L"KAVRO MF6000 PCL6", L"KAVRO MF6000 PCL6 PS"}));
+    EXPECT_EQ(
+        FilesInstalledFor(text, L"kavro mf6000 pcl6"),
+        (std::vector<std::wstring>{L"KVGDI.GPD", L"KVCOMMON.DLL", L"KVRES.DLL", L"KVGDI.DLL"}));
+    EXPECT_EQ(FilesInstalledFor(text, L"KAVRO MF6000 PCL6 PS"),
+              std::vector<std::wstring>{L"KVPS.PPD"});
+    EXPECT_TRUE(FilesInstalledFor(text, L"KAVRO MF6000").empty());
+    EXPECT_TRUE(ModelNames(L"[Version]\r\nClass=Printer\r\n").empty());
 }
 
 // --- The PC ----------------------------------------------------------------

@@ -138,8 +138,14 @@ const std::vector<PcPackage> PC_PACKAGES = {
      "ClassGUID={6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\r\n[KAVRO.NTamd64]\r\n"
      "\"KAVRO MF6000 PCL6 Scanner\" = SCAN, USB\\VID_2B1D&PID_6000&MI_01\r\n"},
     {L"oem14.inf", L"lumps3.inf_amd64_0f1e2d3c4b5a6978",
-     "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n[Strings]\r\n"
-     "Model=\"Lumen PS3 Universal\"\r\n"},
+     "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n"
+     "[Manufacturer]\r\n%Lumen% = Lumen, NTamd64, NTx86\r\n"
+     "[Lumen.NTamd64]\r\n%Model% = LUMPS3, LumenLUMPS3A1\r\n"
+     "[Lumen.NTx86]\r\n%Model% = LUMPS3, LumenLUMPS3A1\r\n"
+     "[LUMPS3]\r\nCopyFiles = @LUMPS3.PPD, @LUMPS3.INI, PSCRIPT_FILES\r\n"
+     "DataFile = LUMPS3.PPD\r\nInclude = ntprint.inf\r\nNeeds = PSCRIPT.OEM\r\n"
+     "[PSCRIPT_FILES]\r\nPSCRIPT5.DLL\r\nPS5UI.DLL\r\nPSCRIPT.NTF\r\nPS_SCHM.GDL\r\n"
+     "[Strings]\r\nLumen = \"Lumen\"\r\nModel = \"Lumen PS3 Universal\"\r\n"},
 };
 
 std::wstring PcDriverFolder(const wchar_t* environment) {

@@ -1,0 +1,194 @@
+#include "engine/inf_sections.h"
+
+#include <algorithm>
+#include <map>
+
+#include "engine/file_helpers.h"
+
+namespace {
+
+// One INF: section name (upper-cased) -> its lines, comments and blank lines
+// removed, in order.
+using Sections = std::map<std::wstring, std::vector<std::wstring>>;
+
+std::wstring Trim(const std::wstring& text) {
+    const size_t begin = text.find_first_not_of(L" \t\r");
+    if (begin == std::wstring::npos)
+        return {};
+    const size_t end = text.find_last_not_of(L" \t\r");
+    return text.substr(begin, end - begin + 1);
+}
+
+// The line without its comment: a ';' outside quotes starts one.
+std::wstring WithoutComment(const std::wstring& line) {
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == L'"')
+            quoted = !quoted;
+        else if (line[i] == L';' && !quoted)
+            return line.substr(0, i);
+    }
+    return line;
+}
+
+Sections ParseSections(const std::wstring& text) {
+    Sections sections;
+    std::vector<std::wstring>* current = nullptr;
+    for (size_t begin = 0; begin < text.size();) {
+        const size_t end = std::min(text.find(L'\n', begin), text.size());
+        const std::wstring line = Trim(WithoutComment(text.substr(begin, end - begin)));
+        begin = end + 1;
+        if (line.empty())
+            continue;
+        if (line.front() == L'[' && line.back() == L']') {
+            current = &sections[UpperInvariant(Trim(line.substr(1, line.size() - 2)))];
+        } else if (current != nullptr) {
+            current->push_back(line);
+        }
+    }
+    return sections;
+}
+
+std::wstring Unquoted(const std::wstring& text) {
+    const std::wstring trimmed = Trim(text);
+    if (trimmed.size() >= 2 && trimmed.front() == L'"' && trimmed.back() == L'"')
+        return trimmed.substr(1, trimmed.size() - 2);
+    return trimmed;
+}
+
+// The comma-separated fields of a value, each trimmed and unquoted.
+std::vector<std::wstring> Fields(const std::wstring& value) {
+    std::vector<std::wstring> fields;
+    size_t begin = 0;
+    for (size_t comma = value.find(L',');; comma = value.find(L',', begin)) {
+        fields.push_back(Unquoted(
+            value.substr(begin, comma == std::wstring::npos ? std::wstring::npos : comma - begin)));
+        if (comma == std::wstring::npos)
+            return fields;
+        begin = comma + 1;
+    }
+}
+
+bool SplitKey(const std::wstring& line, std::wstring& key, std::wstring& value) {
+    const size_t equals = line.find(L'=');
+    if (equals == std::wstring::npos)
+        return false;
+    key = Trim(line.substr(0, equals));
+    value = Trim(line.substr(equals + 1));
+    return true;
+}
+
+// %token% resolved through [Strings]; any other text as it is, unquoted.
+std::wstring Resolved(const Sections& sections, const std::wstring& text) {
+    const std::wstring plain = Unquoted(text);
+    if (plain.size() < 2 || plain.front() != L'%' || plain.back() != L'%')
+        return plain;
+    const std::wstring token = UpperInvariant(plain.substr(1, plain.size() - 2));
+    const auto strings = sections.find(L"STRINGS");
+    if (strings == sections.end())
+        return plain;
+    std::wstring key;
+    std::wstring value;
+    for (const std::wstring& line : strings->second) {
+        if (SplitKey(line, key, value) && UpperInvariant(key) == token)
+            return Unquoted(value);
+    }
+    return plain;
+}
+
+// The models sections that [Manufacturer] names, with their decorations.
+std::vector<const std::vector<std::wstring>*> ModelSections(const Sections& sections) {
+    std::vector<const std::vector<std::wstring>*> models;
+    const auto manufacturer = sections.find(L"MANUFACTURER");
+    if (manufacturer == sections.end())
+        return models;
+    std::wstring key;
+    std::wstring value;
+    for (const std::wstring& line : manufacturer->second) {
+        const std::vector<std::wstring> fields = Fields(SplitKey(line, key, value) ? value : line);
+        const std::wstring base = UpperInvariant(fields.front());
+        for (const auto& [name, lines] : sections) {
+            if (name == base || name.rfind(base + L".", 0) == 0)
+                models.push_back(&lines);
+        }
+    }
+    return models;
+}
+
+void AddOnce(std::vector<std::wstring>& names, const std::wstring& name) {
+    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end())
+        names.push_back(name);
+}
+
+// The file names one install section names (see FilesInstalledFor).
+void AddInstallFiles(const Sections& sections,
+                     const std::wstring& installSection,
+                     std::vector<std::wstring>& files) {
+    const auto install = sections.find(UpperInvariant(installSection));
+    if (install == sections.end())
+        return;
+    std::wstring key;
+    std::wstring value;
+    for (const std::wstring& line : install->second) {
+        if (!SplitKey(line, key, value))
+            continue;
+        const std::wstring upperKey = UpperInvariant(key);
+        if (upperKey == L"DRIVERFILE" || upperKey == L"CONFIGFILE" || upperKey == L"DATAFILE" ||
+            upperKey == L"HELPFILE") {
+            AddOnce(files, UpperInvariant(Unquoted(value)));
+        } else if (upperKey == L"COPYFILES") {
+            for (const std::wstring& entry : Fields(value)) {
+                if (!entry.empty() && entry.front() == L'@') {
+                    AddOnce(files, UpperInvariant(entry.substr(1)));
+                    continue;
+                }
+                const auto list = sections.find(UpperInvariant(entry));
+                if (list == sections.end())
+                    continue;
+                for (const std::wstring& fileLine : list->second)
+                    AddOnce(files, UpperInvariant(Fields(fileLine).front()));
+            }
+        }
+    }
+}
+
+std::wstring UpperAscii(std::wstring text) {
+    for (wchar_t& c : text) {
+        if (c >= L'a' && c <= L'z')
+            c = static_cast<wchar_t>(c - L'a' + L'A');
+    }
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::wstring> ModelNames(const std::wstring& infText) {
+    const Sections sections = ParseSections(infText);
+    std::vector<std::wstring> names;
+    std::wstring key;
+    std::wstring value;
+    for (const auto* lines : ModelSections(sections)) {
+        for (const std::wstring& line : *lines) {
+            if (SplitKey(line, key, value))
+                AddOnce(names, Resolved(sections, key));
+        }
+    }
+    return names;
+}
+
+std::vector<std::wstring> FilesInstalledFor(const std::wstring& infText,
+                                            const std::wstring& model) {
+    const Sections sections = ParseSections(infText);
+    std::vector<std::wstring> files;
+    std::wstring key;
+    std::wstring value;
+    for (const auto* lines : ModelSections(sections)) {
+        for (const std::wstring& line : *lines) {
+            if (SplitKey(line, key, value) &&
+                UpperAscii(Resolved(sections, key)) == UpperAscii(model)) {
+                AddInstallFiles(sections, Fields(value).front(), files);
+            }
+        }
+    }
+    return files;
+}

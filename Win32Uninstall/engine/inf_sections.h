@@ -1,0 +1,22 @@
+// What a printer INF's text says of its models: the names it declares and the
+// files it installs for one of them. Used where no spooler record is left to
+// tell (a driver deleted without its package) and to show an administrator
+// which models a package in the driver store would install.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The model names the INF declares: the descriptions on the left of the lines
+// of each models section that [Manufacturer] names ("Models" and its
+// decorated variants such as "Models.NTamd64"), quotes removed, %tokens%
+// resolved through [Strings]. Each name once, in order of appearance.
+std::vector<std::wstring> ModelNames(const std::wstring& infText);
+
+// The bare file names that the INF installs for `model` (a-z and A-Z taken
+// alike): for each models-section line that declares it, that line's install
+// section's DriverFile, ConfigFile, DataFile and HelpFile values and its
+// CopyFiles entries, each either "@name" or a file-list section whose lines
+// name files (their first field). Sections of other INFs (Include/Needs, such
+// as Windows' own ntprint.inf) are not followed. Each name once, upper-cased.
+std::vector<std::wstring> FilesInstalledFor(const std::wstring& infText, const std::wstring& model);
