@@ -29,16 +29,6 @@ std::vector<std::wstring> FilesOf(const DRIVER_INFO_6W& info) {
     return files;
 }
 
-std::vector<std::wstring> PrintersUsing(const DriverInventory& inventory,
-                                        const std::wstring& driver) {
-    std::vector<std::wstring> printers;
-    for (const DriverListEntry& row : inventory.rows) {
-        if (row.isPrinter && !driver.empty() && row.driverName == driver)
-            printers.push_back(row.printerName);
-    }
-    return printers;
-}
-
 json DriverJson(const DriverInventory& inventory, const DriverListEntry& row) {
     json driver = {{"name", Utf8Of(row.driverName)},
                    {"printers", Strings(PrintersUsing(inventory, row.driverName))}};

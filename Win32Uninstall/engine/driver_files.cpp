@@ -68,6 +68,37 @@ std::map<std::wstring, std::wstring> FilesUsedBy(
     return files;
 }
 
+// The files that `collect` finds under the drivers folder for `names`, each
+// once, with the reason to keep those that `others` name. Nothing is walked
+// without names; without a drivers folder `folderKnown` turns false.
+template <typename Collect>
+std::vector<DriverFileMatch> DecideFiles(const std::vector<std::wstring>& names,
+                                         const std::vector<const DRIVER_INFO_6W*>& others,
+                                         bool& folderKnown,
+                                         Collect collect) {
+    folderKnown = true;
+    std::vector<DriverFileMatch> files;
+    if (names.empty())
+        return files;
+    const std::wstring folder = DriversFolder();
+    if (folder.empty()) {
+        folderKnown = false;
+        return files;
+    }
+    const std::map<std::wstring, std::wstring> usedByOthers = FilesUsedBy(others);
+    std::set<std::wstring> seen;
+    for (DriverFileMatch& file : collect(folder)) {
+        const std::wstring key = FileKey(file.path);
+        if (!seen.insert(key).second)
+            continue;
+        const auto user = usedByOthers.find(key);
+        if (user != usedByOthers.end())
+            file.keptBecause = L"used by driver " + user->second;
+        files.push_back(std::move(file));
+    }
+    return files;
+}
+
 }  // namespace
 
 bool DriverFilesFolder(std::wstring& folder) {
@@ -96,7 +127,6 @@ std::vector<std::wstring> DriverFileNamesToDelete(const DRIVER_INFO_6W& driverIn
 std::vector<DriverFileMatch> FindDriverFiles(const std::vector<const DRIVER_INFO_6W*>& removed,
                                              const std::vector<const DRIVER_INFO_6W*>& others,
                                              bool& folderKnown) {
-    folderKnown = true;
     std::vector<std::wstring> names;
     for (const DRIVER_INFO_6W* record : removed) {
         for (const std::wstring& name : DriverFileNamesToDelete(*record)) {
@@ -104,57 +134,34 @@ std::vector<DriverFileMatch> FindDriverFiles(const std::vector<const DRIVER_INFO
                 names.push_back(name);
         }
     }
-    std::vector<DriverFileMatch> files;
-    if (names.empty())
-        return files;
-    const std::wstring folder = DriversFolder();
-    if (folder.empty()) {
-        folderKnown = false;
-        return files;
-    }
-    const std::map<std::wstring, std::wstring> usedByOthers = FilesUsedBy(others);
-    std::set<std::wstring> seen;
-    for (const std::wstring& name : names) {
-        FileList found;
-        WalkFolder(found, folder, WALK_COLLECT, name, FALSE);
-        for (const std::wstring& path : found) {
-            const std::wstring key = FileKey(path);
-            if (!seen.insert(key).second)
-                continue;
-            const auto user = usedByOthers.find(key);
-            files.push_back({path, name, FileNameOf(path) != name,
-                             user == usedByOthers.end() ? L"" : L"used by driver " + user->second});
+    return DecideFiles(names, others, folderKnown, [&](const std::wstring& folder) {
+        std::vector<DriverFileMatch> found;
+        for (const std::wstring& name : names) {
+            FileList paths;
+            WalkFolder(paths, folder, WALK_COLLECT, name, FALSE);
+            for (const std::wstring& path : paths)
+                found.push_back({path, name, FileNameOf(path) != name, {}});
         }
-    }
-    return files;
+        return found;
+    });
 }
 
 std::vector<DriverFileMatch> FindFilesNamed(const std::vector<std::wstring>& names,
                                             const std::vector<const DRIVER_INFO_6W*>& others,
                                             bool& folderKnown) {
-    folderKnown = true;
-    std::vector<DriverFileMatch> files;
-    if (names.empty())
-        return files;
-    const std::wstring folder = DriversFolder();
-    if (folder.empty()) {
-        folderKnown = false;
-        return files;
-    }
-    const std::map<std::wstring, std::wstring> usedByOthers = FilesUsedBy(others);
-    FileList found;
-    WalkFolder(found, folder, WALK_COLLECT, L"", FALSE);
-    for (const std::wstring& path : found) {
-        const std::wstring name = UpperInvariant(FileNameOf(path));
-        if (std::find(names.begin(), names.end(), name) == names.end() ||
-            IsSharedDriverFile(name)) {
-            continue;
+    return DecideFiles(names, others, folderKnown, [&](const std::wstring& folder) {
+        FileList paths;
+        WalkFolder(paths, folder, WALK_COLLECT, L"", FALSE);
+        std::vector<DriverFileMatch> found;
+        for (const std::wstring& path : paths) {
+            const std::wstring name = UpperInvariant(FileNameOf(path));
+            if (std::find(names.begin(), names.end(), name) != names.end() &&
+                !IsSharedDriverFile(name)) {
+                found.push_back({path, name, false, {}});
+            }
         }
-        const auto user = usedByOthers.find(FileKey(path));
-        files.push_back({path, name, false,
-                         user == usedByOthers.end() ? L"" : L"used by driver " + user->second});
-    }
-    return files;
+        return found;
+    });
 }
 
 BOOL DeleteDriverFiles(const std::vector<DriverFileMatch>& files) {

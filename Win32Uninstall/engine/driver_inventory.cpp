@@ -131,6 +131,16 @@ DriverRecords EnumerateEveryDriverRecord() {
     return records;
 }
 
+std::vector<std::wstring> PrintersUsing(const DriverInventory& inventory,
+                                        const std::wstring& driver) {
+    std::vector<std::wstring> printers;
+    for (const DriverListEntry& row : inventory.rows) {
+        if (row.isPrinter && !driver.empty() && row.driverName == driver)
+            printers.push_back(row.printerName);
+    }
+    return printers;
+}
+
 bool IsNativeRecord(const DRIVER_INFO_6W& record) {
     const wchar_t* native = NativePrinterEnvironment();
     return native == nullptr ||

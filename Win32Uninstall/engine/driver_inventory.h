@@ -75,6 +75,10 @@ DriverInventory TakeDriverInventory(HWND ownerWindow);
 // a failure to fetch the records logs "EnumPrinterDrivers".
 DriverRecords EnumerateEveryDriverRecord();
 
+// The printers of `inventory` whose driver is `driver`, in list order.
+std::vector<std::wstring> PrintersUsing(const DriverInventory& inventory,
+                                        const std::wstring& driver);
+
 // Whether the record is one of Windows' own environment (NativePrinterEnvironment,
 // case-insensitive); every record is, where that environment is not known.
 bool IsNativeRecord(const DRIVER_INFO_6W& record);

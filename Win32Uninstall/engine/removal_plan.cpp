@@ -12,16 +12,6 @@ std::wstring TextOf(const wchar_t* text) {
     return text != nullptr ? std::wstring(text) : std::wstring();
 }
 
-std::vector<std::wstring> PrintersUsing(const DriverInventory& inventory,
-                                        const std::wstring& driver) {
-    std::vector<std::wstring> printers;
-    for (const DriverListEntry& row : inventory.rows) {
-        if (row.isPrinter && !driver.empty() && row.driverName == driver)
-            printers.push_back(row.printerName);
-    }
-    return printers;
-}
-
 std::vector<const DRIVER_INFO_6W*> Pointers(const DriverRecords& records) {
     std::vector<const DRIVER_INFO_6W*> pointers;
     for (const auto& record : records)
