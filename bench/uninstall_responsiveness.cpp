@@ -35,7 +35,7 @@
 
 namespace {
 
-const wchar_t kTitle[] = L"岚拓打印机驱动卸载程序";
+const wchar_t kDialogTitle[] = L"岚拓打印机驱动卸载程序";
 const wchar_t kSucceeded[] = L"驱动卸载成功，立即重启电脑！";
 const wchar_t kDriver[] = L"KBench Shared PCL6";
 const wchar_t* const kPrinters[] = {L"KBench Printer A", L"KBench Printer B"};
@@ -96,7 +96,7 @@ struct Windows {
     HWND owned = nullptr;
 };
 
-bool IsDialogClass(HWND window) {
+bool IsBoxOrDialog(HWND window) {
     wchar_t name[16] = {};
     ::GetClassNameW(window, name, 16);
     return std::wstring(name) == L"#32770";
@@ -104,7 +104,7 @@ bool IsDialogClass(HWND window) {
 
 BOOL CALLBACK FindDialog(HWND window, LPARAM context) {
     auto* found = reinterpret_cast<Windows*>(context);
-    if (IsDialogClass(window) && WindowText(window) == kTitle &&
+    if (IsBoxOrDialog(window) && WindowText(window) == kDialogTitle &&
         ::GetDlgItem(window, 1000) != nullptr && ::IsWindowVisible(window)) {
         found->dialog = window;
         return FALSE;
@@ -114,7 +114,7 @@ BOOL CALLBACK FindDialog(HWND window, LPARAM context) {
 
 BOOL CALLBACK FindOwnedBox(HWND window, LPARAM context) {
     auto* found = reinterpret_cast<Windows*>(context);
-    if (IsDialogClass(window) && ::IsWindowVisible(window) &&
+    if (IsBoxOrDialog(window) && ::IsWindowVisible(window) &&
         ::GetWindow(window, GW_OWNER) == found->dialog) {
         found->owned = window;
         return FALSE;
