@@ -16,6 +16,12 @@
 // 95th percentile, each ping over 20 ms with its time after the press), the
 // time from the press to the result box and to the rebuilt list, and the
 // result. It answers the success question with No.
+//
+// The rebuilt list is told by a mark: just before the answer, item 0 gets an
+// item data value that the program never sets. The list counts as rebuilt
+// once the button is enabled again and the list is complete with that mark
+// gone, which only a refill after the answer does; a list left as it was
+// never counts, so the figure cannot come from a list that was not rebuilt.
 #include <windows.h>
 
 #include <algorithm>
@@ -29,7 +35,7 @@
 
 namespace {
 
-const wchar_t kTitle[] = L"岚拓打印机驱动卸载程序";
+const wchar_t kDialogTitle[] = L"岚拓打印机驱动卸载程序";
 const wchar_t kSucceeded[] = L"驱动卸载成功，立即重启电脑！";
 const wchar_t kDriver[] = L"KBench Shared PCL6";
 const wchar_t* const kPrinters[] = {L"KBench Printer A", L"KBench Printer B"};
@@ -39,6 +45,8 @@ constexpr UINT kPingLimitMs = 1000;
 constexpr double kIdleMs = 25000;
 // The run itself takes about 30 s under Wine; this only bounds a stuck one.
 constexpr double kRunLimitMs = 180000;
+// Item data of item 0 while the answer is given; the program sets none.
+constexpr LPARAM kStaleListMark = 0x4B42454E;
 
 double NowMs() {
     static LARGE_INTEGER frequency{};
@@ -88,7 +96,7 @@ struct Windows {
     HWND owned = nullptr;
 };
 
-bool IsDialogClass(HWND window) {
+bool IsBoxOrDialog(HWND window) {
     wchar_t name[16] = {};
     ::GetClassNameW(window, name, 16);
     return std::wstring(name) == L"#32770";
@@ -96,7 +104,7 @@ bool IsDialogClass(HWND window) {
 
 BOOL CALLBACK FindDialog(HWND window, LPARAM context) {
     auto* found = reinterpret_cast<Windows*>(context);
-    if (IsDialogClass(window) && WindowText(window) == kTitle &&
+    if (IsBoxOrDialog(window) && WindowText(window) == kDialogTitle &&
         ::GetDlgItem(window, 1000) != nullptr && ::IsWindowVisible(window)) {
         found->dialog = window;
         return FALSE;
@@ -106,7 +114,7 @@ BOOL CALLBACK FindDialog(HWND window, LPARAM context) {
 
 BOOL CALLBACK FindOwnedBox(HWND window, LPARAM context) {
     auto* found = reinterpret_cast<Windows*>(context);
-    if (IsDialogClass(window) && ::IsWindowVisible(window) &&
+    if (IsBoxOrDialog(window) && ::IsWindowVisible(window) &&
         ::GetWindow(window, GW_OWNER) == found->dialog) {
         found->owned = window;
         return FALSE;
@@ -182,7 +190,8 @@ int Run(const std::wstring& row) {
         return 1;
     }
     PressMessageBoxButton(warning, IDOK);
-    WaitUntil([&] { return ::IsWindowEnabled(dialog) != FALSE; });
+    // Gone, so that the result box is never taken for it.
+    WaitUntil([&] { return ::IsWindowEnabled(dialog) != FALSE && !::IsWindowVisible(warning); });
 
     const HWND list = ::GetDlgItem(dialog, 1000);
     const HWND button = ::GetDlgItem(dialog, IDOK);
@@ -217,13 +226,20 @@ int Run(const std::wstring& row) {
     const bool succeeded = text == kSucceeded;
     const size_t untilBox = responses.size();
 
+    DWORD_PTR marked = 0;
+    if (!::SendMessageTimeoutW(list, LB_SETITEMDATA, 0, kStaleListMark, SMTO_ABORTIFHUNG, 10000,
+                               &marked) ||
+        static_cast<LRESULT>(marked) == LB_ERR) {
+        std::fprintf(stderr, "the list could not be marked\n");
+        return 1;
+    }
     PressMessageBoxButton(box, succeeded ? IDNO : IDOK);
     const double answered = NowMs();
     double enabled = 0;
     double boxGone = 0;
-    // The command ends with the rebuilt list: the button is back, and the
-    // removed printer is no longer listed (the rebuild empties the list
-    // first, so its last row tells that it is complete).
+    // The command ends with the rebuilt list: the button is back, the mark
+    // is gone (the rebuild empties the list first, so its last row tells
+    // that it is complete), and the removed printer is no longer listed.
     const std::wstring lastRow = items.back();
     const bool rebuilt = PingUntil(dialog, responses, [&] {
         if (boxGone == 0 && !::IsWindowVisible(box))
@@ -233,8 +249,11 @@ int Run(const std::wstring& row) {
         if (enabled == 0)
             enabled = NowMs();
         const std::vector<std::wstring> now = ListItems(list);
+        DWORD_PTR mark = 0;
         return !now.empty() && now.back() == lastRow &&
-               (!succeeded || std::find(now.begin(), now.end(), row) == now.end());
+               (!succeeded || std::find(now.begin(), now.end(), row) == now.end()) &&
+               ::SendMessageTimeoutW(list, LB_GETITEMDATA, 0, 0, SMTO_ABORTIFHUNG, 1000, &mark) &&
+               static_cast<LPARAM>(mark) != kStaleListMark;
     });
     const double done = NowMs();
 

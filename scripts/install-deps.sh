@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a Debian 12 machine: the
 # MinGW-w64 cross compilers, 32- and 64-bit Wine with its own fonts (the
-# caption buttons are drawn with Marlett), Xvfb, the GoogleTest sources, CMake,
-# a CJK font, the Chinese locale, Python (it draws the icon at build time),
-# the header-only nlohmann JSON library (UninstallCli's reports) and procps.
+# caption buttons are drawn with Marlett), Xvfb, the GoogleTest sources, CMake
+# and Ninja, a CJK font, the Chinese locale, Python (it draws the icon at build
+# time), the header-only nlohmann JSON library (UninstallCli's reports) and
+# procps.
 # A second run only checks.
 set -euo pipefail
 
 packages=(
-  cmake googletest
+  cmake ninja-build googletest
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine32:i386 wine64 fonts-wine
   xvfb xauth x11-utils imagemagick

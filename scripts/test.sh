@@ -3,11 +3,12 @@
 # (shipped) builds, and runs the whole suite (unit, machine, gui) on both, each
 # in a fresh private Wine prefix under build/. Extra arguments go to ctest.
 #
-# The two builds' suites run at the same time, and within each the three labels
-# (unit, machine, gui) run side by side, each label with its own prefix,
-# wineserver and Xvfb: most of their time is Wine's service waits, not work.
-# Each build's output is printed whole once both have ended; a failing entry's
-# output names every failed test.
+# The work overlaps where it can: the template prefix is made while x64 is
+# being built, and the x64 suite runs while i686 is being built (the suites
+# spend much of their time in the removal's own pauses). Within each suite the
+# three labels (unit, machine, gui) run side by side, each label with its own
+# prefix, wineserver and Xvfb. Each build's output is printed whole once both
+# suites have ended; a failing entry's output names every failed test.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -15,24 +16,41 @@ cd "$root"
 bash scripts/install-deps.sh
 
 jobs=$(nproc)
+mkdir -p build/mingw-x64
+rm -f build/mingw-*.test.log
+tests/support/wine-session.sh template build/mingw-x64 </dev/null &
+template=$!
+
+# Builds a preset with the benchmark programs (built, not run, so that a change
+# that breaks them fails here); prints the log only when the build fails.
+build() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j "$jobs" --target all benchmarks >"build/$1.build.log" 2>&1 ||
+    { cat "build/$1.build.log"; echo "build of $1 failed" >&2; return 1; }
+}
+
+# Starts a preset's suite in the background; its pid goes to `pids`.
+pids=()
+run_suite() {
+  ctest --preset "$1" -j 3 "${@:2}" </dev/null >"build/$1.test.log" 2>&1 &
+  pids+=($!)
+}
+
 # x64 first: the i686 build packages and tests with 64-bit programs that it
 # builds in the x64 build's folder, which is then already up to date.
-for preset in mingw-x64 mingw-i686; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$jobs" >"build/$preset.build.log" 2>&1 ||
-    { cat "build/$preset.build.log"; echo "build of $preset failed" >&2; exit 1; }
-done
-
-pids=()
-for preset in mingw-i686 mingw-x64; do
-  ctest --preset "$preset" -j 3 "$@" </dev/null >"build/$preset.test.log" 2>&1 &
-  pids+=($!)
-done
 status=0
-for i in 0 1; do
-  wait "${pids[$i]}" || status=1
+if build mingw-x64; then
+  run_suite mingw-x64 "$@"
+  build mingw-i686 && run_suite mingw-i686 "$@" || status=1
+else
+  status=1
+fi
+wait "$template" || status=1
+for pid in "${pids[@]}"; do
+  wait "$pid" || status=1
 done
 for preset in mingw-i686 mingw-x64; do
+  [ -f "build/$preset.test.log" ] || continue
   echo "== ctest --preset $preset"
   cat "build/$preset.test.log"
 done

@@ -23,16 +23,18 @@ enum class WaitResult { Reached, QueryFailed, TimedOut };
 enum class PauseRule {
     // Sleep the reported hint, after the query that shows the target too; the
     // hint is raised to the minimum while the target is not yet reached, so a
-    // service without a hint is not polled in a busy loop.
+    // service without a hint is not polled in a busy loop. Only PcaSvc's stop
+    // wait, which nobody waits for, keeps it.
     WholeHint,
     // Sleep a tenth of the hint, within SERVICE_MIN_PAUSE_MS..
-    // SERVICE_MAX_STOP_POLL_MS, and not at all once the target is reached.
+    // SERVICE_MAX_POLL_MS, and not at all once the target is reached: a
+    // service usually gets there long before the hint it announces.
     TenthOfHint,
 };
 
 DWORD PauseFor(PauseRule rule, const SERVICE_STATUS& status, bool reached) {
     if (rule == PauseRule::TenthOfHint)
-        return std::clamp(status.dwWaitHint / 10, SERVICE_MIN_PAUSE_MS, SERVICE_MAX_STOP_POLL_MS);
+        return std::clamp(status.dwWaitHint / 10, SERVICE_MIN_PAUSE_MS, SERVICE_MAX_POLL_MS);
     return reached ? status.dwWaitHint : std::max(status.dwWaitHint, SERVICE_MIN_PAUSE_MS);
 }
 
@@ -58,9 +60,10 @@ WaitResult WaitForServiceState(SC_HANDLE service, DWORD targetState, PauseRule r
     }
 }
 
-// The start wait of both families: query, sleep the hint, until running.
+// The start wait of both families: query first, then poll a tenth of the
+// hint until running.
 WaitResult WaitForRunning(SC_HANDLE service) {
-    return WaitForServiceState(service, SERVICE_RUNNING, PauseRule::WholeHint);
+    return WaitForServiceState(service, SERVICE_RUNNING, PauseRule::TenthOfHint);
 }
 
 // The spooler family's stop wait: true once stopped; false after logging the

@@ -17,17 +17,18 @@
 
 #include "platform/unique_handles.h"
 
-// A wait for a service state polls the status and pauses between two queries.
-// The wait for the running state pauses for the wait hint the service reports;
-// a hint below SERVICE_MIN_PAUSE_MS while the state is not yet the awaited one
-// is raised to it, so that a service reporting no hint is not polled in a busy
-// loop. The wait for the stopped state pauses a tenth of the hint, kept within
-// SERVICE_MIN_PAUSE_MS..SERVICE_MAX_STOP_POLL_MS: a stop usually ends long
-// before the hint the service announces. The pauses of one wait add up to at
-// most SERVICE_WAIT_LIMIT_MS; the last pause is cut to what is left.
+// A wait for a service state queries the status first and, while the state
+// is not yet the awaited one, pauses a tenth of the wait hint the service
+// reports, kept within SERVICE_MIN_PAUSE_MS..SERVICE_MAX_POLL_MS, before the
+// next query: a start or a stop usually ends long before the hint the service
+// announces, and a service reporting no hint is not polled in a busy loop.
+// The wait ends with the awaited state, a failed query, or when its pauses
+// add up to SERVICE_WAIT_LIMIT_MS (the last pause is cut to what is left).
+// PcaSvc's stop wait alone still pauses the whole hint (at least
+// SERVICE_MIN_PAUSE_MS) after every query, the last one included.
 constexpr DWORD SERVICE_WAIT_LIMIT_MS = 60000;
 constexpr DWORD SERVICE_MIN_PAUSE_MS = 100;
-constexpr DWORD SERVICE_MAX_STOP_POLL_MS = 1000;
+constexpr DWORD SERVICE_MAX_POLL_MS = 1000;
 // The pause between the stop and the start of a spooler restart.
 constexpr DWORD SPOOLER_RESTART_PAUSE_MS = 2000;
 

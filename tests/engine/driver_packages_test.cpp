@@ -106,7 +106,7 @@ int OpenFakeFiles() {
     return open;
 }
 
-BOOL WINAPI FakeDeleteFile(LPCWSTR path) {
+BOOL WINAPI FakeDeleteFileOnDisk(LPCWSTR path) {
     events.push_back(L"delete " + std::wstring(path));
     if (undeletable.count(path)) {
         ::SetLastError(ERROR_ACCESS_DENIED);
@@ -200,7 +200,7 @@ class DriverPackagesFake : public ::testing::Test {
         win32.GetFileSizeEx = FakeGetFileSize;
         win32.ReadFile = FakeReadFile;
         win32.CloseHandle = FakeCloseHandle;
-        win32.DeleteFileW = FakeDeleteFile;
+        win32.DeleteFileW = FakeDeleteFileOnDisk;
         win32.RemoveDirectoryW = FakeRemoveDirectory;
         win32.SHGetSpecialFolderPathW = FakeSpecialFolder;
         FakeNativeMachine(IMAGE_FILE_MACHINE_AMD64, false);

@@ -10,9 +10,9 @@
 
 namespace {
 
-std::vector<std::wstring> removedFolders;
-BOOL WINAPI RecordingRemoveDirectory(LPCWSTR path) {
-    removedFolders.push_back(path);
+std::vector<std::wstring> foldersRemoved;
+BOOL WINAPI RecordFolderRemoval(LPCWSTR path) {
+    foldersRemoved.push_back(path);
     return ::RemoveDirectoryW(path);
 }
 
@@ -20,7 +20,7 @@ class WalkFolderOnDisk : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetOperationLog();
-        removedFolders.clear();
+        foldersRemoved.clear();
     }
     void TearDown() override { ResetOperationLog(); }
     std::wstring Path(const std::wstring& relative) const { return scratch.path() + relative; }
@@ -33,10 +33,10 @@ TEST_F(WalkFolderOnDisk, DeleteWithRemoveFoldersRemovesInnermostFirst) {
     WriteBytes(Path(L"a\\1.dll"), "1");
     WriteBytes(Path(L"a\\b\\2.dll"), "2");
     WriteBytes(Path(L"a\\b\\c\\3.dll"), "3");
-    win32.RemoveDirectoryW = RecordingRemoveDirectory;
+    win32.RemoveDirectoryW = RecordFolderRemoval;
 
     EXPECT_TRUE(WalkFolder(list, Path(L"a\\"), WALK_DELETE, L"", TRUE));
-    EXPECT_EQ(removedFolders,
+    EXPECT_EQ(foldersRemoved,
               (std::vector<std::wstring>{Path(L"a\\b\\c\\"), Path(L"a\\b\\"), Path(L"a\\")}));
     EXPECT_FALSE(FolderExists(Path(L"a")));
     EXPECT_EQ(OperationLogText(), "");

@@ -14,20 +14,20 @@
 
 namespace {
 
-std::vector<std::wstring> deleted;
+std::vector<std::wstring> walkDeleted;
 std::vector<std::wstring> removed;
-std::set<std::wstring> undeletable;
+std::set<std::wstring> walkUndeletable;
 
-BOOL WINAPI FakeDeleteFile(LPCWSTR path) {
-    if (undeletable.count(path)) {
+BOOL WINAPI FakeWalkDeleteFile(LPCWSTR path) {
+    if (walkUndeletable.count(path)) {
         ::SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    deleted.push_back(path);
+    walkDeleted.push_back(path);
     return TRUE;
 }
 
-BOOL WINAPI FakeRemoveDirectory(LPCWSTR path) {
+BOOL WINAPI FakeWalkRemoveDirectory(LPCWSTR path) {
     removed.push_back(path);
     return TRUE;
 }
@@ -35,11 +35,11 @@ BOOL WINAPI FakeRemoveDirectory(LPCWSTR path) {
 class WalkFolderFake : public ::testing::Test {
   protected:
     void SetUp() override {
-        deleted.clear();
+        walkDeleted.clear();
         removed.clear();
-        undeletable.clear();
-        win32.DeleteFileW = FakeDeleteFile;
-        win32.RemoveDirectoryW = FakeRemoveDirectory;
+        walkUndeletable.clear();
+        win32.DeleteFileW = FakeWalkDeleteFile;
+        win32.RemoveDirectoryW = FakeWalkRemoveDirectory;
         ResetOperationLog();
     }
     void TearDown() override { ResetOperationLog(); }
@@ -47,38 +47,39 @@ class WalkFolderFake : public ::testing::Test {
     FileList list;
 };
 
-constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
+constexpr DWORD kDirAttr = FILE_ATTRIBUTE_DIRECTORY;
 
 TEST_F(WalkFolderFake, CollectIsDepthFirstInEnumerationOrderAndEntersEveryFolder) {
     InstallFakeFolderTree(
-        {{L"C:\\r\\", {{L"."}, {L"..", kFolder}, {L"1oem.inf"}, {L"sub", kFolder}, {L"2oem.inf"}}},
+        {{L"C:\\r\\",
+          {{L"."}, {L"..", kDirAttr}, {L"1oem.inf"}, {L"sub", kDirAttr}, {L"2oem.inf"}}},
          {L"C:\\r\\sub\\", {{L"x.oem.pnf"}, {L"OEM.INF"}}}});
     EXPECT_TRUE(WalkFolder(list, L"C:\\r\\", WALK_COLLECT, L"oem", TRUE));
     EXPECT_EQ(list, (FileList{L"C:\\r\\1oem.inf", L"C:\\r\\sub\\x.oem.pnf", L"C:\\r\\2oem.inf"}));
-    EXPECT_TRUE(deleted.empty());
+    EXPECT_TRUE(walkDeleted.empty());
     EXPECT_TRUE(removed.empty());
     EXPECT_EQ(FakeTreeOpenHandles(), 0);
 }
 
 TEST_F(WalkFolderFake, DeleteWithoutRemoveFoldersLetsTheLastAttemptDecide) {
-    InstallFakeFolderTree({{L"C:\\r\\", {{L"a.SPL"}, {L"sub", kFolder}, {L"c.SPL"}}},
+    InstallFakeFolderTree({{L"C:\\r\\", {{L"a.SPL"}, {L"sub", kDirAttr}, {L"c.SPL"}}},
                            {L"C:\\r\\sub\\", {{L"b.SPL"}}}});
-    undeletable = {L"C:\\r\\a.SPL"};
+    walkUndeletable = {L"C:\\r\\a.SPL"};
     EXPECT_TRUE(WalkFolder(list, L"C:\\r\\", WALK_DELETE, L".SPL", FALSE));
-    EXPECT_EQ(deleted, (std::vector<std::wstring>{L"C:\\r\\sub\\b.SPL", L"C:\\r\\c.SPL"}));
+    EXPECT_EQ(walkDeleted, (std::vector<std::wstring>{L"C:\\r\\sub\\b.SPL", L"C:\\r\\c.SPL"}));
     EXPECT_EQ(CountOf(OperationLogText(), "DeleteFileC:\\r\\a.SPL failed with error 5: "), 1);
 
-    undeletable = {L"C:\\r\\c.SPL"};
+    walkUndeletable = {L"C:\\r\\c.SPL"};
     EXPECT_FALSE(WalkFolder(list, L"C:\\r\\", WALK_DELETE, L".SPL", FALSE));
     EXPECT_TRUE(list.empty());
 }
 
 TEST_F(WalkFolderFake, LaterFolderWithoutMatchesDoesNotHideAFailedDeletion) {
     InstallFakeFolderTree(
-        {{L"C:\\r\\", {{L"a.SPL"}, {L"empty", kFolder}}}, {L"C:\\r\\empty\\", {{L"readme.txt"}}}});
-    undeletable = {L"C:\\r\\a.SPL"};
+        {{L"C:\\r\\", {{L"a.SPL"}, {L"empty", kDirAttr}}}, {L"C:\\r\\empty\\", {{L"readme.txt"}}}});
+    walkUndeletable = {L"C:\\r\\a.SPL"};
     EXPECT_FALSE(WalkFolder(list, L"C:\\r\\", WALK_DELETE, L".SPL", FALSE));
-    undeletable.clear();
+    walkUndeletable.clear();
     EXPECT_TRUE(WalkFolder(list, L"C:\\r\\", WALK_DELETE, L".SPL", FALSE));
 }
 
@@ -86,27 +87,27 @@ TEST_F(WalkFolderFake, JunctionIsNeverEnteredAndOnlyTheLinkIsRemoved) {
     // "link" points elsewhere; its target's files are listed under it here so
     // that entering it would show up as deletions.
     InstallFakeFolderTree(
-        {{L"C:\\pkg\\", {{L"x.inf"}, {L"link", kFolder | FILE_ATTRIBUTE_REPARSE_POINT}}},
+        {{L"C:\\pkg\\", {{L"x.inf"}, {L"link", kDirAttr | FILE_ATTRIBUTE_REPARSE_POINT}}},
          {L"C:\\pkg\\link\\", {{L"precious.dll"}}}});
     EXPECT_TRUE(WalkFolder(list, L"C:\\pkg\\", WALK_DELETE, L"", TRUE));
-    EXPECT_EQ(deleted, (std::vector<std::wstring>{L"C:\\pkg\\x.inf"}));
+    EXPECT_EQ(walkDeleted, (std::vector<std::wstring>{L"C:\\pkg\\x.inf"}));
     EXPECT_EQ(removed, (std::vector<std::wstring>{L"C:\\pkg\\link\\", L"C:\\pkg\\"}));
     for (const std::wstring& search : FakeTreeSearches()) {
         EXPECT_EQ(search.find(L"link"), std::wstring::npos) << Utf8(search);
     }
 
     removed.clear();
-    deleted.clear();
+    walkDeleted.clear();
     EXPECT_TRUE(WalkFolder(list, L"C:\\pkg\\", WALK_DELETE, L"", FALSE));
     EXPECT_TRUE(removed.empty());
-    EXPECT_EQ(deleted, (std::vector<std::wstring>{L"C:\\pkg\\x.inf"}));
+    EXPECT_EQ(walkDeleted, (std::vector<std::wstring>{L"C:\\pkg\\x.inf"}));
 }
 
 TEST_F(WalkFolderFake, FileTooLongForTheBuffersIsLoggedAndNeverCountsAsDeleted) {
     const std::wstring longName(250, L'n');
     InstallFakeFolderTree({{L"C:\\r\\", {{L"ok.dll"}, {longName + L".dll"}}}});
     EXPECT_FALSE(WalkFolder(list, L"C:\\r\\", WALK_DELETE, L".dll", FALSE));
-    EXPECT_EQ(deleted, (std::vector<std::wstring>{L"C:\\r\\ok.dll"}));
+    EXPECT_EQ(walkDeleted, (std::vector<std::wstring>{L"C:\\r\\ok.dll"}));
     EXPECT_EQ(CountOf(OperationLogText(),
                       "DeleteFileC:\\r\\" + Utf8(longName) + ".dll failed with error 206: "),
               1);
@@ -118,9 +119,9 @@ TEST_F(WalkFolderFake, FileTooLongForTheBuffersIsLoggedAndNeverCountsAsDeleted) 
 TEST_F(WalkFolderFake, FolderTooLongToSearchIsLoggedAndNotEntered) {
     const std::wstring longName(254, L'f');
     const std::wstring deep = L"C:\\r\\" + longName + L"\\";
-    InstallFakeFolderTree({{L"C:\\r\\", {{longName, kFolder}, {L"a.dll"}}}, {deep, {{L"b.dll"}}}});
+    InstallFakeFolderTree({{L"C:\\r\\", {{longName, kDirAttr}, {L"a.dll"}}}, {deep, {{L"b.dll"}}}});
     EXPECT_TRUE(WalkFolder(list, L"C:\\r\\", WALK_DELETE, L".dll", FALSE));
-    EXPECT_EQ(deleted, (std::vector<std::wstring>{L"C:\\r\\a.dll"}));
+    EXPECT_EQ(walkDeleted, (std::vector<std::wstring>{L"C:\\r\\a.dll"}));
     EXPECT_EQ(CountOf(OperationLogText(), "FindFirstFile" + Utf8(deep) + " failed with error 206"),
               1);
 }

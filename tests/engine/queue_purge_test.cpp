@@ -216,13 +216,13 @@ TEST_F(PurgePrintJobsFake, QueueEmptiedBetweenTheTwoCallsDeletesNothingAndSuccee
 
 // The spool-file purge on a fake PRINTERS folder.
 const std::wstring kSpool = L"C:\\Windows\\System32\\spool\\PRINTERS\\";
-std::vector<std::wstring> deleted;
+std::vector<std::wstring> purged;
 int folderAsked = -1;
 BOOL folderCreate = TRUE;
 BOOL folderFound = TRUE;
 
 // Answers for the Windows folder only; the log still finds Documents.
-BOOL WINAPI FakeWindowsFolder(HWND owner, LPWSTR path, int folder, BOOL create) {
+BOOL WINAPI FakeSpoolWindowsFolder(HWND owner, LPWSTR path, int folder, BOOL create) {
     if (folder != CSIDL_WINDOWS)
         return ::SHGetSpecialFolderPathW(owner, path, folder, create);
     folderAsked = owner == nullptr ? folder : -1;
@@ -235,8 +235,8 @@ BOOL WINAPI FakeWindowsFolder(HWND owner, LPWSTR path, int folder, BOOL create) 
     return TRUE;
 }
 
-BOOL WINAPI FakeDeleteFile(LPCWSTR path) {
-    deleted.push_back(path);
+BOOL WINAPI FakeDeleteSpoolFile(LPCWSTR path) {
+    purged.push_back(path);
     return TRUE;
 }
 
@@ -244,13 +244,13 @@ class PurgeSpoolFilesFake : public ::testing::Test {
   protected:
     void SetUp() override {
         ResetOperationLog();
-        deleted.clear();
+        purged.clear();
         folderAsked = -1;
         folderCreate = TRUE;
         folderFound = TRUE;
-        win32.SHGetSpecialFolderPathW = FakeWindowsFolder;
+        win32.SHGetSpecialFolderPathW = FakeSpoolWindowsFolder;
         FakeNativeMachine(IMAGE_FILE_MACHINE_AMD64, false);
-        win32.DeleteFileW = FakeDeleteFile;
+        win32.DeleteFileW = FakeDeleteSpoolFile;
         InstallFakeFolderTree({{kSpool,
                                 {{L"00002.SPL"},
                                  {L"00002.SHD"},
@@ -267,9 +267,9 @@ TEST_F(PurgeSpoolFilesFake, ShadowFilesGoFirstThenSpoolFilesInTheSystemFolder) {
     EXPECT_TRUE(PurgeSpoolFiles());
     EXPECT_EQ(folderAsked, 0x24);
     EXPECT_FALSE(folderCreate);
-    EXPECT_EQ(deleted, (std::vector<std::wstring>{
-                           kSpool + L"00002.SHD", kSpool + L"old\\00001.SHD", kSpool + L"00002.SPL",
-                           kSpool + L"old\\00001.SPL.txt", kSpool + L"FP00004.SPL"}));
+    EXPECT_EQ(purged, (std::vector<std::wstring>{
+                          kSpool + L"00002.SHD", kSpool + L"old\\00001.SHD", kSpool + L"00002.SPL",
+                          kSpool + L"old\\00001.SPL.txt", kSpool + L"FP00004.SPL"}));
     EXPECT_EQ(FakeTreeOpenHandles(), 0);
     EXPECT_EQ(OperationLogText(), "");
 }
@@ -281,14 +281,14 @@ TEST_F(PurgeSpoolFilesFake, Wow64ProcessPurgesTheNativeSpoolFolderThroughSysnati
     const std::wstring native = L"C:\\Windows\\Sysnative\\spool\\PRINTERS\\";
     InstallFakeFolderTree({{native, {{L"00007.SPL"}, {L"00007.SHD"}}}});
     EXPECT_TRUE(PurgeSpoolFiles());
-    EXPECT_EQ(deleted, (std::vector<std::wstring>{native + L"00007.SHD", native + L"00007.SPL"}));
+    EXPECT_EQ(purged, (std::vector<std::wstring>{native + L"00007.SHD", native + L"00007.SPL"}));
 }
 
 TEST_F(PurgeSpoolFilesFake, UnknownSystemFolderDeletesNothingAndFails) {
     folderFound = FALSE;
     EXPECT_FALSE(PurgeSpoolFiles());
     EXPECT_TRUE(FakeTreeSearches().empty());
-    EXPECT_TRUE(deleted.empty());
+    EXPECT_TRUE(purged.empty());
     EXPECT_EQ(OperationLogText().rfind("SHGetSpecialFolderPath failed with error 3: ", 0), 0u);
 }
 

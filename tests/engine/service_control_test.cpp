@@ -152,12 +152,37 @@ TEST_F(ServiceControl, FailedFirstStatusQueryIsLoggedAndNeverTakenForAState) {
                                   "QueryServiceStatus failed with error 5"}));
 }
 
-TEST_F(ServiceControl, StartOfStoppedServiceWaitsForRunningSleepingItsOwnHints) {
-    Spooler(SERVICE_STOPPED).afterStart = {{SERVICE_START_PENDING, 300}, {SERVICE_RUNNING, 250}};
+TEST_F(ServiceControl, StartLooksFirstThenPollsATenthOfTheHintWithinItsBounds) {
+    Spooler(SERVICE_STOPPED).afterStart = {{SERVICE_START_PENDING, 3000}, {SERVICE_RUNNING, 3000}};
     EXPECT_TRUE(StartServiceByName(L"Spooler"));
     EXPECT_EQ(scm.calls, (Lines{"OpenSCManager", "OpenService Spooler", "Query", "Start", "Query",
-                                "Sleep 300", "Query", "Sleep 250", "Close", "Close"}));
+                                "Sleep 300", "Query", "Close", "Close"}));
+
+    struct Case {
+        DWORD hint;
+        DWORD pause;
+    };
+    for (const Case& c : {Case{10000, 1000}, Case{3000, 300}, Case{500, 100}, Case{60000, 1000}}) {
+        fake_services::Install();
+        Spooler(SERVICE_STOPPED, c.hint).afterStart = {{SERVICE_START_PENDING, c.hint},
+                                                       {SERVICE_START_PENDING, c.hint},
+                                                       {SERVICE_RUNNING, c.hint}};
+        EXPECT_TRUE(StartServiceByName(L"Spooler")) << c.hint;
+        EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{c.pause, c.pause})) << c.hint;
+        EXPECT_EQ(scm.services[L"Spooler"].state, DWORD{SERVICE_RUNNING});
+    }
     EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(ServiceControl, StartFoundRunningAtTheFirstLookSleepsNotAtAll) {
+    // Wine's spooler: running within milliseconds, a 10 s hint in every state.
+    Spooler(SERVICE_STOPPED, 10000).afterStart = {{SERVICE_RUNNING, 10000}};
+    EXPECT_TRUE(StartServiceByName(L"Spooler"));
+    EXPECT_TRUE(scm.sleeps.empty()) << ::testing::PrintToString(scm.sleeps);
+    Pca(SERVICE_STOPPED).afterStart = {{SERVICE_RUNNING, 10000}};
+    StartPcaSvc(PcaManager());
+    EXPECT_TRUE(scm.sleeps.empty()) << ::testing::PrintToString(scm.sleeps);
+    EXPECT_EQ(scm.debugStrings, (std::vector<std::wstring>{L"start success。"}));
 }
 
 TEST_F(ServiceControl, StartLeavesRunningPendingAndPausedServicesAlone) {
@@ -179,6 +204,7 @@ TEST_F(ServiceControl, StartThatNeverReachesRunningEndsAtTheLimitAndIsLoggedAsFa
     Spooler(SERVICE_STOPPED).afterStart = {{SERVICE_START_PENDING, 10000}};
     EXPECT_FALSE(StartServiceByName(L"Spooler"));
     EXPECT_EQ(TotalSleep(), SERVICE_WAIT_LIMIT_MS);
+    EXPECT_EQ(scm.sleeps.size(), size_t{SERVICE_WAIT_LIMIT_MS / SERVICE_MAX_POLL_MS});
     EXPECT_EQ(log.Lines(), (Lines{"等待服务启动超时"}));
 }
 
@@ -191,15 +217,16 @@ TEST_F(ServiceControl, ServiceFallingBackToStoppedWithoutHintIsPolledAtTheMinimu
     EXPECT_EQ(TotalSleep(), SERVICE_WAIT_LIMIT_MS);
 }
 
-TEST_F(ServiceControl, HugeWaitHintIsCutToTheLimit) {
+TEST_F(ServiceControl, HugeWaitHintIsPolledAtTheLongestPauseUntilTheLimit) {
     Spooler(SERVICE_STOPPED).afterStart = {{SERVICE_START_PENDING, 0xFFFFFFFF}};
     EXPECT_FALSE(StartServiceByName(L"Spooler"));
-    EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{SERVICE_WAIT_LIMIT_MS}));
+    EXPECT_EQ(scm.sleeps,
+              std::vector<DWORD>(SERVICE_WAIT_LIMIT_MS / SERVICE_MAX_POLL_MS, SERVICE_MAX_POLL_MS));
 }
 
 TEST_F(ServiceControl, FailedQueryDuringTheStartWaitEndsTheWait) {
     Service& spooler = Spooler(SERVICE_STOPPED);
-    spooler.afterStart = {{SERVICE_START_PENDING, 500}};
+    spooler.afterStart = {{SERVICE_START_PENDING, 5000}};
     spooler.queryFailsFrom = 2;
     EXPECT_TRUE(StartServiceByName(L"Spooler"));
     EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{500}));
@@ -239,8 +266,8 @@ TEST_F(ServiceControl, StartOfServiceStillStoppingWaitsForStoppedThenStarts) {
     EXPECT_TRUE(StartServiceByName(L"Spooler"));
     EXPECT_EQ(spooler.starts, 1);
     EXPECT_EQ(spooler.state, DWORD{SERVICE_RUNNING});
-    // One stop poll of a tenth of the hint, then the start wait's own pause.
-    EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{1000, 0}));
+    // One stop poll of a tenth of the hint; the start is running at once.
+    EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{1000}));
 }
 
 TEST_F(ServiceControl, RestartWaitsForTheStopBeforeItStartsTheSpooler) {
@@ -250,7 +277,7 @@ TEST_F(ServiceControl, RestartWaitsForTheStopBeforeItStartsTheSpooler) {
     EXPECT_TRUE(RestartSpooler());
     EXPECT_EQ(spooler.starts, 1);
     EXPECT_EQ(spooler.state, DWORD{SERVICE_RUNNING});
-    EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{1000, 1000, 2000, 0}));
+    EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{1000, 1000, 2000}));
 }
 
 TEST_F(ServiceControl, SpoolerLeftStoppedByARunIsStartedAgainAtTheEndAndNotStoppedAfter) {
@@ -322,8 +349,9 @@ TEST_F(ServiceControl, PcaSvcThatNeverStopsIsGivenUpAtTheLimitWithoutAnnouncemen
 }
 
 TEST_F(ServiceControl, PcaSvcStoppedIsStartedAndAnnouncedRunningIsLeftAlone) {
-    Pca(SERVICE_STOPPED).afterStart = {{SERVICE_START_PENDING, 100}, {SERVICE_RUNNING, 0}};
+    Pca(SERVICE_STOPPED).afterStart = {{SERVICE_START_PENDING, 2500}, {SERVICE_RUNNING, 2500}};
     StartPcaSvc(PcaManager());
+    EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{250})) << "a tenth of the hint, once";
     EXPECT_EQ(scm.debugStrings, (std::vector<std::wstring>{L"start success。"}));
     EXPECT_EQ(scm.services[L"PcaSvc"].starts, 1);
 

@@ -4,7 +4,7 @@ namespace {
 
 FakePrinterState state;
 
-BOOL WINAPI FakeOpenPrinter(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults) {
+BOOL WINAPI OpenFakePrinter(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults) {
     FakePrinterOpen open;
     open.name = name ? name : L"";
     if (defaults) {
@@ -21,7 +21,7 @@ BOOL WINAPI FakeOpenPrinter(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW d
     return TRUE;
 }
 
-BOOL WINAPI FakeClosePrinter(HANDLE printer) {
+BOOL WINAPI CloseFakePrinter(HANDLE printer) {
     state.closed.push_back(printer);
     return TRUE;
 }
@@ -34,7 +34,7 @@ HANDLE FakePrinterHandle() {
 
 FakePrinterState& InstallFakePrinters() {
     state = FakePrinterState{};
-    win32.OpenPrinterW = FakeOpenPrinter;
-    win32.ClosePrinter = FakeClosePrinter;
+    win32.OpenPrinterW = OpenFakePrinter;
+    win32.ClosePrinter = CloseFakePrinter;
     return state;
 }

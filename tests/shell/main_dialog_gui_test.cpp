@@ -14,7 +14,7 @@
 
 namespace {
 
-const std::wstring kTitle = L"岚拓打印机驱动卸载程序";
+const std::wstring kDialogTitle = L"岚拓打印机驱动卸载程序";
 const std::wstring kWarning = L"卸载驱动前请确认已关闭打印机设备，并退出所有应用程序！";
 
 size_t IndexOf(const std::vector<std::wstring>& items, const std::wstring& item) {
@@ -35,7 +35,7 @@ class UninstallDialog : public ::testing::Test {
     void StartAndWaitForWarning() {
         ASSERT_TRUE(program.Start());
         dialog = program.WaitForDialog();
-        ASSERT_NE(dialog, nullptr) << "no visible dialog titled " << Utf8(kTitle);
+        ASSERT_NE(dialog, nullptr) << "no visible dialog titled " << Utf8(kDialogTitle);
         list = ::GetDlgItem(dialog, 1000);
         uninstallButton = ::GetDlgItem(dialog, 1);
         cancelButton = ::GetDlgItem(dialog, 2);
@@ -72,8 +72,8 @@ class UninstallDialog : public ::testing::Test {
 TEST_F(UninstallDialog, WarningComesOverTheFilledVisibleDialogAndDisablesIt) {
     StartAndWaitForWarning();
     EXPECT_EQ(MessageBoxText(warning), kWarning);
-    EXPECT_EQ(WindowText(warning), kTitle);
-    EXPECT_EQ(WindowText(dialog), kTitle);
+    EXPECT_EQ(WindowText(warning), kDialogTitle);
+    EXPECT_EQ(WindowText(dialog), kDialogTitle);
     EXPECT_TRUE(::IsWindowVisible(dialog));
     EXPECT_FALSE(::IsWindowEnabled(dialog)) << "the warning must be modal over the dialog";
 

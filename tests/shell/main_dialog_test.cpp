@@ -26,7 +26,7 @@ struct Launch {
     int priority;
 };
 
-struct Box {
+struct ShownBox {
     HWND owner;
     std::wstring text;
     std::wstring caption;
@@ -39,7 +39,7 @@ std::deque<std::pair<BOOL, MSG>> queue;  // GetMessageW results, in order
 std::vector<MSG> dispatched;
 std::vector<MSG> translated;
 std::vector<Launch> launches;
-std::vector<Box> boxes;
+std::vector<ShownBox> shownBoxes;
 int openThreadHandles = 0;
 HWND getMessageWindow = nullptr;
 
@@ -83,7 +83,7 @@ BOOL WINAPI Show(HWND window, int command) {
 
 int WINAPI MessageBoxFake(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     events.push_back("MessageBox");
-    boxes.push_back(
+    shownBoxes.push_back(
         {owner, text != nullptr ? text : L"", caption != nullptr ? caption : L"", type});
     return IDOK;
 }
@@ -176,7 +176,7 @@ class MessageLoop : public ::testing::Test {
         dispatched.clear();
         translated.clear();
         launches.clear();
-        boxes.clear();
+        shownBoxes.clear();
         openThreadHandles = 0;
         getMessageWindow = nullptr;
         dialog.events = &events;
@@ -234,11 +234,11 @@ TEST_F(MessageLoop, SetUpFillsAndShowsThenWarnsThenRestoresTheServiceThenPumps) 
     EXPECT_EQ(dialog.otherMessages[0].window, fake_dialog::kProgressBar);
     EXPECT_EQ(dialog.otherMessages[0].wParam, 0u);
     EXPECT_EQ(dialog.otherMessages[0].lParam, 0x640000);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].owner, fake_dialog::kDialog);
-    EXPECT_EQ(boxes[0].text, L"卸载驱动前请确认已关闭打印机设备，并退出所有应用程序！");
-    EXPECT_EQ(boxes[0].caption, L"岚拓打印机驱动卸载程序");
-    EXPECT_EQ(boxes[0].type, UINT{MB_OK});
+    ASSERT_EQ(shownBoxes.size(), 1u);
+    EXPECT_EQ(shownBoxes[0].owner, fake_dialog::kDialog);
+    EXPECT_EQ(shownBoxes[0].text, L"卸载驱动前请确认已关闭打印机设备，并退出所有应用程序！");
+    EXPECT_EQ(shownBoxes[0].caption, L"岚拓打印机驱动卸载程序");
+    EXPECT_EQ(shownBoxes[0].type, UINT{MB_OK});
     EXPECT_EQ(launches[0].priority, THREAD_PRIORITY_NORMAL);
     EXPECT_EQ(getMessageWindow, fake_dialog::kDialog);
 }

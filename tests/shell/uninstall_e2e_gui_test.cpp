@@ -8,8 +8,9 @@
 //
 // Wine decides how far a run gets, so each test states what Wine does and
 // what Windows does instead:
-// - QueryServiceStatus reports a wait hint of 10 s in every state, so each
-//   start of the spooler waits 10 s; a whole run takes about 25-30 s.
+// - QueryServiceStatus reports a wait hint of 10 s in every state; the spooler
+//   starts and stops within milliseconds, so a whole run takes little more
+//   than the sequence's own pauses (about 7 s).
 // - SetupUninstallOEMInfW with SUOI_FORCEDELETE deletes the INF copy alone,
 //   leaving its .pnf (Windows removes both and the driver package).
 // - CM_Locate_DevNodeW fails with CR_FAILURE (19, logged as hex 13).

@@ -10,7 +10,7 @@
 
 namespace {
 
-std::wstring DriverDirectory() {
+std::wstring SeedDriverDirectory() {
     wchar_t folder[MAX_PATH] = {};
     DWORD needed = 0;
     if (!::GetPrinterDriverDirectoryW(nullptr, NativeSeedEnvironment(), 1,
@@ -61,7 +61,7 @@ std::wstring UniqueTag() {
 }
 
 bool AddSeedDriver(const std::wstring& name) {
-    const std::wstring folder = DriverDirectory();
+    const std::wstring folder = SeedDriverDirectory();
     if (folder.empty())
         return false;
     const std::wstring stem = SeedFileStem(name);
@@ -123,7 +123,7 @@ bool RemoveSeedDriver(const std::wstring& name) {
     const bool deleted =
         ::DeletePrinterDriverExW(nullptr, NativeSeedEnvironment(),
                                  const_cast<wchar_t*>(name.c_str()), 0, 0) != FALSE;
-    const std::wstring folder = DriverDirectory();
+    const std::wstring folder = SeedDriverDirectory();
     const std::wstring stem = SeedFileStem(name);
     for (const wchar_t* suffix : kFileSuffixes) {
         ::DeleteFileW((folder + stem + suffix).c_str());

@@ -4,6 +4,9 @@
 #                                 there is no display, wineserver and wineboot running
 #   wine-session.sh ensure BUILD  start only when no session exists yet
 #   wine-session.sh stop BUILD    ends the wineserver and our Xvfb
+#   wine-session.sh template BUILD  only makes the template prefix, if it is
+#                                 missing or out of date (scripts/test.sh does
+#                                 it while the programs are being built)
 # The prefix lives in BUILD/wine/prefix, never in ~/.wine. Its Documents and the
 # other user folders are real folders, not links into the Linux home. With
 # WINE_SESSION=NAME in the environment the session is BUILD/wine-NAME instead:
@@ -17,7 +20,7 @@ prefix="$session/prefix"
 template="$(dirname "$build")/wine-template"
 
 # Bumped whenever make_template changes, so that older templates are rebuilt.
-template_version=2
+template_version=3
 
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -45,6 +48,12 @@ make_template() {
   local reg=(env HOME="$home" WINEPREFIX="$tmp" wine reg add)
   detached "${reg[@]}" 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
   detached "${reg[@]}" 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f
+  # The sessions' own Xvfb has no window manager. Wine treats a window with a
+  # caption (every message box) as managed, and before it withdraws one it
+  # waits up to 2 s for the window manager to report the window's state: 2 s
+  # after every box, which no Windows program spends. Unmanaged windows are
+  # withdrawn at once. A session on a real display turns this off again.
+  detached "${reg[@]}" 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
   for face in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif"; do
     detached "${reg[@]}" 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
       /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f
@@ -101,6 +110,10 @@ start() {
   . "$session/env.tmp"
   detached wineserver -p
   detached wine wineboot
+  # A real display has its window manager: Wine's default again.
+  if [ ! -f "$session/xvfb.pid" ]; then
+    detached wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f
+  fi
   mv "$session/env.tmp" "$session/env"
 }
 
@@ -113,5 +126,6 @@ case "$action" in
     [ -f "$session/env" ] || start
     ;;
   stop) stop ;;
-  *) echo "usage: $0 start|ensure|stop BUILD" >&2; exit 2 ;;
+  template) make_template ;;
+  *) echo "usage: $0 start|ensure|stop|template BUILD" >&2; exit 2 ;;
 esac
