@@ -8,10 +8,6 @@ using nlohmann::json;
 
 namespace {
 
-std::wstring TextOf(const wchar_t* text) {
-    return text != nullptr ? std::wstring(text) : std::wstring();
-}
-
 // The driver's module, configuration, data and help files and its dependent
 // files, each once, in that order.
 std::vector<std::wstring> FilesOf(const DRIVER_INFO_6W& info) {

@@ -13,10 +13,6 @@ namespace {
 
 constexpr DWORD PRINTER_ENUM_FLAGS = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
 
-std::wstring TextOf(const wchar_t* text) {
-    return text != nullptr ? std::wstring(text) : std::wstring();
-}
-
 // A zero-filled buffer of at least `bytes` bytes, aligned for level-6 driver
 // blocks; null when the memory cannot be had (the caller's next spooler call
 // then fails and reports it).

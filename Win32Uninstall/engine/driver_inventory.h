@@ -42,6 +42,11 @@ struct DriverListEntry {
     std::wstring driverName;
 };
 
+// A text of a spooler record; empty for none.
+inline std::wstring TextOf(const wchar_t* text) {
+    return text != nullptr ? std::wstring(text) : std::wstring();
+}
+
 // Driver name -> number of rows naming that driver (the printers using it,
 // plus one if it has a row of its own). Keys compare code unit by code unit
 // (ordinal, case-sensitive); an empty driver name is never counted.

@@ -8,10 +8,6 @@
 
 namespace {
 
-std::wstring TextOf(const wchar_t* text) {
-    return text != nullptr ? std::wstring(text) : std::wstring();
-}
-
 std::vector<const DRIVER_INFO_6W*> Pointers(const DriverRecords& records) {
     std::vector<const DRIVER_INFO_6W*> pointers;
     for (const auto& record : records)
