@@ -71,7 +71,7 @@ void StartSetupProgram() {
     launcherApi.ShellExecuteW(nullptr, L"open", setupPath.c_str(), nullptr, nullptr, SW_SHOW);
 }
 
-bool RestrictDllSearchToSystem32() {
+bool RestrictLauncherDllSearch() {
     using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
     const HMODULE kernel32 = launcherApi.GetModuleHandleW(L"kernel32.dll");
     const auto setDefaultDllDirectories =

@@ -18,7 +18,7 @@ inline constexpr wchar_t SETUP_I386_PROGRAM[] = L"KAVROPrinterDriver\\Setup_i386
 // runs elevated from the package folder, where anyone who can write may plant
 // a DLL; this is the first act of its entry point. False when the function is
 // missing or fails.
-bool RestrictDllSearchToSystem32();
+bool RestrictLauncherDllSearch();
 
 // The folder of the launcher's own executable with its trailing backslash: the
 // module path cut after its last backslash. Empty when the path holds no

@@ -6,7 +6,7 @@
 #include "launcher.h"
 
 int main(int, char*[], char*[]) {
-    RestrictDllSearchToSystem32();
+    RestrictLauncherDllSearch();
     try {
         StartSetupProgram();
     } catch (const std::exception&) {
