@@ -329,6 +329,22 @@ class WholeUninstall : public ::testing::Test {
         EXPECT_EQ(exitCode, 0u);
     }
 
+    // The printer, the last seeded driver with its files, its oem INF and
+    // package, and the spool files are all still there.
+    void ExpectNothingRemoved(const std::wstring& printer,
+                              const std::wstring& stem,
+                              const std::wstring& inf,
+                              const std::wstring& package) {
+        EXPECT_TRUE(PrinterExists(printer));
+        EXPECT_NE(drivers.back()->Info(), nullptr);
+        for (const std::wstring& copy : DriverFileCopies(stem))
+            EXPECT_TRUE(FileExists(copy)) << Utf8(copy);
+        EXPECT_TRUE(FileExists(inf));
+        EXPECT_TRUE(FolderExists(package));
+        for (const std::wstring& spoolFile : spoolFiles)
+            EXPECT_TRUE(FileExists(spoolFile)) << Utf8(spoolFile);
+    }
+
     // A driver that every test keeps: its files, INF and package must
     // survive whatever row is removed.
     void SeedBystander() {
@@ -525,15 +541,8 @@ TEST_F(WholeUninstall, PrinterNamedLikeItsDriverStopsAtWinesJobEnumerationWithNo
     EXPECT_EQ(MessageBoxText(box), kFailed);
     EXPECT_EQ(BarPosition(), 0);
 
-    EXPECT_TRUE(PrinterExists(driver));
-    EXPECT_NE(drivers.back()->Info(), nullptr);
-    for (const std::wstring& copy : DriverFileCopies(stem))
-        EXPECT_TRUE(FileExists(copy)) << Utf8(copy);
-    EXPECT_TRUE(FileExists(inf));
-    EXPECT_TRUE(FolderExists(package));
     // The spool files are purged only once the spooler is stopped.
-    for (const std::wstring& spoolFile : spoolFiles)
-        EXPECT_TRUE(FileExists(spoolFile)) << Utf8(spoolFile);
+    ExpectNothingRemoved(driver, stem, inf, package);
 
     const std::vector<std::string> records = LogRecords();
     ASSERT_EQ(records.size(), 2u) << OperationLogText();
@@ -569,14 +578,7 @@ TEST_F(WholeUninstall, DriverThatAPrinterUsesEndsInTheFailureBoxWithNothingChang
     EXPECT_EQ(MessageBoxText(box), kFailed);
     EXPECT_EQ(BarPosition(), 0);
     EXPECT_EQ(spoolerState.State(), spoolerBefore);
-    EXPECT_TRUE(PrinterExists(printer));
-    EXPECT_NE(drivers.back()->Info(), nullptr);
-    for (const std::wstring& copy : DriverFileCopies(stem))
-        EXPECT_TRUE(FileExists(copy)) << Utf8(copy);
-    EXPECT_TRUE(FileExists(inf));
-    EXPECT_TRUE(FolderExists(package));
-    for (const std::wstring& spoolFile : spoolFiles)
-        EXPECT_TRUE(FileExists(spoolFile)) << Utf8(spoolFile);
+    ExpectNothingRemoved(printer, stem, inf, package);
     const std::vector<std::string> records = LogRecords();
     ASSERT_EQ(records.size(), 1u) << OperationLogText();
     EXPECT_TRUE(
