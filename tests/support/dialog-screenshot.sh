@@ -7,8 +7,10 @@
 # With --running, the demo printer "Front Desk Printer" (its driver is shared)
 # is then selected and "卸载" pressed, and a second picture, of the dialog
 # while the command runs, goes to RUNNING.png. Closing the program then ends
-# it in the middle of the command, as "取消" does; that is still in the
-# spooler restart at the start of the run, before anything is removed.
+# it in the middle of the command, as "取消" does (usually still in the
+# spooler restart at the start of the run, before anything is removed), or,
+# on a machine slow enough for the command to reach its result first, once
+# the probe has answered the result box.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?build folder}" && pwd)
