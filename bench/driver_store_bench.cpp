@@ -1,19 +1,26 @@
-// Benchmark of the driver package scan: builds a synthetic Windows folder
-// (a driver store repository and an inf folder) and times PurgeDriverStore and
-// UninstallOemInfs over it with every deleting or launching call replaced by
-// a counter, so that only the collect walk and the INF matching run.
+// Benchmark of the driver package scan that a removal runs (ScanDriverPackages,
+// as PlanRemoval calls it): seeds a Windows folder shaped like a Windows 10
+// x64 PC's, times the scan against reading every candidate file once, and
+// checks that the scan found exactly the seeded matches, so that it cannot
+// pass while scanning nothing.
 //
 //   bench_driver_store seed <root> <driver name>
 //   bench_driver_store scan <root> <driver name> <repeats>
 //
-// <root> is a folder such as C:\kbench; its "windows" sub-folder stands in
-// for the Windows folder. "scan" prints key=value lines for the script.
+// <root> is a folder such as C:\kbench; its "windows" sub-folder stands in for
+// the Windows folder. The store and the inf folder are seeded where the
+// engine's own lookups (DriverStoreRepository, OemInfFolder) find them below
+// it, Sysnative included in a 32-bit process on 64-bit Windows. "seed" and
+// "scan" print key=value lines for bench/driver_store_scan.sh; "scan" exits
+// with 3, naming the differences, when the scan's matches are not the seeded
+// ones.
 #include <windows.h>
 #include <psapi.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,20 +29,258 @@
 
 namespace {
 
-constexpr int kPackages = 1000;
-constexpr int kInfsPerPackage = 3;
-constexpr int kMatchingInfs = 5;
-constexpr int kOemInfs = 150;  // each with its PNF: 300 oem files
+// --- The PC ----------------------------------------------------------------
+
+// The drivers that stay installed while the bench's driver is removed: the
+// removal scans for these names too.
+const std::vector<std::wstring> kRemainingDrivers = {
+    L"Microsoft Print To PDF",
+    L"Microsoft XPS Document Writer v4",
+    L"Microsoft Shared Fax Driver",
+    L"Microsoft enhanced Point and Print compatibility driver",
+    L"Microsoft Software Printer Driver",
+    L"Microsoft PS Class Driver",
+    L"Microsoft PCL6 Class Driver",
+    L"Remote Desktop Easy Print",
+    L"Generic / Text Only",
+    L"Send To Microsoft OneNote 16 Driver",
+    L"HP Universal Printing PCL 6",
+    L"Canon Generic Plus UFR II",
+    L"Brother MFC-L2710DW series",
+    L"EPSON ET-2750 Series",
+    L"Xerox Global Print Driver PCL6",
+    L"RICOH PCL6 UniversalDriver V4.28",
+    L"Lexmark Universal v2 XL",
+    L"Kyocera TASKalfa 3253ci KX",
+    L"Lumen Universal PCL6",
+    L"KBench LaserJet 7788 PCL6 Fax",
+};
+
+constexpr int kWindowsPackages = 900;  // nine in ten packages are Windows' own
 constexpr size_t kLargestInf = 8u << 20;
 
-std::wstring benchWindows;
+struct DeviceClass {
+    const char* name;
+    const char* guid;
+};
+const DeviceClass kPrinter = {"Printer", "{4D36E979-E325-11CE-BFC1-08002BE10318}"};
+const DeviceClass kOtherClasses[] = {
+    {"Display", "{4d36e968-e325-11ce-bfc1-08002be10318}"},
+    {"MEDIA", "{4d36e96c-e325-11ce-bfc1-08002be10318}"},
+    {"Net", "{4d36e972-e325-11ce-bfc1-08002be10318}"},
+    {"System", "{4d36e97d-e325-11ce-bfc1-08002be10318}"},
+    {"USB", "{36fc9e60-c465-11cf-8056-444553540000}"},
+    {"Bluetooth", "{e0cbf06c-cd8b-4647-bb8a-263b43f0f974}"},
+    {"Image", "{6bdd1fc6-810f-11d0-bec7-08002be2092f}"},
+    {"HIDClass", "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}"},
+};
 
-// --- Seeding ---------------------------------------------------------------
+// One driver package: its folder in the store, and its INF published in the
+// inf folder under its own name (Windows') or as oemN.inf (third party).
+struct BenchPackage {
+    std::string inf;        // the INF's file name
+    std::string folder;     // the store folder's name
+    std::string published;  // its name in the inf folder
+    DeviceClass deviceClass;
+    size_t infBytes = 0;
+    size_t payloadBytes = 0;
+    bool subFolder = false;           // an amd64\ folder with a payload file
+    std::vector<std::string> models;  // model names the INF lists
+    bool own = false;
+    bool namesDriver = false;          // the INF names the removed driver
+    std::wstring expectedKeptBecause;  // the scan's verdict when it names it
+};
 
 uint32_t rngState = 12345;
 uint32_t Next() {
     rngState = rngState * 1664525u + 1013904223u;
     return rngState >> 8;
+}
+
+size_t Between(size_t low, size_t high) {
+    return low + Next() % (high - low + 1);
+}
+
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
+std::string FolderName(const std::string& inf) {
+    char hash[24];
+    snprintf(hash, sizeof hash, "%08x%08x", Next(), Next());
+    return inf + "_amd64_" + hash;
+}
+
+// Windows' own package i: mostly small INFs, a few large ones; printer
+// packages among them list inbox models, two of them the removed driver
+// (Windows' own lists are never read, so these must not match).
+BenchPackage WindowsPackage(int i, const std::string& driverName) {
+    static const char* stems[] = {"prnms",   "ntprint",  "c_display", "netrtwlane", "hdaudio",
+                                  "usbport", "machine",  "keyboard",  "bth",        "input",
+                                  "disk",    "wdmaudio", "battery",   "acpi",       "cdrom"};
+    BenchPackage package;
+    const char* stem = stems[i % 15];
+    package.inf = stem + std::to_string(i / 15) + ".inf";
+    package.folder = FolderName(package.inf);
+    package.published = package.inf;
+    package.own = true;
+    const bool printer = i % 15 < 2;
+    package.deviceClass = printer ? kPrinter : kOtherClasses[i % 8];
+    const uint32_t size = Next() % 100;
+    package.infBytes = size < 70   ? Between(2048, 16384)
+                       : size < 95 ? Between(16384, 65536)
+                                   : Between(65536, 524288);
+    package.payloadBytes = Between(8192, 131072);
+    package.subFolder = i % 3 == 0;
+    if (printer) {
+        package.models = {Narrow(kRemainingDrivers[i % 10])};
+        if (i == 15 || i == 301)
+            package.models.push_back(driverName);
+    }
+    return package;
+}
+
+BenchPackage ThirdPartyPackage(const std::string& inf,
+                               const DeviceClass& deviceClass,
+                               size_t infBytes,
+                               std::vector<std::string> models) {
+    BenchPackage package;
+    package.inf = inf;
+    package.folder = FolderName(inf);
+    package.deviceClass = deviceClass;
+    package.infBytes = infBytes;
+    package.payloadBytes = Between(65536, 1048576);
+    package.subFolder = true;
+    package.models = std::move(models);
+    return package;
+}
+
+// The hundred third-party packages: three name the removed driver (its
+// package, an older version of it kept by the store, and the fax model's
+// package, which an installed driver still uses), 22 other printer packages
+// (one of them the largest INF: a universal driver), and 75 of other device
+// classes, display and audio drivers with INFs of megabytes among them.
+std::vector<BenchPackage> ThirdPartyPackages(const std::string& driverName) {
+    std::vector<BenchPackage> packages;
+    const std::string fax = Narrow(kRemainingDrivers.back());
+    packages.push_back(ThirdPartyPackage("kbench7788.inf", kPrinter, 180000,
+                                         {driverName, "KBench LaserJet 7788 PS"}));
+    packages.push_back(ThirdPartyPackage("kbench7788.inf", kPrinter, 150000, {driverName}));
+    packages.push_back(ThirdPartyPackage("kbenchfax.inf", kPrinter, 60000, {fax}));
+    for (BenchPackage& package : packages)
+        package.namesDriver = true;
+    packages.back().expectedKeptBecause = L"used by driver " + kRemainingDrivers.back();
+    packages.push_back(
+        ThirdPartyPackage("lumenupd.inf", kPrinter, kLargestInf, {Narrow(kRemainingDrivers[18])}));
+    for (int i = 0; i < 21; ++i) {
+        packages.push_back(ThirdPartyPackage("vendorprn" + std::to_string(i) + ".inf", kPrinter,
+                                             Between(20000, 600000),
+                                             {Narrow(kRemainingDrivers[10 + i % 9])}));
+    }
+    const size_t classCounts[8] = {4, 6, 10, 30, 5, 5, 5, 10};
+    const size_t largest[8] = {3000000, 4000000, 600000, 120000, 80000, 200000, 150000, 60000};
+    for (int c = 0; c < 8; ++c) {
+        for (size_t i = 0; i < classCounts[c]; ++i) {
+            const std::string inf =
+                std::string("vendordev") + std::to_string(c) + "_" + std::to_string(i) + ".inf";
+            packages.push_back(
+                ThirdPartyPackage(inf, kOtherClasses[c], Between(largest[c] / 10, largest[c]), {}));
+        }
+    }
+    for (size_t i = 0; i < packages.size(); ++i)
+        packages[i].published = "oem" + std::to_string(i) + ".inf";
+    return packages;
+}
+
+// The PC's packages, the same on every call: Windows' own first, in no
+// particular order with the third-party ones in the store's enumeration.
+std::vector<BenchPackage> Layout(const std::wstring& driverName) {
+    rngState = 12345;
+    std::vector<BenchPackage> packages;
+    for (int i = 0; i < kWindowsPackages; ++i)
+        packages.push_back(WindowsPackage(i, Narrow(driverName)));
+    for (BenchPackage& package : ThirdPartyPackages(Narrow(driverName)))
+        packages.push_back(std::move(package));
+    return packages;
+}
+
+// --- INF and other file contents ------------------------------------------
+
+std::string VersionSection(const BenchPackage& package) {
+    return "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=" +
+           std::string(package.deviceClass.name) + "\r\nClassGuid=" + package.deviceClass.guid +
+           "\r\nProvider=%Vendor%\r\nCatalogFile=" + package.inf.substr(0, package.inf.size() - 4) +
+           ".cat\r\nDriverVer=06/21/2025,10.0.19041.1\r\nPnpLockdown=1\r\n\r\n";
+}
+
+std::string ModelsSection(const BenchPackage& package) {
+    std::string text = "[Manufacturer]\r\n%Vendor%=Vendor,NTamd64\r\n\r\n[Vendor.NTamd64]\r\n";
+    int id = 0;
+    for (const std::string& model : package.models) {
+        text += "\"" + model + "\" = Install_" + std::to_string(id) + ", USBPRINT\\Vendor" +
+                std::to_string(4000 + id) + "\r\n";
+        ++id;
+    }
+    return text;
+}
+
+// An install-section line of the INF's kind, for the bulk of its text.
+std::string FillerLine(const BenchPackage& package, int n) {
+    char line[200];
+    const uint32_t r = Next();
+    if (strcmp(package.deviceClass.name, kPrinter.name) == 0) {
+        snprintf(line, sizeof line,
+                 "\"Vendor Model %05u PCL6 Class Driver\" = DRV_%05u, "
+                 "LPTENUM\\VendorModel%05u, Vendor_Model_%04X ; page %d\r\n",
+                 r % 99999, n, r % 77777, r & 0xFFFF, n);
+    } else {
+        snprintf(line, sizeof line,
+                 "%%DeviceDesc%u%% = Device_Install_%u, PCI\\VEN_%04X&DEV_%04X&SUBSYS_%08X\r\n",
+                 r % 997, n % 64, r & 0xFFFF, (r >> 4) & 0xFFFF, r);
+    }
+    return line;
+}
+
+std::string InfText(const BenchPackage& package) {
+    std::string text = VersionSection(package) + ModelsSection(package) + "\r\n[Install]\r\n";
+    for (int n = 0; text.size() + 200 < package.infBytes; ++n)
+        text += FillerLine(package, n);
+    text += "\r\n[Strings]\r\nVendor=\"Vendor\"\r\n";
+    for (const std::string& model : package.models)
+        text += "Model" + std::to_string(&model - &package.models[0]) + "=\"" + model + "\"\r\n";
+    text.append(package.infBytes > text.size() ? package.infBytes - text.size() : 0, ' ');
+    return text;
+}
+
+// Binary content: a header with zero bytes, then pseudo-random bytes.
+std::string BinaryBytes(size_t size, const char* header) {
+    std::string bytes(header, 8);
+    while (bytes.size() < size)
+        bytes += static_cast<char>(Next() & 0xFF);
+    return bytes;
+}
+
+// --- Seeding ---------------------------------------------------------------
+
+std::wstring benchWindows;
+
+BOOL WINAPI BenchWindowsFolder(HWND, LPWSTR path, int folder, BOOL) {
+    if (folder != CSIDL_WINDOWS)
+        return FALSE;
+    wcscpy(path, benchWindows.c_str());
+    return TRUE;
+}
+
+// Points the engine's Windows folder at <root>\windows and asks it where the
+// store and the inf folder are.
+bool BenchFolders(const std::wstring& root, std::wstring& repository, std::wstring& inf) {
+    benchWindows = root + L"\\windows";
+    win32.SHGetSpecialFolderPathW = BenchWindowsFolder;
+    return DriverStoreRepository(repository) && OemInfFolder(inf);
+}
+
+std::wstring Wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
 }
 
 void CreateFolders(const std::wstring& folder) {
@@ -57,126 +302,137 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     return ok && written == bytes.size();
 }
 
-// INF-like text of about `size` bytes; `name` (may be empty) goes near its end.
-std::string InfText(size_t size, int id, const std::string& name) {
-    std::string text =
-        "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n"
-        "ClassGuid={4D36E979-E325-11CE-BFC1-08002BE10318}\r\nProvider=%VendorName%\r\n"
-        "DriverVer=06/21/2026,10.0.22621.1\r\nCatalogFile=prn" +
-        std::to_string(id) +
-        ".cat\r\n\r\n[Manufacturer]\r\n%VendorName%=Models,NTx86,NTamd64\r\n\r\n";
-    char line[200];
-    int n = 0;
-    while (text.size() + 160 < size) {
-        const uint32_t r = Next();
-        snprintf(line, sizeof line,
-                 "\"Vendor Model %05u PCL6 Class Driver\" = DRV_%05u_%u, "
-                 "LPTENUM\\VendorModel%05u, Vendor_Model_%04X ; page %d\r\n",
-                 r % 99999, id, n, r % 77777, r & 0xFFFF, n);
-        text += line;
-        ++n;
+// The package's store folder (INF, catalog, PNF, payload) and its published
+// INF and PNF in the inf folder.
+bool SeedPackage(const BenchPackage& package,
+                 const std::wstring& repository,
+                 const std::wstring& inf) {
+    const std::wstring folder = repository + Wide(package.folder) + L"\\";
+    const std::wstring stem = Wide(package.inf.substr(0, package.inf.size() - 4));
+    const std::wstring publishedStem =
+        Wide(package.published.substr(0, package.published.size() - 4));
+    const std::string text = InfText(package);
+    const std::string pnf = BinaryBytes(package.infBytes, "\x01\x01\x02\x00\x00\x00\x00\x00");
+    CreateFolders(folder);
+    bool ok = WriteFileBytes(folder + Wide(package.inf), text) &&
+              WriteFileBytes(folder + stem + L".cat",
+                             BinaryBytes(4096, "0\x82\x10\x00\x06\x09\x2a\x86")) &&
+              WriteFileBytes(folder + stem + L".PNF", pnf) &&
+              WriteFileBytes(folder + stem + L".sys",
+                             BinaryBytes(package.payloadBytes, "MZ\x90\x00\x03\x00\x00\x00"));
+    if (package.subFolder) {
+        CreateFolders(folder + L"amd64\\");
+        ok = ok &&
+             WriteFileBytes(folder + L"amd64\\" + stem + L".dll",
+                            BinaryBytes(package.payloadBytes / 2, "MZ\x90\x00\x03\x00\x00\x00"));
     }
-    if (!name.empty())
-        text += "\r\n[Strings]\r\nModelName=\"" + name + "\"\r\n";
-    text.append(size > text.size() ? size - text.size() : 0, ' ');
-    return text;
+    return ok && WriteFileBytes(inf + Wide(package.published), text) &&
+           WriteFileBytes(inf + publishedStem + L".PNF", pnf);
 }
 
-// A precompiled-INF stand-in: a binary header with zero bytes, then UTF-16.
-std::string PnfBytes(size_t size) {
-    std::string bytes("PNF\x01\x00\x00\x00\x00", 8);
-    while (bytes.size() < size) {
-        bytes += static_cast<char>('A' + Next() % 26);
-        bytes += '\0';
+// Folders of the inf folder that hold no INF: performance-counter and
+// language files, as Windows has them.
+bool SeedInfSubFolders(const std::wstring& inf) {
+    bool ok = true;
+    for (int i = 0; i < 20; ++i) {
+        const std::wstring folder = inf + L"Counters" + std::to_wstring(i) + L"\\0000\\";
+        CreateFolders(folder);
+        ok = ok && WriteFileBytes(folder + L"perfc.ini", std::string(2048, 'c')) &&
+             WriteFileBytes(folder + L"perfh.dat", BinaryBytes(4096, "PERF\x00\x00\x00\x00"));
     }
-    return bytes;
+    return ok;
 }
 
-int Seed(const std::wstring& root, const std::string& name) {
-    const std::wstring repository = root + L"\\windows\\System32\\DriverStore\\FileRepository\\";
-    const std::wstring inf = root + L"\\windows\\inf\\";
+int Seed(const std::wstring& root, const std::wstring& driverName) {
+    std::wstring repository, inf;
+    if (!BenchFolders(root, repository, inf))
+        return 1;
     CreateFolders(repository);
     CreateFolders(inf);
-    uint64_t total = 0;
-    const int totalInfs = kPackages * kInfsPerPackage;
-    for (int p = 0; p < kPackages; ++p) {
-        wchar_t package[64];
-        swprintf(package, 64, L"prn%04d.inf_x86_%08x\\", p, Next());
-        CreateFolders(repository + package);
-        for (int i = 0; i < kInfsPerPackage; ++i) {
-            const int id = p * kInfsPerPackage + i;
-            // Spread the matching INFs over five packages, the largest INF elsewhere.
-            const bool matching = i == 1 && p % (kPackages / kMatchingInfs) == 7;
-            const size_t size = id == totalInfs / 2 ? kLargestInf : 20480 + Next() % 57344;
-            const std::string text = InfText(size, id, matching ? name : std::string());
-            wchar_t file[32];
-            swprintf(file, 32, L"prn%04d_%d.inf", p, i);
-            if (!WriteFileBytes(repository + package + file, text))
-                return 1;
-            total += text.size();
-        }
-    }
-    for (int i = 0; i < kOemInfs; ++i) {
-        const std::string text = InfText(20480 + Next() % 40960, 9000 + i, i == 7 ? name : "");
-        if (!WriteFileBytes(inf + L"oem" + std::to_wstring(i) + L".inf", text) ||
-            !WriteFileBytes(inf + L"oem" + std::to_wstring(i) + L".PNF", PnfBytes(30000)))
+    int grepMatches = 0;
+    for (const BenchPackage& package : Layout(driverName)) {
+        if (!SeedPackage(package, repository, inf))
             return 1;
+        // grep finds the name in the store's INF and in its published copy.
+        const bool listed = std::any_of(
+            package.models.begin(), package.models.end(),
+            [&](const std::string& m) { return m.find(Narrow(driverName)) != std::string::npos; });
+        grepMatches += listed ? 2 : 0;
     }
-    printf("seeded_repository_bytes=%llu\n", static_cast<unsigned long long>(total));
+    if (!SeedInfSubFolders(inf))
+        return 1;
+    printf("repository=%ls\ninf=%ls\ngrep_matches=%d\n", repository.c_str(), inf.c_str(),
+           grepMatches);
     return 0;
 }
 
-// --- Scanning --------------------------------------------------------------
+// --- The seeded matches ----------------------------------------------------
 
-int launches = 0, sleeps = 0, deletions = 0, removals = 0, setupCalls = 0;
-
-BOOL WINAPI BenchFolder(HWND, LPWSTR path, int folder, BOOL) {
-    if (folder != CSIDL_WINDOWS)
-        return FALSE;
-    wcscpy(path, benchWindows.c_str());
-    return TRUE;
-}
-BOOL WINAPI CountDelete(LPCWSTR) {
-    ++deletions;
-    return TRUE;
-}
-BOOL WINAPI CountRemove(LPCWSTR) {
-    ++removals;
-    return TRUE;
-}
-HINSTANCE WINAPI CountLaunch(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT) {
-    ++launches;
-    return reinterpret_cast<HINSTANCE>(42);
-}
-void WINAPI CountSleep(DWORD) {
-    ++sleeps;
-}
-BOOL WINAPI CountSetup(PCWSTR, DWORD, PVOID) {
-    ++setupCalls;
-    return TRUE;
+// "<path> goes" or "<path> stays: <reason>".
+std::wstring Verdict(const std::wstring& path, const std::wstring& keptBecause) {
+    return path + (keptBecause.empty() ? L" goes" : L" stays: " + keptBecause);
 }
 
-// Total bytes, file count and largest file of a tree (not timed).
-void Measure(const std::wstring& folder, uint64_t& bytes, int& files, uint64_t& largest) {
-    WIN32_FIND_DATAW entry{};
-    HANDLE find = ::FindFirstFileW((folder + L"*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..")
+// The verdict on every match the scan should report, sorted.
+std::vector<std::wstring> ExpectedMatches(const std::wstring& driverName,
+                                          const std::wstring& repository,
+                                          const std::wstring& inf) {
+    std::vector<std::wstring> matches;
+    for (const BenchPackage& package : Layout(driverName)) {
+        if (package.own || !package.namesDriver)
             continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            Measure(folder + name + L"\\", bytes, files, largest);
-        } else {
-            const uint64_t size = (uint64_t(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-            bytes += size;
-            ++files;
-            largest = std::max(largest, size);
-        }
-    } while (::FindNextFileW(find, &entry));
-    ::FindClose(find);
+        matches.push_back(Verdict(inf + Wide(package.published), package.expectedKeptBecause));
+        matches.push_back(
+            Verdict(repository + Wide(package.folder) + L"\\", package.expectedKeptBecause));
+    }
+    std::sort(matches.begin(), matches.end());
+    return matches;
 }
+
+std::vector<std::wstring> FoundMatches(const PackageScan& scan) {
+    std::vector<std::wstring> matches;
+    for (const PackageMatch& match : scan.oemInfs)
+        matches.push_back(Verdict(match.inf, match.keptBecause));
+    for (const PackageMatch& match : scan.packages)
+        matches.push_back(Verdict(match.folder, match.keptBecause));
+    std::sort(matches.begin(), matches.end());
+    return matches;
+}
+
+void PrintMissing(const char* what,
+                  const std::vector<std::wstring>& these,
+                  const std::vector<std::wstring>& notIn) {
+    for (const std::wstring& match : these) {
+        if (!std::binary_search(notIn.begin(), notIn.end(), match))
+            fprintf(stderr, "  %s: %ls\n", what, match.c_str());
+    }
+}
+
+// True when the scan found exactly the seeded matches, with their verdicts,
+// and passed over every one of Windows' own packages; else says what differs.
+bool FoundTheSeededMatches(const PackageScan& scan, const std::vector<std::wstring>& expected) {
+    const std::vector<std::wstring> found = FoundMatches(scan);
+    const bool same = found == expected && scan.windowsPackages == kWindowsPackages;
+    if (!same) {
+        fprintf(stderr,
+                "bench_driver_store: the scan found %zu matches (expected %zu) and %zu of "
+                "Windows' own packages (expected %d): it does not measure the seeded store\n",
+                found.size(), expected.size(), scan.windowsPackages, kWindowsPackages);
+        PrintMissing("not found", expected, found);
+        PrintMissing("not seeded", found, expected);
+    }
+    return same;
+}
+
+// Every store INF, and each third-party package's oemN.inf and oemN.PNF.
+size_t CandidateFiles(const std::wstring& driverName) {
+    const std::vector<BenchPackage> packages = Layout(driverName);
+    const size_t thirdParty = static_cast<size_t>(std::count_if(
+        packages.begin(), packages.end(), [](const BenchPackage& p) { return !p.own; }));
+    return packages.size() + 2 * thirdParty;
+}
+
+// --- Timing ----------------------------------------------------------------
 
 double Now() {
     static LARGE_INTEGER frequency{};
@@ -194,86 +450,143 @@ PROCESS_MEMORY_COUNTERS Memory() {
     return counters;
 }
 
-template <typename Pass>
-void Time(const char* key, int repeats, Pass pass) {
-    double best = 1e9;
-    printf("%s_runs=", key);
-    for (int i = 0; i < repeats; ++i) {
-        const double start = Now();
-        pass();
-        const double seconds = Now() - start;
-        best = std::min(best, seconds);
-        printf("%s%.4f", i ? "," : "", seconds);
-    }
-    printf("\n%s_seconds=%.4f\n", key, best);
+// The files the engine opens and the bytes it reads, through the seam.
+uint64_t filesOpened = 0, bytesRead = 0;
+decltype(&::CreateFileW) realCreateFile = nullptr;
+decltype(&::ReadFile) realReadFile = nullptr;
+
+HANDLE WINAPI CountingCreateFile(LPCWSTR path,
+                                 DWORD access,
+                                 DWORD share,
+                                 LPSECURITY_ATTRIBUTES security,
+                                 DWORD disposition,
+                                 DWORD flags,
+                                 HANDLE templateFile) {
+    ++filesOpened;
+    return realCreateFile(path, access, share, security, disposition, flags, templateFile);
 }
 
-int Scan(const std::wstring& root, const std::wstring& name, int repeats) {
-    benchWindows = root + L"\\windows";
-    uint64_t repoBytes = 0, infBytes = 0, largest = 0, ignored = 0;
-    int repoFiles = 0, infFiles = 0;
-    Measure(benchWindows + L"\\System32\\DriverStore\\FileRepository\\", repoBytes, repoFiles,
-            largest);
-    Measure(benchWindows + L"\\inf\\", infBytes, infFiles, ignored);
-    printf("repository_files=%d\nrepository_bytes=%llu\nlargest_inf_bytes=%llu\n", repoFiles,
-           static_cast<unsigned long long>(repoBytes), static_cast<unsigned long long>(largest));
-    printf("inf_files=%d\ninf_bytes=%llu\n", infFiles, static_cast<unsigned long long>(infBytes));
+BOOL WINAPI
+CountingReadFile(HANDLE file, LPVOID buffer, DWORD wanted, LPDWORD read, LPOVERLAPPED overlapped) {
+    const BOOL ok = realReadFile(file, buffer, wanted, read, overlapped);
+    bytesRead += ok && read ? *read : 0;
+    return ok;
+}
 
-    win32.SHGetSpecialFolderPathW = BenchFolder;
-    win32.DeleteFileW = CountDelete;
-    win32.RemoveDirectoryW = CountRemove;
-    win32.ShellExecuteW = CountLaunch;
-    win32.Sleep = CountSleep;
-    win32.SetupUninstallOEMInfW = CountSetup;
+void CountEngineReads() {
+    realCreateFile = win32.CreateFileW;
+    realReadFile = win32.ReadFile;
+    win32.CreateFileW = CountingCreateFile;
+    win32.ReadFile = CountingReadFile;
+}
 
+struct Timings {
+    std::vector<double> runs;
+    double Best() const { return *std::min_element(runs.begin(), runs.end()); }
+};
+
+template <typename Pass>
+void Time(Timings& timings, Pass pass) {
+    const double start = Now();
+    pass();
+    timings.runs.push_back(Now() - start);
+}
+
+void Print(const char* key, const Timings& timings) {
+    printf("%s_runs=", key);
+    for (size_t i = 0; i < timings.runs.size(); ++i)
+        printf("%s%.4f", i ? "," : "", timings.runs[i]);
+    printf("\n%s_seconds=%.4f\n", key, timings.Best());
+}
+
+// What reading every candidate once costs: every store INF and every oem file
+// of the inf folder, found by the engine's walk and each read whole with one
+// ReadFile into one buffer.
+struct Candidates {
+    FileList files;
+    uint64_t bytes = 0;
+    uint64_t largest = 0;
+};
+
+void WalkCandidates(Candidates& candidates,
+                    const std::wstring& repository,
+                    const std::wstring& inf) {
+    candidates.files.clear();
+    WalkFolder(candidates.files, repository, WALK_COLLECT, L".inf", TRUE);
+    WalkFolder(candidates.files, inf, WALK_COLLECT, L"oem", TRUE);
+}
+
+void ReadEveryCandidate(Candidates& candidates, std::vector<char>& buffer) {
+    candidates.bytes = 0;
+    for (const std::wstring& path : candidates.files) {
+        HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        LARGE_INTEGER size{};
+        DWORD read = 0;
+        if (file == INVALID_HANDLE_VALUE || !::GetFileSizeEx(file, &size))
+            continue;
+        if (buffer.size() < static_cast<size_t>(size.QuadPart))
+            buffer.resize(static_cast<size_t>(size.QuadPart));
+        ::ReadFile(file, buffer.data(), static_cast<DWORD>(size.QuadPart), &read, nullptr);
+        ::CloseHandle(file);
+        candidates.bytes += read;
+        candidates.largest = std::max<uint64_t>(candidates.largest, read);
+    }
+}
+
+int Scan(const std::wstring& root, const std::wstring& driverName, int repeats) {
+    std::wstring repository, inf;
+    if (!BenchFolders(root, repository, inf))
+        return 1;
+    printf("repository=%ls\ninf=%ls\n", repository.c_str(), inf.c_str());
+    const std::vector<std::wstring> expected = ExpectedMatches(driverName, repository, inf);
+    CountEngineReads();
+
+    // The first scan: its matches and its memory.
     const PROCESS_MEMORY_COUNTERS before = Memory();
-    Time("purge", repeats, [&] { PurgeDriverStore(name); });
-    printf("purge_matching_packages=%d\n", launches / repeats);
-    Time("oem", repeats, [&] { UninstallOemInfs(name); });
-    printf("oem_matching_files=%d\n", setupCalls / repeats);
+    const PackageScan first = ScanDriverPackages(driverName, kRemainingDrivers);
     const PROCESS_MEMORY_COUNTERS after = Memory();
+    if (!FoundTheSeededMatches(first, expected))
+        return 3;
+    printf("scan_files_opened=%llu\nscan_bytes_read=%llu\nmatches=%zu\nwindows_packages=%zu\n",
+           static_cast<unsigned long long>(filesOpened), static_cast<unsigned long long>(bytesRead),
+           expected.size(), first.windowsPackages);
 
-    // Where the time goes: the walk alone, then with every candidate read,
-    // then with every candidate decoded from the ANSI code page as well.
-    const std::wstring repository = benchWindows + L"\\System32\\DriverStore\\FileRepository\\";
-    Time("walk", repeats, [&] {
-        FileList list;
-        WalkFolder(list, repository, WALK_COLLECT, L".inf", TRUE);
-    });
-    Time("walk_read", repeats, [&] {
-        FileList list;
-        WalkFolder(list, repository, WALK_COLLECT, L".inf", TRUE);
-        for (const std::wstring& path : list)
-            ReadWholeFile(path);
-    });
-    Time("walk_read_decode", repeats, [&] {
-        FileList list;
-        WalkFolder(list, repository, WALK_COLLECT, L".inf", TRUE);
-        std::wstring text;
-        for (const std::wstring& path : list) {
-            const FileBytes file = ReadWholeFile(path);
-            text.resize(file.length + 1);
-            ::MultiByteToWideChar(CP_ACP, 0, file.bytes.data(), static_cast<int>(file.length),
-                                  text.data(), static_cast<int>(text.size()));
-        }
-    });
-
+    // Then the scan, the reading of every candidate, and the walk alone, in turn.
+    Timings scan, reference, walk;
+    Candidates candidates;
+    std::vector<char> buffer;
+    for (int i = 0; i < repeats; ++i) {
+        Time(scan, [&] { ScanDriverPackages(driverName, kRemainingDrivers); });
+        Time(reference, [&] {
+            WalkCandidates(candidates, repository, inf);
+            ReadEveryCandidate(candidates, buffer);
+        });
+        Time(walk, [&] { WalkCandidates(candidates, repository, inf); });
+    }
+    if (candidates.files.size() != CandidateFiles(driverName)) {
+        fprintf(stderr,
+                "bench_driver_store: reading every candidate found %zu files, expected %zu\n",
+                candidates.files.size(), CandidateFiles(driverName));
+        return 3;
+    }
+    Print("scan", scan);
+    Print("read_all", reference);
+    Print("walk", walk);
+    printf("candidate_files=%zu\ncandidate_bytes=%llu\nlargest_inf_bytes=%llu\n",
+           candidates.files.size(), static_cast<unsigned long long>(candidates.bytes),
+           static_cast<unsigned long long>(candidates.largest));
     printf("working_set_before=%llu\npeak_working_set_after=%llu\n",
            static_cast<unsigned long long>(before.WorkingSetSize),
            static_cast<unsigned long long>(after.PeakWorkingSetSize));
-    printf("pagefile_before=%llu\npeak_pagefile_after=%llu\n",
-           static_cast<unsigned long long>(before.PagefileUsage),
-           static_cast<unsigned long long>(after.PeakPagefileUsage));
     return 0;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc >= 4 && std::wstring(argv[1]) == L"seed") {
-        const std::wstring name = argv[3];
-        return Seed(argv[2], std::string(name.begin(), name.end()));
-    }
+    if (argc >= 4 && std::wstring(argv[1]) == L"seed")
+        return Seed(argv[2], argv[3]);
     if (argc >= 5 && std::wstring(argv[1]) == L"scan")
         return Scan(argv[2], argv[3], std::max(1, _wtoi(argv[4])));
     fprintf(stderr, "usage: bench_driver_store seed|scan <root> <driver name> [repeats]\n");

@@ -9,7 +9,8 @@
 //    printers (a multifunction device's scanner package names its printer);
 //  - one of Windows' own packages: its INF's file name is published under
 //    that same name in the inf folder (third-party packages are published as
-//    oemN.inf). These are recognised by name and never read.
+//    oemN.inf). These are recognised by name and never read; a store folder
+//    named after such an INF ("ntprint.inf_amd64_<hash>") is not even entered.
 #pragma once
 
 #include <string>
@@ -49,7 +50,11 @@ struct PackageScan {
 // whether it stays (see the rules above; `remainingDrivers` are the names of
 // the installed drivers that stay). A package folder stays whole when any of
 // its matching INFs stays. An INF lying directly in the repository folder is
-// passed over. Reads nothing but the candidates; logs nothing.
+// passed over. Reads nothing but the candidates, each once, in one pass that
+// looks for every name at once (see inf_scan.h); an INF whose [Version]
+// declares another device class is read no further than that declaration,
+// and is a match (kept for its class) only when it names the driver before
+// it. Logs nothing.
 PackageScan ScanDriverPackages(const std::wstring& driverName,
                                const std::vector<std::wstring>& remainingDrivers);
 

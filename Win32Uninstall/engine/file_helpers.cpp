@@ -71,6 +71,29 @@ void VisitFolder(FileList& list,
     WalkTree(list, subFolder, mode, pattern, removeFolders, outcome);
 }
 
+// Calls `visit` with each entry of `folder` but "." and "..", in the
+// enumeration's order. False, with the folder logged, when its search
+// pattern would not fit the walk's buffers.
+template <typename Visit>
+bool ForEachEntry(const std::wstring& folder, Visit visit) {
+    const std::wstring searchSpec = folder + L"*.*";
+    if (searchSpec.size() > WALK_PATH_LIMIT) {
+        LogPathTooLong(L"FindFirstFile" + folder);
+        return false;
+    }
+    WIN32_FIND_DATAW entry{};
+    unique_find find(win32.FindFirstFileW(searchSpec.c_str(), &entry));
+    for (bool more = find.is_valid(); more; more = win32.FindNextFileW(find.get(), &entry)) {
+        if (!IsDotEntry(entry.cFileName))
+            visit(entry);
+    }
+    return true;
+}
+
+bool IsFolder(const WIN32_FIND_DATAW& entry) {
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 // The walk itself. `outcome` is set by every deletion or removal attempted,
 // and only by those: a sub-folder in which nothing was attempted leaves the
 // outcome of the attempts before it, so a failed deletion is not hidden by a
@@ -81,24 +104,15 @@ void WalkTree(FileList& list,
               const std::wstring& pattern,
               BOOL removeFolders,
               BOOL& outcome) {
-    const std::wstring searchSpec = folder + L"*.*";
-    if (searchSpec.size() > WALK_PATH_LIMIT) {
-        LogPathTooLong(L"FindFirstFile" + folder);
-        if (mode == WALK_DELETE)
-            outcome = FALSE;
-    } else {
-        WIN32_FIND_DATAW entry{};
-        unique_find find(win32.FindFirstFileW(searchSpec.c_str(), &entry));
-        for (bool more = find.is_valid(); more; more = win32.FindNextFileW(find.get(), &entry)) {
-            if (IsDotEntry(entry.cFileName))
-                continue;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                VisitFolder(list, entry, folder, mode, pattern, removeFolders, outcome);
-            } else {
-                VisitFile(list, folder + entry.cFileName, mode, pattern, outcome);
-            }
+    const bool listed = ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+        if (IsFolder(entry)) {
+            VisitFolder(list, entry, folder, mode, pattern, removeFolders, outcome);
+        } else {
+            VisitFile(list, folder + entry.cFileName, mode, pattern, outcome);
         }
-    }
+    });
+    if (!listed && mode == WALK_DELETE)
+        outcome = FALSE;
     if (mode == WALK_DELETE && removeFolders)
         outcome = RemoveFolder(folder);
 }
@@ -217,6 +231,19 @@ BOOL WalkFolder(FileList& list,
     BOOL outcome = TRUE;
     WalkTree(list, folder, mode, pattern, removeFolders, outcome);
     return outcome;
+}
+
+FileList ListFolder(const std::wstring& folder, const std::wstring& pattern) {
+    FileList entries;
+    ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+        if (!IsFolder(entry)) {
+            BOOL unused = TRUE;
+            VisitFile(entries, folder + entry.cFileName, WALK_COLLECT, pattern, unused);
+        } else if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            entries.push_back(folder + entry.cFileName + L"\\");
+        }
+    });
+    return entries;
 }
 
 BOOL NameContains(const std::wstring& path, const std::wstring& pattern) {

@@ -43,6 +43,14 @@ BOOL WalkFolder(FileList& list,
                 const std::wstring& pattern,
                 BOOL removeFolders);
 
+// The entries directly in `folder` (which must end with a backslash) that a
+// WALK_COLLECT walk with `pattern` handles there, in the enumeration's order:
+// the full path of each file whose name contains `pattern`, and of each
+// sub-folder the walk would enter, with a trailing backslash (folder links
+// are left out). Paths too long for the walk are logged and left out as the
+// walk does. A folder that cannot be enumerated has no entries.
+FileList ListFolder(const std::wstring& folder, const std::wstring& pattern);
+
 // Deletes one file; a failure logs "DeleteFile<path>" with the error and
 // gives FALSE.
 BOOL DeleteListedFile(const std::wstring& path);

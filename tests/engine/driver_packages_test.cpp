@@ -31,6 +31,10 @@ std::set<std::wstring> undeletable;  // DeleteFileW / RemoveDirectoryW refuse th
 // Open fake files: handle slot -> path; an empty path is a closed slot.
 std::vector<std::wstring> openFiles;
 std::vector<size_t> readOffsets;
+// Per file of the fake disk: how often it was opened, and how many of its
+// bytes were read.
+std::map<std::wstring, int> opens;
+std::map<std::wstring, size_t> bytesRead;
 // Every observable call, in order: "cmd <parameters>", "sleep <ms>",
 // "delete <path>", "rmdir <path>", "setup <name> <flags> <reserved>".
 std::vector<std::wstring> events;
@@ -68,6 +72,7 @@ HANDLE WINAPI FakeCreateFile(LPCWSTR path,
     }
     openFiles.push_back(path);
     readOffsets.push_back(0);
+    ++opens[path];
     return FakeHandle(openFiles.size() - 1);
 }
 
@@ -87,6 +92,7 @@ BOOL WINAPI FakeReadFile(HANDLE handle, LPVOID buffer, DWORD wanted, LPDWORD rea
     const size_t count = std::min<size_t>(wanted, bytes.size() - readOffsets[slot]);
     memcpy(buffer, bytes.data() + readOffsets[slot], count);
     readOffsets[slot] += count;
+    bytesRead[openFiles[slot]] += count;
     *read = static_cast<DWORD>(count);
     return TRUE;
 }
@@ -130,6 +136,8 @@ BOOL WINAPI FakeRemoveDirectory(LPCWSTR path) {
 void InstallFakeDisk(const std::vector<std::pair<std::wstring, std::string>>& files) {
     FakeTree tree;
     contents.clear();
+    opens.clear();
+    bytesRead.clear();
     const auto addEntry = [&tree](const std::wstring& folder, const FakeEntry& entry) {
         std::vector<FakeEntry>& entries = tree[folder];
         for (const FakeEntry& existing : entries) {
@@ -460,6 +468,148 @@ TEST_F(DriverPackagesFake, InfDirectlyInTheRepositoryIsPassedOver) {
     EXPECT_EQ(events, (std::vector<std::wstring>{L"delete " + package + L"ktest.inf",
                                                  L"rmdir " + package}));
     EXPECT_EQ(contents.count(kRepository + L"stray.inf"), 1u);
+}
+
+// --- ScanDriverPackages ----------------------------------------------------
+
+const std::wstring kDriver = L"KTest Laser 1000";
+const std::vector<std::wstring> kRemaining = {L"Other Model", L"KTest Laser 1000 PS"};
+
+// "<path> goes" or "<path> stays: <reason>" for every match of the scan.
+std::vector<std::wstring> Verdicts(const PackageScan& scan) {
+    std::vector<std::wstring> verdicts;
+    for (const PackageMatch& match : scan.oemInfs) {
+        verdicts.push_back(
+            match.inf + (match.keptBecause.empty() ? L" goes" : L" stays: " + match.keptBecause));
+    }
+    for (const PackageMatch& match : scan.packages) {
+        verdicts.push_back(match.folder + (match.keptBecause.empty()
+                                               ? L" goes"
+                                               : L" stays: " + match.keptBecause));
+    }
+    return verdicts;
+}
+
+TEST_F(DriverPackagesFake, ScanOpensEachCandidateOnceAndNeverEntersWindowsOwnPackages) {
+    const std::wstring own = kRepository + L"ntprint.inf_amd64_1\\";
+    const std::wstring ktest = kRepository + L"ktest.inf_amd64_2\\";
+    const std::string twoModels = "\"KTest Laser 1000\" = GDI\r\n\"KTest Laser 1000 PS\" = PS\r\n";
+    InstallFakeDisk({
+        {kInf + L"ntprint.inf", "\"KTest Laser 1000\" = INBOX\r\n"},
+        // The PNF comes first: its verdict is its INF's, read then and only then.
+        {kInf + L"oem1.PNF", std::string("KTest Laser 1000\0\x01\x02", 19)},
+        {kInf + L"oem1.inf", twoModels},
+        {kInf + L"oem2.inf", "Model=\"Other Printer\"\r\n"},
+        {kInf + L"sub\\oem3.inf", "; ktest laser 1000\r\n"},
+        {kInf + L"sub\\deeper\\readme.txt", "KTest Laser 1000"},
+        {own + L"ntprint.inf", "\"KTest Laser 1000\" = INBOX\r\n"},
+        {own + L"amd64\\extra.inf", "KTest Laser 1000"},
+        {ktest + L"ktest.inf", "Model=\"KTest Laser 1000\"\r\n"},
+        {kRepository + L"other.inf_amd64_3\\other.inf", "Model=\"Other Printer\"\r\n"},
+    });
+
+    const PackageScan scan = ScanDriverPackages(kDriver, kRemaining);
+    EXPECT_EQ(Verdicts(scan), (std::vector<std::wstring>{
+                                  kInf + L"oem1.PNF stays: used by driver KTest Laser 1000 PS",
+                                  kInf + L"oem1.inf stays: used by driver KTest Laser 1000 PS",
+                                  kInf + L"sub\\oem3.inf goes",
+                                  ktest + L" goes",
+                              }));
+    EXPECT_EQ(scan.oemInfs[2].matchedLine, L"; ktest laser 1000");
+    EXPECT_EQ(scan.windowsPackages, 1u);
+    const std::map<std::wstring, int> onceEach = {
+        {kInf + L"oem1.PNF", 1},   {kInf + L"oem1.inf", 1},
+        {kInf + L"oem2.inf", 1},   {kInf + L"sub\\oem3.inf", 1},
+        {ktest + L"ktest.inf", 1}, {kRepository + L"other.inf_amd64_3\\other.inf", 1}};
+    EXPECT_EQ(opens, onceEach);
+    const std::vector<std::wstring>& searches = FakeTreeSearches();
+    EXPECT_EQ(std::count(searches.begin(), searches.end(), own + L"*.*"), 0);
+
+    // Without the oem step, the names published in the inf folder are looked
+    // up in that folder alone, not in its sub-folders.
+    InstallFakeDisk({{kInf + L"ntprint.inf", ""},
+                     {kInf + L"sub\\oem3.inf", ""},
+                     {own + L"ntprint.inf", "KTest Laser 1000"}});
+    EXPECT_TRUE(PurgeDriverStore(kDriver));
+    EXPECT_EQ(FakeTreeSearches(), (std::vector<std::wstring>{kRepository + L"*.*", kInf + L"*.*"}));
+    EXPECT_TRUE(events.empty());
+}
+
+TEST_F(DriverPackagesFake, ScanReadsNoFurtherThanAnotherClassOrTheTextsEnd) {
+    const std::string bulk(100000, 'x');
+    const std::string scanner =
+        "[Version]\r\nClass=Image\r\n[Models]\r\n" + bulk + "KTest Laser 1000";
+    const std::string printer =
+        "[Version]\r\nClass=Printer\r\n[Models]\r\n" + bulk + "KTest Laser 1000";
+    const std::string named =
+        "[Version]\r\nProvider=\"KTest Laser 1000\"\r\nClassGuid={6bdd1fc6-810f-"
+        "11d0-bec7-08002be2092f}\r\n" +
+        bulk;
+    const std::string pnf = std::string("\x01\x01\x02\0", 4) + bulk + "KTest Laser 1000";
+    InstallFakeDisk({{kInf + L"oem1.inf", scanner},
+                     {kInf + L"oem2.inf", printer},
+                     {kInf + L"oem3.inf", named},
+                     {kInf + L"oem4.PNF", pnf}});
+
+    const PackageScan scan = ScanDriverPackages(kDriver, kRemaining);
+    EXPECT_EQ(Verdicts(scan),
+              (std::vector<std::wstring>{
+                  kInf + L"oem2.inf goes",
+                  kInf + L"oem3.inf stays: another device class ({6bdd1fc6-810f-11d0-bec7-"
+                         L"08002be2092f})"}));
+    EXPECT_EQ(scan.oemInfs[1].matchedLine, L"Provider=\"KTest Laser 1000\"");
+    // A scanner's INF is read to its [Version] class line, a PNF to its first
+    // zero byte: the first read of each, a small part of the file.
+    for (const wchar_t* file : {L"oem1.inf", L"oem3.inf", L"oem4.PNF"})
+        EXPECT_LE(bytesRead[kInf + file], 4096u) << Utf8(file);
+    EXPECT_EQ(bytesRead[kInf + L"oem2.inf"], printer.size());
+}
+
+TEST_F(DriverPackagesFake, ScanReadsOnWhenTheDecoderPairsAZeroByteWithALeadByte) {
+    InstallFakeDisk({{kInf + L"oem1.inf", std::string("A\x81\0KTest Laser 1000", 19)},
+                     {kInf + L"oem2.inf", std::string("A\0KTest Laser 1000", 18)}});
+    win32.MultiByteToWideChar = PairingDecode;
+    EXPECT_EQ(Verdicts(ScanDriverPackages(kDriver, kRemaining)),
+              std::vector<std::wstring>{kInf + L"oem1.inf goes"});
+}
+
+// INF lines of `size` bytes in all, ending with a line break.
+std::string Filler(size_t size) {
+    std::string text;
+    while (text.size() + 128 < size)
+        text += "; filler " + std::string(53, '.') + "\r\n";
+    return text + "; " + std::string(size - text.size() - 4, '.') + "\r\n";
+}
+
+// Each probe is scanned with the reads' boundaries (after 4 KiB, then every
+// 64 KiB) falling at every third of its first 60 units, and each time the
+// verdict and line are those that the whole text gives.
+TEST_F(DriverPackagesFake, ScanGivesTheWholeTextsVerdictWhereverTheReadsSplitIt) {
+    const std::vector<std::string> probes = {
+        "\"KTest Laser 1000 PS\" = PS, USBPRINT\\KTest1000PS\r\n",
+        "Model =  \t KTest Laser 1000 PS  \t ; the PS model\r\nOther=Other Model",
+        "Name=\"KTest Laser 1000 PSX\" ; Other Model\r\n",
+        "[Version]\r\nProvider=\"KTest Laser 1000\"\r\nClass = Image ; scanner\r\n",
+        "[Version]\r\nClass=Printer\r\n[Models]\r\n\"ktest laser 1000\"=X,\"Other Model\"\r\n",
+        "; " + std::string(70000, 'x') + " ktest LASER 1000 " + std::string(70000, 'y') + "\r\n",
+    };
+    std::vector<std::pair<std::wstring, std::string>> disk;
+    for (const std::string& probe : probes) {
+        for (size_t cut = 1; cut < std::min<size_t>(probe.size(), 60); cut += 3) {
+            for (const size_t boundary : {size_t{4096}, size_t{4096 + 65536}})
+                disk.push_back({kInf + L"oem" + std::to_wstring(disk.size()) + L".inf",
+                                Filler(boundary - cut) + probe});
+        }
+    }
+    InstallFakeDisk(disk);
+
+    const PackageScan scan = ScanDriverPackages(kDriver, kRemaining);
+    ASSERT_EQ(scan.oemInfs.size(), disk.size());
+    for (size_t i = 0; i < disk.size(); ++i) {
+        const std::wstring text = ReadInfText(disk[i].first);
+        EXPECT_EQ(scan.oemInfs[i].keptBecause, ReasonToKeepPackage(text, kRemaining)) << i;
+        EXPECT_EQ(scan.oemInfs[i].matchedLine, LineMentioningDriver(text, kDriver)) << i;
+    }
 }
 
 }  // namespace

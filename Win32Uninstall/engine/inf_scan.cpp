@@ -1,0 +1,425 @@
+#include "engine/inf_scan.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+#include "engine/inf_text.h"
+
+// No name: an index past every list.
+constexpr size_t NO_NAME = std::wstring::npos;
+
+// The upper-cased names of the drivers that stay, as a tree of their units,
+// so that one walk through a text follows all of them at once. Each name is
+// known by its index in the list; names that are the same upper-cased are
+// known by the first.
+class NameTrie {
+  public:
+    explicit NameTrie(const std::vector<std::wstring>& names) : nodes_(1) {
+        for (size_t index = 0; index < names.size(); ++index)
+            Add(UpperAsciiOf(names[index]), index);
+    }
+    bool empty() const { return nodes_.size() == 1; }
+    // The node after `node` (0 is the root) on `upper`, or 0.
+    uint32_t Child(uint32_t node, wchar_t upper) const {
+        if (node == 0 && upper < 128)
+            return rootAscii_[upper];
+        for (const auto& [unit, child] : nodes_[node].children) {
+            if (unit == upper)
+                return child;
+        }
+        return 0;
+    }
+    // The index of the name that ends at `node`, or NO_NAME.
+    size_t NameAt(uint32_t node) const { return nodes_[node].name; }
+
+  private:
+    struct Node {
+        std::vector<std::pair<wchar_t, uint32_t>> children;
+        size_t name = NO_NAME;
+    };
+    void Add(const std::wstring& name, size_t index) {
+        if (name.empty())
+            return;  // an empty name names nothing
+        uint32_t node = 0;
+        for (const wchar_t unit : name) {
+            uint32_t child = Child(node, unit);
+            if (child == 0) {
+                child = static_cast<uint32_t>(nodes_.size());
+                nodes_.emplace_back();
+                nodes_[node].children.emplace_back(unit, child);
+                if (node == 0 && unit < 128)
+                    rootAscii_[unit] = child;
+            }
+            node = child;
+        }
+        nodes_[node].name = std::min(nodes_[node].name, index);
+    }
+    std::vector<Node> nodes_;
+    uint32_t rootAscii_[128] = {};  // the root's children by ASCII unit
+};
+
+namespace {
+
+constexpr wchar_t PRINTER_CLASS_GUID[] = L"{4D36E979-E325-11CE-BFC1-08002BE10318}";
+
+bool IsBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
+
+// What a unit is to a whole value: blanks are passed over around a value; a
+// line end, quote, '=' or ',' bounds one on either side, ';' (a comment) only
+// after it.
+enum class Unit { Blank, Bound, BoundAfter, Other };
+
+Unit KindOf(wchar_t c) {
+    switch (c) {
+        case L' ':
+        case L'\t':
+            return Unit::Blank;
+        case L'\r':
+        case L'\n':
+        case L'"':
+        case L'=':
+        case L',':
+            return Unit::Bound;
+        case L';':
+            return Unit::BoundAfter;
+        default:
+            return Unit::Other;
+    }
+}
+
+// Unit::Bound by a table of the ASCII units: the test that runs for most
+// units of a text.
+struct BoundTable {
+    bool bound[128] = {};
+    constexpr BoundTable() {
+        for (const wchar_t c : {L'\r', L'\n', L'"', L'=', L','})
+            bound[c] = true;
+    }
+};
+constexpr BoundTable BOUNDS;
+
+bool IsBound(wchar_t c) {
+    return c < 128 && BOUNDS.bound[c];
+}
+
+// A [Version] value without its comment, blanks and quotes.
+std::wstring ValueOf(const std::wstring& value) {
+    std::wstring text = Trimmed(value.substr(0, value.find(L';')));
+    if (text.size() >= 2 && text.front() == L'"' && text.back() == L'"')
+        text = text.substr(1, text.size() - 2);
+    return text;
+}
+
+// Follows the text line by line up to the end of its first [Version]
+// section, for a Class or ClassGUID other than printers'. Only lines up to
+// there are held, and outside [Version] only the start of a line, which
+// tells whether it opens that section.
+class DeviceClassReader {
+  public:
+    bool reading() const { return !done_; }
+    const std::wstring& otherClass() const { return otherClass_; }
+
+    // Takes `count` units of text; the number taken, all of them unless a
+    // line ended the reading: then up to and including that line's break.
+    size_t Take(const wchar_t* units, size_t count) {
+        size_t at = 0;
+        while (!done_ && at < count) {
+            const wchar_t* lineBreak = wmemchr(units + at, L'\n', count - at);
+            const size_t end =
+                lineBreak != nullptr ? static_cast<size_t>(lineBreak - units) : count;
+            Append(units + at, end - at);
+            at = end;
+            if (lineBreak != nullptr) {
+                ++at;
+                EndLine();
+            }
+        }
+        return at;
+    }
+    // The text ends: its last line has no line break.
+    void End() {
+        if (!done_)
+            EndLine();
+        done_ = true;
+    }
+
+  private:
+    // The longest start of a line that decides anything outside [Version].
+    static constexpr size_t SECTION_START = 9;  // "[VERSION]"
+
+    void Append(const wchar_t* units, size_t count) {
+        if (inVersion_) {
+            line_.append(units, count);
+            return;
+        }
+        size_t at = 0;
+        while (line_.empty() && at < count && (IsBlank(units[at]) || units[at] == L'\r'))
+            ++at;
+        const size_t room = SECTION_START - std::min(line_.size(), SECTION_START);
+        line_.append(units + at, std::min(count - at, room));
+    }
+
+    void EndLine() {
+        if (!inVersion_) {
+            // `line_` is the line's start without its leading blanks.
+            if (!line_.empty() && line_.front() == L'[')
+                inVersion_ = UpperAsciiOf(line_) == L"[VERSION]";
+        } else {
+            ReadVersionLine(Trimmed(line_));
+        }
+        line_.clear();
+    }
+
+    void ReadVersionLine(const std::wstring& line) {
+        if (!line.empty() && line.front() == L'[') {
+            done_ = true;  // the next section: [Version] declared no other class
+            return;
+        }
+        const size_t equals = line.find(L'=');
+        if (equals == std::wstring::npos)
+            return;
+        const std::wstring key = UpperAsciiOf(Trimmed(line.substr(0, equals)));
+        const std::wstring value = ValueOf(line.substr(equals + 1));
+        const std::wstring upperValue = UpperAsciiOf(value);
+        if ((key == L"CLASS" && upperValue != L"PRINTER") ||
+            (key == L"CLASSGUID" && upperValue != PRINTER_CLASS_GUID)) {
+            otherClass_ = value;
+            done_ = true;
+        }
+    }
+
+    std::wstring line_;  // the current line so far
+    bool inVersion_ = false;
+    bool done_ = false;
+    std::wstring otherClass_;
+};
+
+// Follows every name of a NameTrie through the text at once, unit by unit:
+// a cursor starts at each unit that may begin a whole value (the text's
+// start, or after a bound and any blanks) and follows the tree while the
+// text does; a name whose cursor reaches its end is a whole value when the
+// next unit that is not a blank bounds it, or the text ends first.
+class WholeValueFinder {
+  public:
+    explicit WholeValueFinder(const NameTrie& trie) : trie_(trie) {}
+    size_t first() const { return first_; }
+
+    void Take(const wchar_t* units, size_t count) {
+        if (trie_.empty())
+            return;
+        for (size_t at = 0; at < count && first_ != 0; ++at) {
+            if (cursors_.empty() && pending_ == NO_NAME) {
+                // Nothing under way, as for most of a text: on to the next
+                // bound, and past a value that begins no name.
+                at = NextValueStart(units, at, count);
+                if (at == count)
+                    return;
+            }
+            Step(units[at]);
+        }
+    }
+    void End() { first_ = std::min(first_, pending_); }
+
+  private:
+    // With nothing under way: the first unit from `at` on where a name may
+    // begin, or `count`.
+    size_t NextValueStart(const wchar_t* units, size_t at, size_t count) {
+        for (; at < count; ++at) {
+            if (!valueStart_) {
+                while (at < count && !IsBound(units[at]))
+                    ++at;
+                valueStart_ = at < count;  // after this bound
+                continue;
+            }
+            const wchar_t c = units[at];
+            if (trie_.Child(0, UpperAscii(c)) != 0)
+                return at;
+            if (!IsBlank(c))
+                valueStart_ = IsBound(c);
+        }
+        return count;
+    }
+
+    void Step(wchar_t c) {
+        const Unit kind = KindOf(c);
+        if (pending_ != NO_NAME && kind != Unit::Blank) {
+            if (kind != Unit::Other)
+                first_ = std::min(first_, pending_);
+            pending_ = NO_NAME;
+        }
+        const wchar_t upper = UpperAscii(c);
+        next_.clear();
+        for (const uint32_t node : cursors_)
+            Advance(node, upper);
+        if (valueStart_)
+            Advance(0, upper);
+        cursors_.swap(next_);
+        if (kind != Unit::Blank)
+            valueStart_ = kind == Unit::Bound;
+    }
+    void Advance(uint32_t node, wchar_t upper) {
+        const uint32_t child = trie_.Child(node, upper);
+        if (child == 0 || std::find(next_.begin(), next_.end(), child) != next_.end())
+            return;
+        next_.push_back(child);
+        const size_t name = trie_.NameAt(child);
+        if (name < first_)
+            pending_ = std::min(pending_, name);
+    }
+
+    const NameTrie& trie_;
+    std::vector<uint32_t> cursors_;
+    std::vector<uint32_t> next_;
+    bool valueStart_ = true;    // the next unit may begin a whole value
+    size_t pending_ = NO_NAME;  // the first name that ended, waiting for what follows
+    size_t first_ = NO_NAME;
+};
+
+// Finds the first occurrence of the removed driver's name, and the line
+// around it. Before a match it holds the current line up to the window.
+class FirstMention {
+  public:
+    FirstMention(const NameSearch* search, bool wantLine) : search_(search), wantLine_(wantLine) {}
+    bool found() const { return found_; }
+    std::wstring Line() const { return found_ ? Trimmed(line_) : std::wstring(); }
+
+    // Looks at a window of `total` units whose first `kept` came before.
+    void Take(const wchar_t* window, size_t kept, size_t total) {
+        if (search_ == nullptr || (found_ && !lineOpen_))
+            return;
+        if (found_) {
+            ContinueLine(window + kept, total - kept);
+            return;
+        }
+        const size_t at = search_->Find(window, total);
+        if (at == std::wstring::npos)
+            return;
+        found_ = true;
+        if (!wantLine_)
+            return;
+        size_t start = at;
+        while (start > 0 && window[start - 1] != L'\n')
+            --start;
+        if (start > 0)
+            line_.clear();  // the line starts in this window
+        line_.append(window + start, at - start);
+        lineOpen_ = true;
+        ContinueLine(window + at, total - at);
+    }
+    // How many units at the end of a window the next one must start with:
+    // all but one unit of a name may lie in this one.
+    size_t Keep(size_t total) const {
+        return search_ != nullptr && !found_ ? std::min(total, search_->size() - 1) : 0;
+    }
+    // The first `count` units of the window are let go.
+    void Drop(const wchar_t* window, size_t count) {
+        if (found_ || !wantLine_)
+            return;
+        size_t start = count;
+        while (start > 0 && window[start - 1] != L'\n')
+            --start;
+        if (start > 0)
+            line_.clear();
+        line_.append(window + start, count - start);
+    }
+
+  private:
+    void ContinueLine(const wchar_t* units, size_t count) {
+        const wchar_t* lineBreak = count > 0 ? wmemchr(units, L'\n', count) : nullptr;
+        line_.append(units, lineBreak != nullptr ? static_cast<size_t>(lineBreak - units) : count);
+        lineOpen_ = lineBreak == nullptr;
+    }
+
+    const NameSearch* search_;
+    bool wantLine_;
+    bool found_ = false;
+    bool lineOpen_ = false;  // the matched line goes on past the window
+    std::wstring line_;
+};
+
+// One pass over a text that arrives window by window.
+class InfPass {
+  public:
+    explicit InfPass(const InfNames& names)
+        : values_(names.remaining()), mention_(names.removed(), !names.removedHoldsLineBreak()) {}
+
+    // Takes a window of `total` units whose first `kept` came before. False
+    // when the text is to be read no further.
+    bool Take(const wchar_t* window, size_t kept, size_t total) {
+        size_t end = total;
+        if (classes_.reading()) {
+            const size_t taken = classes_.Take(window + kept, total - kept);
+            if (!classes_.otherClass().empty())
+                end = kept + taken;
+        }
+        values_.Take(window + kept, end - kept);
+        mention_.Take(window, kept, end);
+        return classes_.otherClass().empty();
+    }
+    // Moves the units that the next window must start with to the front of
+    // this one; their number.
+    size_t Slide(wchar_t* window, size_t total) {
+        const size_t keep = mention_.Keep(total);
+        mention_.Drop(window, total - keep);
+        memmove(window, window + total - keep, keep * sizeof(wchar_t));
+        return keep;
+    }
+    InfFindings End() {
+        classes_.End();
+        values_.End();
+        InfFindings findings;
+        findings.namesDriver = mention_.found();
+        findings.matchedLine = mention_.Line();
+        findings.otherDeviceClass = classes_.otherClass();
+        findings.namedDriver = values_.first();
+        return findings;
+    }
+
+  private:
+    DeviceClassReader classes_;
+    WholeValueFinder values_;
+    FirstMention mention_;
+};
+
+}  // namespace
+
+InfNames::InfNames(const std::wstring& driverName,
+                   const std::vector<std::wstring>& remainingDrivers)
+    : remaining_(std::make_unique<NameTrie>(remainingDrivers)) {
+    if (!driverName.empty())
+        removed_ = std::make_unique<NameSearch>(UpperAsciiOf(driverName));
+    removedHoldsLineBreak_ = driverName.find(L'\n') != std::wstring::npos;
+}
+
+InfNames::~InfNames() = default;
+
+InfFindings ScanInfFile(const std::wstring& path, const InfNames& names) {
+    try {
+        AnsiTextReader reader(path);
+        TextBuffer window;
+        InfPass pass(names);
+        for (size_t kept = 0;;) {
+            size_t units = 0;
+            bool ends = false;
+            if (!reader.Next(window, kept, units, ends))
+                return {};
+            const size_t total = kept + units;
+            if (!pass.Take(window.data(), kept, total) || ends)
+                return pass.End();
+            kept = pass.Slide(window.data(), total);
+        }
+    } catch (const std::bad_alloc&) {
+        return {};  // no room for the text: it is as good as unreadable
+    }
+}
+
+InfFindings ScanInfText(const std::wstring& text, const InfNames& names) {
+    InfPass pass(names);
+    pass.Take(text.data(), 0, text.size());
+    return pass.End();
+}
