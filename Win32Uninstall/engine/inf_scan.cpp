@@ -65,10 +65,6 @@ namespace {
 
 constexpr wchar_t PRINTER_CLASS_GUID[] = L"{4D36E979-E325-11CE-BFC1-08002BE10318}";
 
-bool IsBlank(wchar_t c) {
-    return c == L' ' || c == L'\t';
-}
-
 // What a unit is to a whole value: blanks are passed over around a value; a
 // line end, quote, '=' or ',' bounds one on either side, ';' (a comment) only
 // after it.

@@ -59,10 +59,6 @@ size_t SliceEnd(const char* bytes, size_t begin, size_t limit) {
     return at + 1;
 }
 
-bool IsBlank(wchar_t c) {
-    return c == L' ' || c == L'\t';
-}
-
 // Decodes `count` bytes from the ANSI code page into `text` from index `at`
 // on; the number of units, or 0 when the bytes cannot be decoded.
 int DecodeAnsi(const char* bytes, size_t count, TextBuffer& text, size_t at) {
@@ -258,4 +254,8 @@ bool AnsiTextReader::ReadMore() {
     end_ += wanted;
     unread_ -= wanted;
     return true;
+}
+
+bool IsBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
 }

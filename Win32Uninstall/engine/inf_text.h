@@ -92,3 +92,6 @@ class AnsiTextReader {
     size_t end_ = 0;
     bool failed_ = false;
 };
+
+// A blank within an INF line: a space or a tab.
+bool IsBlank(wchar_t c);
