@@ -11,6 +11,7 @@ import sys
 SAMPLES = 3  # supersampling per axis, for smooth edges
 
 
+# Each shape is a test of a point, with the box outside of which it is false.
 def rounded_rect(x0, y0, x1, y1, radius):
     cx, cy = (x0 + x1) / 2, (y0 + y1) / 2
     hx, hy = (x1 - x0) / 2 - radius, (y1 - y0) / 2 - radius
@@ -20,11 +21,16 @@ def rounded_rect(x0, y0, x1, y1, radius):
         dy = max(abs(y - cy) - hy, 0.0)
         return dx * dx + dy * dy <= radius * radius
 
+    inside.box = (x0, y0, x1, y1)
     return inside
 
 
 def circle(cx, cy, radius):
-    return lambda x, y: (x - cx) ** 2 + (y - cy) ** 2 <= radius * radius
+    def inside(x, y):
+        return (x - cx) ** 2 + (y - cy) ** 2 <= radius * radius
+
+    inside.box = (cx - radius, cy - radius, cx + radius, cy + radius)
+    return inside
 
 
 def tile_colour(y):
@@ -45,9 +51,18 @@ SHAPES = [
 ]
 
 
-def sample(x, y):
+def shapes_over(left, top, right, bottom):
+    """The shapes, in order, whose box meets the square (with a margin for
+    rounding): no other shape covers a point of it."""
+    e = 1e-9
+    return [(inside, paint) for inside, paint in SHAPES
+            if inside.box[0] - e <= right and left <= inside.box[2] + e
+            and inside.box[1] - e <= bottom and top <= inside.box[3] + e]
+
+
+def sample(shapes, x, y):
     colour = None
-    for inside, paint in SHAPES:
+    for inside, paint in shapes:
         if inside(x, y):
             colour = paint(y) if callable(paint) else paint
     return colour
@@ -60,10 +75,12 @@ def draw(size):
     for py in range(size):
         row = []
         for px in range(size):
+            shapes = shapes_over(px / size, py / size, (px + 1) / size, (py + 1) / size)
             r = g = b = covered = 0
             for sy in range(SAMPLES):
                 for sx in range(SAMPLES):
-                    c = sample((px + (sx + 0.5) / SAMPLES) / size, (py + (sy + 0.5) / SAMPLES) / size)
+                    c = sample(shapes, (px + (sx + 0.5) / SAMPLES) / size,
+                               (py + (sy + 0.5) / SAMPLES) / size)
                     if c is not None:
                         r, g, b, covered = r + c[0], g + c[1], b + c[2], covered + 1
             if covered:

@@ -12,6 +12,7 @@ SIZES = (128, 96, 64, 48, 32)
 SUBSAMPLES = 4  # per axis, for smooth edges
 
 
+# Each shape is a test of a point, with the box outside of which it is false.
 def rounded_rect(x0, y0, x1, y1, r):
     def inside(x, y):
         if not (x0 <= x <= x1 and y0 <= y <= y1):
@@ -19,11 +20,15 @@ def rounded_rect(x0, y0, x1, y1, r):
         cx = min(max(x, x0 + r), x1 - r)
         cy = min(max(y, y0 + r), y1 - r)
         return (x - cx) ** 2 + (y - cy) ** 2 <= r * r
+    inside.box = (x0, y0, x1, y1)
     return inside
 
 
 def circle(cx, cy, r):
-    return lambda x, y: (x - cx) ** 2 + (y - cy) ** 2 <= r * r
+    def inside(x, y):
+        return (x - cx) ** 2 + (y - cy) ** 2 <= r * r
+    inside.box = (cx - r, cy - r, cx + r, cy + r)
+    return inside
 
 
 def rgb(hex_text):
@@ -51,6 +56,15 @@ LAYERS = [
 ]
 
 
+def layers_over(left, top, right, bottom):
+    """The layers, in order, whose box meets the square (with a margin for
+    rounding): no other layer covers a point of it."""
+    e = 1e-9
+    return [(inside, color) for inside, color in LAYERS
+            if inside.box[0] - e <= right and left <= inside.box[2] + e
+            and inside.box[1] - e <= bottom and top <= inside.box[3] + e]
+
+
 def render(size):
     """Rows top to bottom of (b, g, r, a) tuples."""
     rows = []
@@ -58,6 +72,7 @@ def render(size):
     for py in range(size):
         row = []
         for px in range(size):
+            layers = layers_over(px / size, py / size, (px + 1) / size, (py + 1) / size)
             acc = [0, 0, 0]
             covered = 0
             for sy in range(n):
@@ -65,7 +80,7 @@ def render(size):
                 for sx in range(n):
                     x = (px + (sx + 0.5) / n) / size
                     color = None
-                    for inside, layer_color in LAYERS:
+                    for inside, layer_color in layers:
                         if inside(x, y):
                             color = layer_color
                     if color is not None:
