@@ -17,10 +17,11 @@ set(NATIVE64_STAGE ${CMAKE_BINARY_DIR}/bin/native64)
 set(NATIVE64_PROGRAMS ${NATIVE64_STAGE}/Uninstall.exe ${NATIVE64_STAGE}/UninstallCli.exe)
 
 add_custom_command(OUTPUT ${NATIVE64_BUILD_DIR}/CMakeCache.txt
-  COMMAND ${CMAKE_COMMAND} -S ${CMAKE_SOURCE_DIR} -B ${NATIVE64_BUILD_DIR} -G ${CMAKE_GENERATOR}
+  COMMAND ${CMAKE_COMMAND} -S ${CMAKE_SOURCE_DIR} -B ${NATIVE64_BUILD_DIR} -G "${CMAKE_GENERATOR}"
     -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchain-mingw-x64.cmake
     -DCMAKE_BUILD_TYPE=Release
-  COMMENT "Configuring the 64-bit build in ${NATIVE64_BUILD_DIR}")
+  COMMENT "Configuring the 64-bit build in ${NATIVE64_BUILD_DIR}"
+  VERBATIM)
 
 set(native64_targets Uninstall UninstallCli)
 if(BUILD_TESTING)

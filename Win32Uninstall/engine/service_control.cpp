@@ -24,7 +24,7 @@ enum class PauseRule {
     // Sleep the reported hint, after the query that shows the target too; the
     // hint is raised to the minimum while the target is not yet reached, so a
     // service without a hint is not polled in a busy loop. Only PcaSvc's stop
-    // wait, which nobody waits for, keeps it.
+    // wait keeps it: it runs beside the opening warning, where no user waits.
     WholeHint,
     // Sleep a tenth of the hint, within SERVICE_MIN_PAUSE_MS..
     // SERVICE_MAX_POLL_MS, and not at all once the target is reached: a

@@ -10,7 +10,7 @@
 // what Windows does instead:
 // - QueryServiceStatus reports a wait hint of 10 s in every state; the spooler
 //   starts and stops within milliseconds, so a whole run takes little more
-//   than the sequence's own pauses (about 7 s).
+//   than the sequence's own pauses (about 5 s).
 // - SetupUninstallOEMInfW with SUOI_FORCEDELETE deletes the INF copy alone,
 //   leaving its .pnf (Windows removes both and the driver package).
 // - CM_Locate_DevNodeW fails with CR_FAILURE (19, logged as hex 13).
