@@ -32,6 +32,7 @@ Answer List() {
         installed.push_back(record->pName ? record->pName : L"");
     const std::vector<UnusedPackage> unused = FindUnusedPrinterPackages(installed);
     json object = InventoryJson(inventory);
+    object["spoolerRegistry"] = inventory.fromRegistry;
     object["unusedPackages"] = UnusedPackagesJson(unused);
     object["exitCode"] = EXIT_OK;
     return {EXIT_OK, object, InventoryText(inventory) + UnusedPackagesText(unused)};
@@ -84,13 +85,22 @@ void AnswerRefusedPlan(Answer& answer, const RemovalPlan& plan) {
 
 void RunPlan(Answer& answer, const RemovalPlan& plan, const CliOptions& options) {
     std::vector<StepOutcome> outcomes;
-    const bool succeeded =
-        plan.leftovers ? RunLeftoverRemoval(plan, &outcomes) : RunRemovalPlans({plan}, &outcomes);
+    SpoolerBypass bypass;
+    const bool succeeded = plan.leftovers ? RunLeftoverRemoval(plan, &outcomes)
+                                          : RunRemovalPlans({plan}, &outcomes, &bypass);
     const bool tookDriver = plan.leftovers ? RemovesAPackage(plan) : !plan.driver.empty();
     answer.exitCode = ExitCodeOfRemoval(succeeded, tookDriver, options.reboot);
     answer.object["steps"] = OutcomesJson(outcomes);
     answer.object["succeeded"] = succeeded;
-    answer.text = OutcomesText(outcomes) + (succeeded ? "Removed.\n" : "The removal failed.\n");
+    answer.object["spoolerRegistry"] = bypass.registryUsed;
+    answer.text = OutcomesText(outcomes);
+    if (bypass.registryUsed) {
+        answer.object["spoolerRunsAgain"] = bypass.spoolerRunsAgain;
+        answer.text += std::string("The spooler could not run; its registry was changed instead.\n") +
+                       (bypass.spoolerRunsAgain ? "The spooler runs again.\n"
+                                                : "The spooler still does not run.\n");
+    }
+    answer.text += succeeded ? "Removed.\n" : "The removal failed.\n";
     if (answer.exitCode == EXIT_RESTART_RECOMMENDED)
         answer.text += "Restart Windows to finish.\n";
 }

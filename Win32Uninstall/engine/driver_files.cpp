@@ -9,6 +9,7 @@
 #include "engine/file_helpers.h"
 #include "log/operation_log.h"
 #include "platform/native_windows.h"
+#include "platform/unique_handles.h"
 
 const wchar_t SharedDriverFiles[] =
     L"UNIDRV.DLL;UNIDRVUI.DLL;UNIDRV.HLP;UNIRES.DLL;STDNAMES.GPD;STDDTYPE.GDL;STDSCHEM.GDL;"
@@ -162,6 +163,59 @@ std::vector<DriverFileMatch> FindFilesNamed(const std::vector<std::wstring>& nam
         }
         return found;
     });
+}
+
+namespace {
+
+bool FileThere(const std::wstring& path) {
+    WIN32_FIND_DATAW data{};
+    const unique_find found(win32.FindFirstFileW(path.c_str(), &data));
+    return found.is_valid() && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The path of a file the spooler names, as `driversFolder` reaches it; empty
+// for a file outside the spooler's driver folders, which is never touched.
+std::wstring InDriversFolder(const std::wstring& path, const std::wstring& driversFolder) {
+    const std::wstring key = FileKey(path);
+    constexpr std::wstring_view drivers = L"\\SPOOL\\DRIVERS\\";
+    if (key.compare(0, drivers.size(), drivers) != 0)
+        return {};
+    return driversFolder + path.substr(path.size() - key.size() + drivers.size());
+}
+
+}  // namespace
+
+std::vector<DriverFileMatch> FindSpoolerDeletedFiles(
+    const std::vector<const DRIVER_INFO_6W*>& removed,
+    const std::vector<const DRIVER_INFO_6W*>& others,
+    const std::vector<DriverFileMatch>& alreadyFound,
+    bool& folderKnown) {
+    std::vector<DriverFileMatch> files;
+    const std::wstring folder = DriversFolder();
+    folderKnown = !folder.empty();
+    if (!folderKnown)
+        return files;
+    const std::map<std::wstring, std::wstring> usedByOthers = FilesUsedBy(others);
+    std::set<std::wstring> seen;
+    for (const DriverFileMatch& file : alreadyFound)
+        seen.insert(FileKey(file.path));
+    for (const DRIVER_INFO_6W* record : removed) {
+        for (const wchar_t* named :
+             {record->pDriverPath, record->pConfigFile, record->pDataFile, record->pHelpFile}) {
+            const std::wstring path = InDriversFolder(named ? named : L"", folder);
+            const std::wstring name = FileNameOf(path);
+            if (path.empty() || IsSharedDriverFile(name) || !seen.insert(FileKey(path)).second ||
+                !FileThere(path)) {
+                continue;
+            }
+            DriverFileMatch file{path, name, false, {}};
+            const auto user = usedByOthers.find(FileKey(path));
+            if (user != usedByOthers.end())
+                file.keptBecause = L"used by driver " + user->second;
+            files.push_back(std::move(file));
+        }
+    }
+    return files;
 }
 
 BOOL DeleteDriverFiles(const std::vector<DriverFileMatch>& files) {

@@ -59,6 +59,22 @@ std::vector<DriverFileMatch> FindFilesNamed(const std::vector<std::wstring>& nam
                                             const std::vector<const DRIVER_INFO_6W*>& others,
                                             bool& folderKnown);
 
+// The files that the spooler itself deletes with the driver whose records
+// are `removed` (DeletePrinterDriverExW with DPD_DELETE_UNUSED_FILES), for a
+// removal without the spooler: each record's driver, configuration, data and
+// help file, by its full path below the spooler's driver folders (reached as
+// DriverFilesFolder does), when it exists, each once, but neither the
+// universal driver's shared files (SharedDriverFiles) nor those of
+// `alreadyFound`. A file that a record of `others` names stays, with the
+// reason FindDriverFiles gives. Paths outside spool\drivers\ are never
+// taken. `folderKnown` turns false, with "SHGetSpecialFolderPath" logged,
+// when the Windows folder cannot be told.
+std::vector<DriverFileMatch> FindSpoolerDeletedFiles(
+    const std::vector<const DRIVER_INFO_6W*>& removed,
+    const std::vector<const DRIVER_INFO_6W*>& others,
+    const std::vector<DriverFileMatch>& alreadyFound,
+    bool& folderKnown);
+
 // Deletes every file of `files` that does not stay. Failed deletions are
 // logged ("DeleteFile<path>"). The result is that of the last deletion
 // attempted, TRUE when there is none.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "engine/spooler_registry.h"
 #include "engine/spooler_removal.h"
 #include "log/operation_log.h"
 #include "platform/native_windows.h"
@@ -112,19 +113,91 @@ int EnumerateInstalledDrivers(DWORD& byteSize, std::shared_ptr<const DRIVER_INFO
     return EnumerateDriversOf(NativeEnvironment(), byteSize, drivers);
 }
 
-DriverRecords EnumerateEveryDriverRecord() {
+namespace {
+
+// EnumerateEveryDriverRecord; `unreachable` tells whether the spooler could
+// not be asked at all.
+DriverRecords SpoolerDriverRecords(bool& unreachable) {
     wchar_t all[] = L"all";
     DWORD byteSize = 0;
     std::shared_ptr<const DRIVER_INFO_6W> drivers;
     int count = EnumerateDriversOf(all, byteSize, drivers);
+    DWORD error = count < 0 ? ::GetLastError() : ERROR_SUCCESS;
     // A spooler that does not know "all" refuses it as an unknown
     // environment; its own environment's drivers are then all there are.
-    if (count < 0 && ::GetLastError() == ERROR_INVALID_ENVIRONMENT)
+    if (count < 0 && error == ERROR_INVALID_ENVIRONMENT) {
         count = EnumerateInstalledDrivers(byteSize, drivers);
+        error = count < 0 ? ::GetLastError() : ERROR_SUCCESS;
+    }
+    unreachable = IsSpoolerUnreachable(error);
     DriverRecords records;
     for (int i = 0; i < count; ++i)
         records.emplace_back(drivers, drivers.get() + i);
     return records;
+}
+
+// The driver rows: Windows' own environment first, then every other
+// environment's drivers whose names are not listed yet.
+void AddDriverRows(DriverInventory& inventory,
+                   const std::vector<std::wstring>& printerNames,
+                   HWND ownerWindow) {
+    std::vector<std::wstring> listed;
+    for (const bool nativeGroup : {true, false}) {
+        for (const auto& block : inventory.everyDriver) {
+            const std::wstring name = TextOf(block->pName);
+            // Ordinal, case-sensitive: a driver named exactly like a printer
+            // is reached through that printer's row.
+            if (IsNativeRecord(*block) != nativeGroup || Listed(printerNames, name) ||
+                Listed(listed, name)) {
+                continue;
+            }
+            listed.push_back(name);
+            AddRow(inventory, DriverListEntry{ownerWindow, block, {}, false, name});
+        }
+    }
+}
+
+// The record of `driverName` that the spooler would give for a printer:
+// Windows' own environment's, else another's; null when there is none.
+std::shared_ptr<const DRIVER_INFO_6W> PrinterDriverRecord(const DriverRecords& records,
+                                                          const std::wstring& driverName) {
+    for (const auto& record : RecordsNamed(records, driverName)) {
+        if (IsNativeRecord(*record))
+            return record;
+    }
+    return RecordNamed(records, driverName);
+}
+
+// The inventory as the spooler's registry holds it, by the same rules.
+DriverInventory RegistryInventory(HWND ownerWindow, DriverRecords everyDriver) {
+    DriverInventory inventory;
+    inventory.fromRegistry = true;
+    inventory.everyDriver = std::move(everyDriver);
+    std::vector<std::wstring> printerNames;
+    for (const RegistryPrinter& printer : ReadRegistryPrinters()) {
+        printerNames.push_back(printer.name);
+        DriverListEntry row{ownerWindow, PrinterDriverRecord(inventory.everyDriver, printer.driver),
+                            printer.name, true, printer.driver};
+        AddRow(inventory, std::move(row));
+    }
+    AddDriverRows(inventory, printerNames, ownerWindow);
+    return inventory;
+}
+
+}  // namespace
+
+DriverRecords EnumerateEveryDriverRecord() {
+    bool unreachable = false;
+    return SpoolerDriverRecords(unreachable);
+}
+
+DriverRecords EveryDriverRecord(bool& fromRegistry) {
+    DriverRecords records = SpoolerDriverRecords(fromRegistry);
+    return fromRegistry ? ReadRegistryDriverRecords() : records;
+}
+
+DriverInventory TakeRegistryInventory(HWND ownerWindow) {
+    return RegistryInventory(ownerWindow, ReadRegistryDriverRecords());
 }
 
 std::vector<std::wstring> PrintersUsing(const DriverInventory& inventory,
@@ -190,7 +263,10 @@ bool GetDriverInfoOfPrinter(const std::wstring& printerName,
 
 DriverInventory TakeDriverInventory(HWND ownerWindow) {
     DriverInventory inventory;
-    inventory.everyDriver = EnumerateEveryDriverRecord();
+    bool unreachable = false;
+    inventory.everyDriver = SpoolerDriverRecords(unreachable);
+    if (unreachable)
+        return TakeRegistryInventory(ownerWindow);
     std::vector<std::wstring> printerDriverNames;
     const std::vector<std::wstring> printerNames = EnumerateLocalPrinterNames(&printerDriverNames);
     for (size_t i = 0; i < printerNames.size(); ++i) {
@@ -207,23 +283,7 @@ DriverInventory TakeDriverInventory(HWND ownerWindow) {
         }
         AddRow(inventory, std::move(row));
     }
-
-    // Windows' own environment first, then every other environment's drivers
-    // whose names are not listed yet.
-    std::vector<std::wstring> listed;
-    for (const bool nativeGroup : {true, false}) {
-        for (const auto& block : inventory.everyDriver) {
-            const std::wstring name = TextOf(block->pName);
-            // Ordinal, case-sensitive: a driver named exactly like a printer
-            // is reached through that printer's row.
-            if (IsNativeRecord(*block) != nativeGroup || Listed(printerNames, name) ||
-                Listed(listed, name)) {
-                continue;
-            }
-            listed.push_back(name);
-            AddRow(inventory, DriverListEntry{ownerWindow, block, {}, false, name});
-        }
-    }
+    AddDriverRows(inventory, printerNames, ownerWindow);
     return inventory;
 }
 

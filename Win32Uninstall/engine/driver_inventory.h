@@ -63,6 +63,9 @@ struct DriverInventory {
     // name: what a removal must take, and what tells which files and
     // packages other drivers still use.
     DriverRecords everyDriver;
+    // Read from the spooler's registry (TakeRegistryInventory), not asked of
+    // the spooler.
+    bool fromRegistry = false;
 };
 
 // Asks the spooler for the rows, their counts and every driver record;
@@ -71,8 +74,22 @@ struct DriverInventory {
 // environment that has the printer's driver. A printer whose driver
 // information cannot be read keeps its row, with the driver name the printer
 // enumeration gave. Logs as the lookups below do; never fails as a whole (a
-// spooler that cannot be asked gives fewer rows).
+// spooler that refuses a call gives fewer rows). Where no spooler answers at
+// all (the driver enumeration fails with IsSpoolerUnreachable), the
+// inventory is TakeRegistryInventory's.
 DriverInventory TakeDriverInventory(HWND ownerWindow);
+
+// The inventory from the spooler's registry (spooler_registry.h), by the
+// rules of TakeDriverInventory: the printers' keys in the registry's order
+// with the record of the driver each names (Windows' own environment's, else
+// another's; none when no record has that name), then the driver rows.
+// `fromRegistry` is set.
+DriverInventory TakeRegistryInventory(HWND ownerWindow);
+
+// EnumerateEveryDriverRecord, or, where no spooler answers (as for
+// TakeDriverInventory), every record of the spooler's registry;
+// `fromRegistry` tells which.
+DriverRecords EveryDriverRecord(bool& fromRegistry);
 
 // Every driver record of every environment ("all"), in the spooler's order.
 // Where the spooler does not know "all", the records of Windows' own

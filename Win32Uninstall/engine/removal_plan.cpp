@@ -45,6 +45,8 @@ void PlanDriver(RemovalPlan& plan,
     const DriverRecords others = OtherDrivers(everyDriver, plan.driver, remaining);
     bool folderKnown = true;
     plan.driverFiles = FindDriverFiles(Pointers(plan.driverRecords), Pointers(others), folderKnown);
+    plan.spoolerFiles = FindSpoolerDeletedFiles(Pointers(plan.driverRecords), Pointers(others),
+                                                plan.driverFiles, folderKnown);
     plan.packages = ScanDriverPackages(plan.driver, remaining);
 }
 

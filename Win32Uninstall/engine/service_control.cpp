@@ -17,7 +17,13 @@ constexpr wchar_t SPOOLER_NAME[] = L"Spooler";
 
 constexpr DWORD DEPENDENT_ACCESS = SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP;
 
-enum class WaitResult { Reached, QueryFailed, TimedOut };
+enum class WaitResult { Reached, QueryFailed, TimedOut, StoppedAgain };
+
+// The code a stopped service ended with: its own where it reports one.
+DWORD ExitCodeOf(const SERVICE_STATUS& status) {
+    return status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR ? status.dwServiceSpecificExitCode
+                                                                  : status.dwWin32ExitCode;
+}
 
 // How a wait pauses between two status queries.
 enum class PauseRule {
@@ -39,13 +45,24 @@ DWORD PauseFor(PauseRule rule, const SERVICE_STATUS& status, bool reached) {
 }
 
 // Polls until the service shows `targetState`, pausing by `rule` between the
-// queries. A failed query ends the wait; so does the wait limit.
-WaitResult WaitForServiceState(SC_HANDLE service, DWORD targetState, PauseRule rule) {
+// queries. A failed query ends the wait; so does the wait limit. A wait for
+// the running state also ends as soon as the service is stopped again: its
+// start has failed, and no later query can change that (`exitCode` gets the
+// code it stopped with).
+WaitResult WaitForServiceState(SC_HANDLE service,
+                               DWORD targetState,
+                               PauseRule rule,
+                               DWORD* exitCode = nullptr) {
     DWORD waited = 0;
     for (;;) {
         SERVICE_STATUS status{};
         if (!win32.QueryServiceStatus(service, &status))
             return WaitResult::QueryFailed;
+        if (targetState == SERVICE_RUNNING && status.dwCurrentState == SERVICE_STOPPED) {
+            if (exitCode != nullptr)
+                *exitCode = ExitCodeOf(status);
+            return WaitResult::StoppedAgain;
+        }
         const bool reached = status.dwCurrentState == targetState;
         if (reached && rule == PauseRule::TenthOfHint)
             return WaitResult::Reached;
@@ -61,9 +78,33 @@ WaitResult WaitForServiceState(SC_HANDLE service, DWORD targetState, PauseRule r
 }
 
 // The start wait of both families: query first, then poll a tenth of the
-// hint until running.
-WaitResult WaitForRunning(SC_HANDLE service) {
-    return WaitForServiceState(service, SERVICE_RUNNING, PauseRule::TenthOfHint);
+// hint until running (or stopped again).
+WaitResult WaitForRunning(SC_HANDLE service, DWORD* exitCode = nullptr) {
+    return WaitForServiceState(service, SERVICE_RUNNING, PauseRule::TenthOfHint, exitCode);
+}
+
+// Logs a start that ended with the service stopped again, with the code it
+// stopped with in the place of a failed call's last error.
+void LogStoppedAfterStart(DWORD exitCode) {
+    ::SetLastError(exitCode);
+    WriteLog(SERVICE_STOPPED_AFTER_START_TEXT, exitCode != 0);
+}
+
+// After the running state, watches the service for `watchMs` more: one that
+// stops by itself within it has not really started. A failed query ends the
+// watch (the service is then taken as running).
+bool StaysRunning(SC_HANDLE service, DWORD watchMs, DWORD& exitCode) {
+    for (DWORD watched = 0; watched < watchMs; watched += SPOOLER_WATCH_POLL_MS) {
+        win32.Sleep(SPOOLER_WATCH_POLL_MS);
+        SERVICE_STATUS status{};
+        if (!win32.QueryServiceStatus(service, &status))
+            return true;
+        if (status.dwCurrentState == SERVICE_STOPPED) {
+            exitCode = ExitCodeOf(status);
+            return false;
+        }
+    }
+    return true;
 }
 
 // The spooler family's stop wait: true once stopped; false after logging the
@@ -76,6 +117,7 @@ bool WaitForStoppedOrLog(SC_HANDLE service) {
             WriteLog(L"QueryServiceStatus", true);
             return false;
         case WaitResult::TimedOut:
+        case WaitResult::StoppedAgain:  // only a wait for running ends so
             break;
     }
     WriteLog(SERVICE_STOP_TIMEOUT_TEXT, false);
@@ -274,31 +316,93 @@ bool StopServiceByName(const std::wstring& serviceName) {
            StopAndWait(service.get(), state);
 }
 
-bool StartServiceByName(const std::wstring& serviceName) {
+namespace {
+
+// Starts a stopped service and waits for it as StartServiceByName describes,
+// then watches it for `watchMs`. A start the manager refuses because the
+// service's process ended (1067) is a start that failed in the service, as
+// is a service stopped again during the wait or the watch.
+ServiceStart StartStoppedService(SC_HANDLE service, DWORD watchMs) {
+    if (!win32.StartServiceW(service, 0, nullptr)) {
+        const bool ended = ::GetLastError() == ERROR_PROCESS_ABORTED;
+        WriteLog(L"StartService", true);
+        return ended ? ServiceStart::StoppedAgain : ServiceStart::Failed;
+    }
+    DWORD exitCode = 0;
+    switch (WaitForRunning(service, &exitCode)) {
+        case WaitResult::TimedOut:
+            WriteLog(SERVICE_START_TIMEOUT_TEXT, false);
+            return ServiceStart::Failed;
+        case WaitResult::StoppedAgain:
+            LogStoppedAfterStart(exitCode);
+            return ServiceStart::StoppedAgain;
+        case WaitResult::Reached:
+            if (!StaysRunning(service, watchMs, exitCode)) {
+                LogStoppedAfterStart(exitCode);
+                return ServiceStart::StoppedAgain;
+            }
+            break;
+        case WaitResult::QueryFailed:
+            break;
+    }
+    return ServiceStart::Running;
+}
+
+}  // namespace
+
+ServiceStart StartServiceWatched(const std::wstring& serviceName, DWORD watchMs) {
     unique_service manager;
     unique_service service;
     DWORD state = 0;
     if (!OpenServiceAndReadState(serviceName, manager, service, state))
-        return false;
+        return ServiceStart::Failed;
     if (state == SERVICE_STOP_PENDING) {
         if (!WaitForStoppedOrLog(service.get()))
-            return false;
+            return ServiceStart::Failed;
         state = SERVICE_STOPPED;
     }
     if (state == SERVICE_STOPPED) {
-        if (!win32.StartServiceW(service.get(), 0, nullptr)) {
-            WriteLog(L"StartService", true);
-            return false;
-        }
-        if (WaitForRunning(service.get()) == WaitResult::TimedOut) {
-            WriteLog(SERVICE_START_TIMEOUT_TEXT, false);
-            return false;
-        }
+        const ServiceStart started = StartStoppedService(service.get(), watchMs);
+        if (started != ServiceStart::Running)
+            return started;
     }
     if (IsSpooler(serviceName))
         spoolerLeftStopped = false;
     StartStoppedDependents(manager.get(), serviceName);
-    return true;
+    return ServiceStart::Running;
+}
+
+bool StartServiceByName(const std::wstring& serviceName) {
+    return StartServiceWatched(serviceName, 0) == ServiceStart::Running;
+}
+
+SpoolerStart StartSpoolerWatched() {
+    for (int attempt = 0; attempt < SPOOLER_START_ATTEMPTS; ++attempt) {
+        const ServiceStart started = StartServiceWatched(SPOOLER_NAME, SPOOLER_START_WATCH_MS);
+        if (started != ServiceStart::StoppedAgain)
+            return started == ServiceStart::Running ? SpoolerStart::Running : SpoolerStart::Failed;
+    }
+    return SpoolerStart::CannotRun;
+}
+
+SpoolerStart RestartSpoolerWatched() {
+    if (!StopServiceByName(SPOOLER_NAME)) {
+        WriteLog(L"关闭服务失败", false);
+        return SpoolerStart::Failed;
+    }
+    win32.Sleep(SPOOLER_RESTART_PAUSE_MS);
+    const SpoolerStart started = StartSpoolerWatched();
+    if (started != SpoolerStart::Running)
+        WriteLog(L"开启服务失败", false);
+    return started;
+}
+
+bool SpoolerIsStopped() {
+    unique_service manager;
+    unique_service service;
+    DWORD state = 0;
+    return OpenServiceAndReadState(SPOOLER_NAME, manager, service, state) &&
+           state == SERVICE_STOPPED;
 }
 
 bool StartSpoolerIfLeftStopped() {

@@ -39,6 +39,38 @@ constexpr wchar_t SERVICE_START_TIMEOUT_TEXT[] = L"等待服务启动超时";
 // has not reached the stopped state within SERVICE_WAIT_LIMIT_MS.
 constexpr wchar_t SERVICE_STOP_TIMEOUT_TEXT[] = L"等待服务停止超时";
 
+// What the spooler family logs when a started service is stopped again before
+// it has run (during the start wait or the watch after it): withLastError
+// true, with the code the service stopped with as the last error ("服务启动后随即停止
+// failed with error 1067: ..."), or the text alone when that code is 0.
+constexpr wchar_t SERVICE_STOPPED_AFTER_START_TEXT[] = L"服务启动后随即停止";
+
+// A spooler that a broken driver crashes stops again within moments of every
+// start, often only after it has reported running (it loads the printers'
+// drivers then). Each start of the removal's restart is therefore watched for
+// SPOOLER_START_WATCH_MS after the running state, polled every
+// SPOOLER_WATCH_POLL_MS, and a spooler stopped again after
+// SPOOLER_START_ATTEMPTS starts in a row cannot run. A spooler still pending
+// is only slow: its start waits up to SERVICE_WAIT_LIMIT_MS and then fails as
+// a timeout, never as "cannot run".
+constexpr int SPOOLER_START_ATTEMPTS = 2;
+constexpr DWORD SPOOLER_START_WATCH_MS = 2000;
+constexpr DWORD SPOOLER_WATCH_POLL_MS = 250;
+
+// How one start of a service ended.
+enum class ServiceStart {
+    Running,       // running (or no start was needed)
+    StoppedAgain,  // the service stopped again by itself: it cannot run now
+    Failed,        // any other failure (refused, timed out, not found)
+};
+
+// How the spooler's watched start ended.
+enum class SpoolerStart {
+    Running,
+    CannotRun,  // stopped again after each of SPOOLER_START_ATTEMPTS starts
+    Failed,
+};
+
 // Stops the named service and waits for the stopped state. The running
 // services that depend on it are stopped first (each waited for), as the
 // service control manager refuses to stop a service with running dependents
@@ -61,10 +93,34 @@ bool StopServiceByName(const std::wstring& serviceName);
 // the result false: the service itself runs). True when no start was needed,
 // or the start was accepted and the wait ended with the running state or with
 // a failed status query. False after logging "OpenSCManager", "OpenService",
-// "QueryServiceStatus" (first query) or "StartService" with the last error, or
+// "QueryServiceStatus" (first query) or "StartService" with the last error,
 // SERVICE_STOP_TIMEOUT_TEXT / SERVICE_START_TIMEOUT_TEXT when the stopped or
-// the running state did not come within the wait limit.
+// the running state did not come within the wait limit, or
+// SERVICE_STOPPED_AFTER_START_TEXT when the service stopped again during the
+// start wait, which ends that wait at once.
 bool StartServiceByName(const std::wstring& serviceName);
+
+// StartServiceByName, telling a failed start of the service itself apart: a
+// start refused because the service's process ended (1067), or a service
+// stopped again during the start wait (which then ends at once, not at the
+// limit) or within `watchMs` after it reached the running state, gives
+// StoppedAgain, after logging "StartService" or
+// SERVICE_STOPPED_AFTER_START_TEXT with the service's exit code.
+ServiceStart StartServiceWatched(const std::wstring& serviceName, DWORD watchMs);
+
+// Starts "Spooler", each start watched for SPOOLER_START_WATCH_MS, up to
+// SPOOLER_START_ATTEMPTS times while it stops again by itself: CannotRun when
+// it did so every time. Logs as StartServiceWatched.
+SpoolerStart StartSpoolerWatched();
+
+// RestartSpooler with StartSpoolerWatched for its start: logs "关闭服务失败"
+// after a failed stop (Failed) and "开启服务失败" after a start that did not
+// end running (Failed or CannotRun).
+SpoolerStart RestartSpoolerWatched();
+
+// Whether "Spooler" is stopped now. False, with the failed call logged, when
+// its state cannot be read.
+bool SpoolerIsStopped();
 
 // Stops "Spooler", pauses SPOOLER_RESTART_PAUSE_MS and starts it. True when
 // both halves returned true; otherwise logs "关闭服务失败" or "开启服务失败"

@@ -7,6 +7,7 @@
 #include "engine/driver_packages.h"
 #include "engine/queue_purge.h"
 #include "engine/service_control.h"
+#include "engine/spooler_registry.h"
 #include "engine/spooler_removal.h"
 #include "log/operation_log.h"
 #include "platform/win32_api.h"
@@ -113,6 +114,97 @@ bool StartSpooler() {
     return false;
 }
 
+// What the removal without the spooler logs when it finds the spooler
+// running before a change of its registry.
+constexpr wchar_t kSpoolerRunsText[] = L"打印后台处理程序正在运行，未修改注册表";
+
+// Runs `change` on the spooler's registry only while the spooler is stopped.
+template <typename Change>
+bool WhileSpoolerStopped(Change&& change) {
+    if (!SpoolerIsStopped()) {
+        WriteLog(kSpoolerRunsText, false);
+        return false;
+    }
+    return change();
+}
+
+bool RemoveRegistryRecords(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
+    for (const RemovalPlan& plan : plans) {
+        for (const std::wstring& printer : plan.printers) {
+            if (!steps.Run(UninstallStep::DeletePrinterKey, printer, [&] {
+                    return WhileSpoolerStopped([&] { return DeletePrinterKey(printer); });
+                })) {
+                return false;
+            }
+        }
+    }
+    for (const RemovalPlan& plan : plans) {
+        if (!plan.driver.empty() &&
+            !steps.Run(UninstallStep::DeleteDriverKey, plan.driver, [&] {
+                return WhileSpoolerStopped([&] { return DeleteDriverKeys(plan.driver); });
+            })) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool RemoveFilesWithoutSpooler(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
+    for (const RemovalPlan& plan : plans) {
+        if (plan.driver.empty())
+            continue;
+        const std::wstring& name = plan.driver;
+        if (!steps.Run(UninstallStep::DeleteDriverFiles, name,
+                       [&] {
+                           const BOOL own = DeleteDriverFiles(plan.driverFiles);
+                           return DeleteDriverFiles(plan.spoolerFiles) != FALSE && own != FALSE;
+                       }) ||
+            !steps.Run(UninstallStep::UninstallOemInfs, name,
+                       [&] { return UninstallOemInfs(plan.packages.oemInfs) != FALSE; }) ||
+            !steps.Run(UninstallStep::PurgeDriverStore, name,
+                       [&] { return PurgeDriverStore(plan.packages.packages) != FALSE; })) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool StartSpoolerAndWatch() {
+    if (StartSpoolerWatched() == SpoolerStart::Running)
+        return true;
+    WriteLog(L"开启服务失败", false);
+    return false;
+}
+
+void Reenumerate(StepRunner& steps) {
+    // Never a failure: Plug and Play finds the devices again at the latest on
+    // the next start.
+    steps.Run(UninstallStep::ReenumerateDevices, L"", [] {
+        ReenumerateDeviceTree();
+        return true;
+    });
+}
+
+// The removal while the spooler cannot run (see RunRemovalPlans).
+bool RemoveWithoutSpooler(StepRunner& steps,
+                          const std::vector<RemovalPlan>& plans,
+                          SpoolerBypass& bypass) {
+    bypass.registryUsed = true;
+    if (!steps.Run(UninstallStep::StopSpooler, kSpooler, StopSpooler))
+        return false;
+    win32.Sleep(kStepPauseMs);
+    const bool removed =
+        steps.Run(UninstallStep::PurgeSpoolFiles, L"", [] { return PurgeSpoolFiles(); }) &&
+        RemoveRegistryRecords(steps, plans) && RemoveFilesWithoutSpooler(steps, plans);
+    bypass.spoolerRunsAgain =
+        steps.Run(UninstallStep::StartSpooler, kSpooler, StartSpoolerAndWatch);
+    if (!removed || !bypass.spoolerRunsAgain)
+        return false;
+    win32.Sleep(kStepPauseMs);
+    Reenumerate(steps);
+    return true;
+}
+
 }  // namespace
 
 const wchar_t* StepName(UninstallStep step) {
@@ -139,23 +231,37 @@ const wchar_t* StepName(UninstallStep step) {
             return L"DeleteDriver";
         case UninstallStep::ReenumerateDevices:
             return L"ReenumerateDevices";
+        case UninstallStep::DeletePrinterKey:
+            return L"DeletePrinterKey";
+        case UninstallStep::DeleteDriverKey:
+            return L"DeleteDriverKey";
     }
     return L"";
 }
 
 bool RunUninstallSequence(const std::vector<DriverListEntry>& rows,
                           std::vector<StepOutcome>* outcomes) {
-    const DriverRecords everyDriver = rows.empty() ? DriverRecords{} : EnumerateEveryDriverRecord();
+    bool fromRegistry = false;
+    const DriverRecords everyDriver = rows.empty() ? DriverRecords{} : EveryDriverRecord(fromRegistry);
     std::vector<RemovalPlan> plans;
     for (const DriverListEntry& row : rows)
         plans.push_back(PlanRowRemoval(row, everyDriver));
     return RunRemovalPlans(plans, outcomes);
 }
 
-bool RunRemovalPlans(const std::vector<RemovalPlan>& plans, std::vector<StepOutcome>* outcomes) {
+bool RunRemovalPlans(const std::vector<RemovalPlan>& plans,
+                     std::vector<StepOutcome>* outcomes,
+                     SpoolerBypass* bypass) {
     StepRunner steps(outcomes);
-    if (!steps.Run(UninstallStep::RestartSpooler, kSpooler, [] { return RestartSpooler(); }))
-        return false;
+    SpoolerBypass unused;
+    SpoolerStart restart = SpoolerStart::Failed;
+    if (!steps.Run(UninstallStep::RestartSpooler, kSpooler, [&] {
+            restart = RestartSpoolerWatched();
+            return restart == SpoolerStart::Running;
+        })) {
+        return restart == SpoolerStart::CannotRun &&
+               RemoveWithoutSpooler(steps, plans, bypass != nullptr ? *bypass : unused);
+    }
     win32.Sleep(kStepPauseMs);
     if (!PurgeJobsOfEveryDriver(steps, plans))
         return false;
@@ -171,13 +277,7 @@ bool RunRemovalPlans(const std::vector<RemovalPlan>& plans, std::vector<StepOutc
     win32.Sleep(kStepPauseMs);
     if (!RemoveSpoolerRecords(steps, plans))
         return false;
-
-    // Never a failure: Plug and Play finds the devices again at the latest on
-    // the next start.
-    steps.Run(UninstallStep::ReenumerateDevices, L"", [] {
-        ReenumerateDeviceTree();
-        return true;
-    });
+    Reenumerate(steps);
     return true;
 }
 

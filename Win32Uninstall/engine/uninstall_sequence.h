@@ -22,6 +22,9 @@ enum class UninstallStep {
     DeletePrinter,
     DeleteDriver,
     ReenumerateDevices,
+    // A removal while the spooler cannot run (see RunRemovalPlans).
+    DeletePrinterKey,
+    DeleteDriverKey,
 };
 
 // The step's name as reports show it: "RestartSpooler", "PurgePrintJobs", ...
@@ -38,6 +41,14 @@ struct StepOutcome {
     // sentence).
     std::wstring failedCall;
     DWORD error = 0;
+};
+
+// How a removal went on without the spooler.
+struct SpoolerBypass {
+    // The spooler could not run, so the removal changed its registry.
+    bool registryUsed = false;
+    // The spooler was started again afterwards and runs.
+    bool spoolerRunsAgain = false;
 };
 
 // Carries out the plans (see removal_plan.h), which must not be refused:
@@ -57,8 +68,28 @@ struct StepOutcome {
 // spooler is not started again on that path. Returns true when every step
 // succeeded. With `outcomes` given, every step run is appended to it, the
 // failed one last; the log gets the same records either way.
+//
+// When the restart finds that the spooler cannot run (StartSpoolerWatched:
+// it stopped again after every start), the failed RestartSpooler is recorded
+// and the removal goes on without the spooler, by the same plans:
+//  1. the spooler is confirmed stopped ("关闭服务失败" otherwise), pause 1 s;
+//  2. the spool files are deleted;
+//  3. every plan's printers' keys, then every plan's driver's keys in every
+//     environment and version (spooler_registry.h), each only after the
+//     spooler has been found stopped again ("打印后台处理程序正在运行，未修改注册表"
+//     otherwise: the registry is never changed under a running spooler);
+//  4. for each plan with a driver: its driver files, the files the spooler
+//     would have deleted with it (spoolerFiles), its oem INFs and store
+//     packages, each but those the plan keeps;
+//  5. the spooler is started again (watched; "开启服务失败" when it does not
+//     run), also after a failure in 2 to 4, so that printing comes back
+//     wherever the driver's keys are gone;
+//  6. the device tree is re-enumerated.
+// The result is then true when every step succeeded and the spooler runs;
+// `bypass` (when given) says so.
 bool RunRemovalPlans(const std::vector<RemovalPlan>& plans,
-                     std::vector<StepOutcome>* outcomes = nullptr);
+                     std::vector<StepOutcome>* outcomes = nullptr,
+                     SpoolerBypass* bypass = nullptr);
 
 // Carries out a plan of leftovers (PlanLeftoverRemoval): where files must go,
 // the spooler is stopped ("关闭服务失败" on failure), paused for 1 s, the files
@@ -70,7 +101,7 @@ bool RunRemovalPlans(const std::vector<RemovalPlan>& plans,
 bool RunLeftoverRemoval(const RemovalPlan& plan, std::vector<StepOutcome>* outcomes = nullptr);
 
 // Removes the rows as they are given (PlanRowRemoval of each, against every
-// driver record the spooler has before anything is changed), then
-// RunRemovalPlans.
+// driver record the spooler, or where it cannot be reached its registry, has
+// before anything is changed), then RunRemovalPlans.
 bool RunUninstallSequence(const std::vector<DriverListEntry>& rows,
                           std::vector<StepOutcome>* outcomes = nullptr);

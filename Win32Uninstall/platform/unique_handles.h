@@ -93,9 +93,17 @@ struct LocalMemoryTraits {
     static void Close(pointer value) { win32.LocalFree(value); }
 };
 
+// Registry keys; closing a null key (none opened) is skipped.
+struct RegistryKeyTraits {
+    using pointer = HKEY;
+    static pointer Invalid() { return nullptr; }
+    static void Close(pointer value) { win32.RegCloseKey(value); }
+};
+
 using unique_printer = UniqueResource<PrinterHandleTraits>;
 using unique_service = UniqueResource<ServiceHandleTraits>;
 using unique_find = UniqueResource<FindHandleTraits>;
 using unique_file = UniqueResource<FileHandleTraits>;
 using unique_handle = UniqueResource<KernelHandleTraits>;
 using unique_local = UniqueResource<LocalMemoryTraits>;
+using unique_hkey = UniqueResource<RegistryKeyTraits>;

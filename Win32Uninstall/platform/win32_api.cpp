@@ -68,6 +68,12 @@ Win32Api RealWin32Api() {
     api.CloseServiceHandle = ::CloseServiceHandle;
     api.EnumDependentServicesW = ::EnumDependentServicesW;
 
+    api.RegOpenKeyExW = ::RegOpenKeyExW;
+    api.RegEnumKeyExW = ::RegEnumKeyExW;
+    api.RegQueryValueExW = ::RegQueryValueExW;
+    api.RegDeleteKeyW = ::RegDeleteKeyW;
+    api.RegCloseKey = ::RegCloseKey;
+
     api.SetupUninstallOEMInfW = ::SetupUninstallOEMInfW;
     api.CM_Locate_DevNodeW = ::CM_Locate_DevNodeW;
     api.CM_Reenumerate_DevNode = ::CM_Reenumerate_DevNode;

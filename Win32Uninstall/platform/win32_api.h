@@ -73,6 +73,13 @@ struct Win32Api {
     decltype(&::CloseServiceHandle) CloseServiceHandle;
     decltype(&::EnumDependentServicesW) EnumDependentServicesW;
 
+    // Registry (the spooler's own keys, read and changed while it cannot run).
+    decltype(&::RegOpenKeyExW) RegOpenKeyExW;
+    decltype(&::RegEnumKeyExW) RegEnumKeyExW;
+    decltype(&::RegQueryValueExW) RegQueryValueExW;
+    decltype(&::RegDeleteKeyW) RegDeleteKeyW;
+    decltype(&::RegCloseKey) RegCloseKey;
+
     // Setup API and configuration manager.
     decltype(&::SetupUninstallOEMInfW) SetupUninstallOEMInfW;
     decltype(&::CM_Locate_DevNodeW) CM_Locate_DevNodeW;

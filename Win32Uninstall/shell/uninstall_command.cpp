@@ -89,10 +89,13 @@ void RunUninstallCommand() {
         return;
     }
     // What goes and what stays is decided here, once, against every driver
-    // record the spooler has now: a driver that another row also names stays
+    // record the spooler (or, where it cannot be reached, its registry) has
+    // now: a driver that another row also names stays
     // (only the row's printer goes), and a driver that printers use is not
     // removed at all.
-    const DriverInventory inventory{driverEntries, driverUseCounts, EnumerateEveryDriverRecord()};
+    bool fromRegistry = false;
+    const DriverInventory inventory{driverEntries, driverUseCounts, EveryDriverRecord(fromRegistry),
+                                    fromRegistry};
     const RemovalPlan plan = PlanRemoval(driverEntries[static_cast<size_t>(index)], inventory);
     {
         win32.EnableWindow(uninstallButton, FALSE);
