@@ -9,6 +9,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
 #include "fakes/fake_machine.h"
+#include "fakes/fake_print_registry.h"
 #include "fakes/fake_spooler.h"
 #include "support/test_support.h"
 
@@ -113,6 +114,50 @@ TEST_F(CliOnFakeSpooler, ListJsonGivesEachRowItsDriverWithEnvironmentVersionFile
     EXPECT_TRUE(shared["driver"]["files"].is_array());
     EXPECT_EQ(shared["driver"]["printers"], nlohmann::json({"财务部打印机", "Front"}));
     EXPECT_EQ(list["rows"][3]["driver"]["printers"], nlohmann::json::array());
+}
+
+// Where no spooler answers (its calls fail with 1722), the list is its
+// registry's, by the same rules: the printers, then Windows' own
+// environment's drivers, then the others', each with its files' full paths.
+TEST_F(CliOnFakeSpooler, ListWithoutASpoolerComesFromItsRegistryByTheSameRules) {
+    FakeNativeMachine(IMAGE_FILE_MACHINE_AMD64, false);
+    spooler.enumPrintersError = RPC_S_SERVER_UNAVAILABLE;
+    spooler.enumDriversFirstError = RPC_S_SERVER_UNAVAILABLE;
+    FakePrintRegistry registry;
+    registry.AddDriver(L"Windows NT x86", L"KAVRO PCL6", {L"kv.dll"}, {});
+    registry.AddDriver(L"Windows NT x86", L"Client Only", {L"co.dll"}, {});
+    registry.AddDriver(L"Windows x64", L"KAVRO PCL6", {L"kv.dll", L"kvui.dll", L"kv.gpd"},
+                       {L"kvres.dll", L"UNIDRV.DLL"});
+    registry.AddDriver(L"Windows x64", L"Lone", {L"lone.dll"}, {});
+    registry.AddPrinter(L"Alpha Desk", L"KAVRO PCL6");
+    registry.AddPrinter(L"Zeta 财务部", L"KAVRO PCL6");
+    written.clear();
+    ASSERT_EQ(RunCli({L"list", L"--json"}, Keep), EXIT_OK);
+
+    const nlohmann::json list = nlohmann::json::parse(written);
+    EXPECT_EQ(list["spoolerRegistry"], true);
+    std::vector<std::string> rows;
+    for (const nlohmann::json& row : list["rows"])
+        rows.push_back(row["kind"].get<std::string>() + ":" + row["name"].get<std::string>());
+    EXPECT_EQ(rows, (std::vector<std::string>{"printer:Alpha Desk", "printer:Zeta 财务部",
+                                              "driver:KAVRO PCL6", "driver:Lone",
+                                              "driver:Client Only"}));
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, windows, CSIDL_WINDOWS, FALSE));
+    const std::string x64 = Utf8(windows) + "\\System32\\spool\\DRIVERS\\x64\\3\\";
+    const nlohmann::json& driver = list["rows"][0]["driver"];
+    EXPECT_EQ(driver["environment"], "Windows x64");
+    EXPECT_EQ(driver["version"], 3);
+    EXPECT_EQ(driver["files"], nlohmann::json({x64 + "kv.dll", x64 + "kvui.dll", x64 + "kv.gpd",
+                                               x64 + "kvres.dll", x64 + "UNIDRV.DLL"}));
+    EXPECT_EQ(driver["printers"], nlohmann::json({"Alpha Desk", "Zeta 财务部"}));
+    EXPECT_EQ(list["rows"][4]["driver"]["environment"], "Windows NT x86");
+    EXPECT_EQ(list["rows"][4]["driver"]["files"][0],
+              Utf8(windows) + "\\System32\\spool\\DRIVERS\\W32X86\\3\\co.dll");
+
+    spooler.enumDriversFirstError = 0;
+    spooler.drivers = {L"Spooler's Own"};
+    EXPECT_FALSE(TakeDriverInventory(nullptr).fromRegistry) << "a spooler that answers is asked";
 }
 
 // Nothing runs: the answer names the printers, and exit code 1 tells a

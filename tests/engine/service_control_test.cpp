@@ -39,6 +39,15 @@ class ServiceControl : public ::testing::Test {
         return unique_service(win32.OpenSCManagerW(nullptr, nullptr, GENERIC_EXECUTE));
     }
 
+    // The service stopped again, to pass through `afterStart` at its next
+    // start; the pauses so far are forgotten.
+    static void Restarted(Service& service, std::deque<std::pair<DWORD, DWORD>> afterStart) {
+        service.state = SERVICE_STOPPED;
+        service.steps = nullptr;
+        service.afterStart = std::move(afterStart);
+        scm.sleeps.clear();
+    }
+
     static DWORD TotalSleep() {
         return std::accumulate(scm.sleeps.begin(), scm.sleeps.end(), DWORD{0});
     }
@@ -208,13 +217,49 @@ TEST_F(ServiceControl, StartThatNeverReachesRunningEndsAtTheLimitAndIsLoggedAsFa
     EXPECT_EQ(log.Lines(), (Lines{"等待服务启动超时"}));
 }
 
-TEST_F(ServiceControl, ServiceFallingBackToStoppedWithoutHintIsPolledAtTheMinimumPause) {
-    Spooler(SERVICE_STOPPED).afterStart = {{SERVICE_STOPPED, 0}};
+// A crashing service: stopped again 150 ms after its start, with 1067, or
+// only after it had reported running.
+TEST_F(ServiceControl, StartAfterWhichTheServiceIsStoppedAgainFailsAtOnceWithItsExitCode) {
+    Service& spooler = Spooler(SERVICE_STOPPED);
+    spooler.afterStart = {{SERVICE_START_PENDING, 10000}, {SERVICE_STOPPED, 0}};
+    spooler.exitCode = ERROR_PROCESS_ABORTED;
     EXPECT_FALSE(StartServiceByName(L"Spooler"));
-    ASSERT_FALSE(scm.sleeps.empty());
-    for (DWORD pause : scm.sleeps)
-        EXPECT_EQ(pause, SERVICE_MIN_PAUSE_MS);
-    EXPECT_EQ(TotalSleep(), SERVICE_WAIT_LIMIT_MS);
+    EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{1000})) << "the wait ends at the stopped state";
+    EXPECT_EQ(log.Lines(), (Lines{"服务启动后随即停止 failed with error 1067"}));
+
+    Restarted(spooler, {{SERVICE_RUNNING, 0}, {SERVICE_STOPPED, 0}});
+    EXPECT_TRUE(StartServiceByName(L"Spooler")) << "unwatched, running is running";
+    Restarted(spooler, {{SERVICE_RUNNING, 0}, {SERVICE_RUNNING, 0}, {SERVICE_STOPPED, 0}});
+    EXPECT_EQ(StartServiceWatched(L"Spooler", SPOOLER_START_WATCH_MS), ServiceStart::StoppedAgain);
+    EXPECT_EQ(scm.sleeps, (std::vector<DWORD>{SPOOLER_WATCH_POLL_MS, SPOOLER_WATCH_POLL_MS}));
+}
+
+// Two starts that end stopped again: the spooler cannot run. One still
+// pending at the limit is slow, which is a plain failure; so is a start the
+// manager refuses for another reason than an ended process.
+TEST_F(ServiceControl, SpoolerCannotRunOnlyWhenItStopsAgainAfterEveryStart) {
+    Service& spooler = Spooler(SERVICE_RUNNING);
+    spooler.afterStart = {{SERVICE_STOPPED, 0}};
+    spooler.exitCode = ERROR_PROCESS_ABORTED;
+    EXPECT_EQ(RestartSpoolerWatched(), SpoolerStart::CannotRun);
+    EXPECT_EQ(spooler.starts, SPOOLER_START_ATTEMPTS);
+    EXPECT_EQ(log.Lines(), (Lines{"服务启动后随即停止 failed with error 1067",
+                                  "服务启动后随即停止 failed with error 1067", "开启服务失败"}));
+    EXPECT_TRUE(SpoolerIsStopped());
+
+    Restarted(spooler, {{SERVICE_STOPPED, 0}, {SERVICE_STOPPED, 0}, {SERVICE_RUNNING, 0}});
+    EXPECT_EQ(StartSpoolerWatched(), SpoolerStart::Running) << "the second start held";
+    EXPECT_FALSE(SpoolerIsStopped());
+
+    Restarted(spooler, {{SERVICE_START_PENDING, 10000}});
+    EXPECT_EQ(StartSpoolerWatched(), SpoolerStart::Failed);
+    EXPECT_EQ(TotalSleep(), SERVICE_WAIT_LIMIT_MS) << "one start, waited for to the bound";
+
+    Restarted(spooler, {});
+    spooler.startError = ERROR_SERVICE_DISABLED;
+    EXPECT_EQ(StartSpoolerWatched(), SpoolerStart::Failed);
+    spooler.startError = ERROR_PROCESS_ABORTED;
+    EXPECT_EQ(StartSpoolerWatched(), SpoolerStart::CannotRun);
 }
 
 TEST_F(ServiceControl, HugeWaitHintIsPolledAtTheLongestPauseUntilTheLimit) {

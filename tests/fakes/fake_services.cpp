@@ -80,6 +80,7 @@ BOOL WINAPI Query(SC_HANDLE handle, LPSERVICE_STATUS status) {
     status->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status->dwCurrentState = service.state;
     status->dwWaitHint = service.waitHint;
+    status->dwWin32ExitCode = service.exitCode;
     return TRUE;
 }
 

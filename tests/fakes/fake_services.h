@@ -20,6 +20,7 @@ struct Service {
     // per status query; the last one stays.
     std::deque<std::pair<DWORD, DWORD>> afterStop = {{SERVICE_STOPPED, 0}};
     std::deque<std::pair<DWORD, DWORD>> afterStart = {{SERVICE_RUNNING, 0}};
+    DWORD exitCode = 0;       // dwWin32ExitCode of every status
     DWORD controlError = 0;   // ControlService fails with it
     DWORD startError = 0;     // StartService fails with it
     int queryFailsFrom = -1;  // status queries from this one (0-based) on fail
