@@ -13,9 +13,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/service_control.h"
 #include "support/pc_seed.h"
 #include "support/seeded_printers.h"
 #include "support/spooler_seed.h"
+#include "support/test_service.h"
 #include "support/test_support.h"
 #include "support/uninstall_process.h"
 
@@ -371,6 +373,61 @@ TEST_F(CliOnWine, DriverThatAPrinterUsesIsRefusedUnlessItsPrintersGoToo) {
     const json removed = Parsed(output);
     EXPECT_FALSE(PrinterExists(printer));
     EXPECT_EQ(removed["steps"].back()["step"], "DeleteDriver") << "Wine's 87, after the printer";
+}
+
+// A driver that keeps the spooler from running: a stand-in spooler stops at
+// once, with 1067, at every start while the driver's key exists. The removal
+// goes on through the spooler's registry: the driver's key, its printer, its
+// files and its package go, the other driver and its printer stay, and the
+// spooler runs again. (Wine's spooler calls work without the service, so the
+// printers and records are seen through them here.)
+TEST_F(CliOnWine, DriverThatKeepsTheSpoolerFromRunningIsRemovedThroughItsRegistry) {
+    const std::wstring driver = L"CLI Crashing " + tag;
+    const std::wstring printer = L"CLI Crash Queue " + tag;
+    const std::wstring other = L"CLI Other " + tag;
+    const std::wstring otherPrinter = L"CLI Other Queue " + tag;
+    ASSERT_TRUE(seeds.AddDriver(driver));
+    ASSERT_TRUE(seeds.AddPrinterUsing(printer, driver));
+    ASSERT_TRUE(seeds.AddDriver(other));
+    ASSERT_TRUE(seeds.AddPrinterUsing(otherPrinter, other));
+    ASSERT_TRUE(AddSeedPackage(driver));
+    const std::wstring folder = NativeSystem32() + L"\\spool\\drivers\\x64\\3\\";
+    auto filesOf = [&](const std::wstring& name) {
+        const std::wstring stem = SeedFileStem(name);
+        return std::vector<std::wstring>{folder + stem + L"drv.dll", folder + stem + L"ui.dll",
+                                         folder + stem + L".ppd"};
+    };
+    for (const std::wstring& file : filesOf(driver))
+        ASSERT_TRUE(FileExists(file)) << Utf8(file);
+    std::string output;
+    {
+        StandInSpooler standIn(X64DriverKey(driver));
+        ASSERT_TRUE(standIn.installed());
+        EXPECT_EQ(Cli(L"remove --json --with-printers --driver " + Quoted(driver), output), 3010u)
+            << output;
+        EXPECT_EQ(spoolerState.State(), DWORD{SERVICE_RUNNING}) << "the spooler runs again";
+    }
+    const bool packageLeft = FolderExists(SeedPackageFolder(driver));
+    RemoveSeedPackage(driver);
+
+    const json answer = Parsed(output);
+    EXPECT_EQ(answer["succeeded"], true);
+    EXPECT_EQ(answer["spoolerRegistry"], true);
+    EXPECT_EQ(answer["spoolerRunsAgain"], true);
+    ASSERT_FALSE(answer["steps"].empty());
+    EXPECT_EQ(answer["steps"][0]["step"], "RestartSpooler");
+    EXPECT_EQ(answer["steps"][0]["error"], 1067);
+    EXPECT_FALSE(MachineKeyExists(X64DriverKey(driver)));
+    EXPECT_FALSE(PrinterExists(printer));
+    for (const std::wstring& file : filesOf(driver))
+        EXPECT_FALSE(FileExists(file)) << Utf8(file);
+    EXPECT_FALSE(packageLeft);
+    EXPECT_TRUE(MachineKeyExists(X64DriverKey(other)));
+    EXPECT_TRUE(PrinterExists(otherPrinter));
+    for (const std::wstring& file : filesOf(other))
+        EXPECT_TRUE(FileExists(file)) << Utf8(file);
+    EXPECT_EQ(CountOf(OperationLogText(), Ansi(L"服务启动后随即停止 failed with error 1067")),
+              SPOOLER_START_ATTEMPTS);
 }
 
 #if !defined(_WIN64)

@@ -1,6 +1,7 @@
 #include "support/test_service.h"
 
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -49,4 +50,69 @@ bool RegisteredPcaSvc::WaitForState(DWORD state, DWORD limitMs) const {
         ::Sleep(20);
     }
     return State() == state;
+}
+
+StandInSpooler::StandInSpooler(const std::wstring& crashKey) {
+    manager_ = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    service_ = manager_ ? ::OpenServiceW(manager_, L"Spooler", SERVICE_ALL_ACCESS) : nullptr;
+    if (service_ == nullptr || !StopAndWait())
+        return;
+    DWORD needed = 0;
+    ::QueryServiceConfigW(service_, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed + sizeof(QUERY_SERVICE_CONFIGW));
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (!::QueryServiceConfigW(service_, config, static_cast<DWORD>(buffer.size()), &needed))
+        return;
+    const std::wstring saved = config->lpBinaryPathName;
+    const std::wstring standIn =
+        L"\"" + ExecutableFolder() + L"spooler_standin.exe\" \"" + crashKey + L"\"";
+    if (::ChangeServiceConfigW(service_, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                               standIn.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr)) {
+        savedProgram_ = saved;
+    }
+}
+
+StandInSpooler::~StandInSpooler() {
+    if (installed()) {
+        StopAndWait();
+        ::ChangeServiceConfigW(service_, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                               savedProgram_.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr);
+    }
+    if (service_ != nullptr)
+        ::CloseServiceHandle(service_);
+    if (manager_ != nullptr)
+        ::CloseServiceHandle(manager_);
+}
+
+bool StandInSpooler::StopAndWait() const {
+    SERVICE_STATUS status{};
+    if (!::QueryServiceStatus(service_, &status))
+        return false;
+    if (status.dwCurrentState == SERVICE_STOPPED)
+        return true;
+    ::ControlService(service_, SERVICE_CONTROL_STOP, &status);
+    for (int poll = 0; poll < 500; ++poll) {
+        if (::QueryServiceStatus(service_, &status) && status.dwCurrentState == SERVICE_STOPPED)
+            return true;
+        ::Sleep(20);
+    }
+    return false;
+}
+
+std::wstring X64DriverKey(const std::wstring& driver) {
+    return L"SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Drivers\\"
+           L"Version-3\\" +
+           driver;
+}
+
+bool MachineKeyExists(const std::wstring& key) {
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &opened) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    ::RegCloseKey(opened);
+    return true;
 }

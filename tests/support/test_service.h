@@ -1,7 +1,9 @@
-// The test's own "PcaSvc": the pca_service fixture registered with the private
-// prefix's service control manager, stopped and deleted again when the object
-// goes out of scope.
+// The test's own services: "PcaSvc", the pca_service fixture registered with
+// the private prefix's service control manager, stopped and deleted again when
+// the object goes out of scope; and a stand-in for a crashing "Spooler".
 #pragma once
+
+#include <string>
 
 #include <windows.h>
 
@@ -25,3 +27,32 @@ class RegisteredPcaSvc {
     SC_HANDLE manager_ = nullptr;
     SC_HANDLE service_ = nullptr;
 };
+
+// The spooler_standin fixture as the program of the prefix's "Spooler"
+// service (ChangeServiceConfigW; Wine's `sc config` does not change it): it
+// stops at once with 1067 at every start while the key `crashKey` (below
+// HKLM) exists, and runs normally once it is gone. The spooler is stopped
+// first; on destruction the stand-in is stopped and the service's own
+// program put back (starting it again is SavedSpoolerState's).
+class StandInSpooler {
+  public:
+    explicit StandInSpooler(const std::wstring& crashKey);
+    ~StandInSpooler();
+    StandInSpooler(const StandInSpooler&) = delete;
+    StandInSpooler& operator=(const StandInSpooler&) = delete;
+
+    // Whether the stand-in was put in.
+    bool installed() const { return !savedProgram_.empty(); }
+
+  private:
+    bool StopAndWait() const;
+    SC_HANDLE manager_ = nullptr;
+    SC_HANDLE service_ = nullptr;
+    std::wstring savedProgram_;
+};
+
+// The key of a driver of the x64 environment, version 3, below HKLM: what a
+// seeded driver has in the spooler's registry.
+std::wstring X64DriverKey(const std::wstring& driver);
+// Whether the key below HKLM exists.
+bool MachineKeyExists(const std::wstring& key);
