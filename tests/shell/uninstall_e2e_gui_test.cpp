@@ -30,6 +30,7 @@
 
 #include "support/seeded_printers.h"
 #include "support/spooler_seed.h"
+#include "support/test_service.h"
 #include "support/test_support.h"
 #include "support/uninstall_process.h"
 
@@ -512,6 +513,52 @@ TEST_F(WholeUninstall, DriverRowLosesItsFilesAndPackageAndWineRefusesTheSpoolerD
     const std::vector<std::wstring> after = ListItems(list);
     EXPECT_TRUE(Contains(after, driver));
     EXPECT_TRUE(Contains(after, bystanderDriver));
+    CloseAndExpectExitCodeZero();
+}
+
+// A driver that keeps the spooler from running (a stand-in spooler stops at
+// once, with 1067, at every start while the driver's key exists), used by
+// the printer named like it: the removal of that printer goes on through the
+// spooler's registry, takes the printer, the driver's key, files, oem INF and
+// package, keeps the other driver, starts the spooler again and ends with
+// the success question. (The job purge, which needs the spooler, is left out,
+// so Wine's failing EnumJobsW is not reached.)
+TEST_F(WholeUninstall, PrinterOfADriverThatKeepsTheSpoolerFromRunningIsRemovedThroughTheRegistry) {
+    const std::wstring driver = L"E2E Crashing PCL6 " + tag;
+    const std::wstring stem = L"ke2ecr" + std::to_wstring(::GetCurrentProcessId());
+    ASSERT_NO_FATAL_FAILURE(SeedBystander());
+    ASSERT_NO_FATAL_FAILURE(SeedDriver(driver, stem));
+    ASSERT_NO_FATAL_FAILURE(SeedPrinter(driver, driver));
+    const std::wstring inf = SeedOemInf(driver);
+    const std::wstring package = SeedStorePackage(driver, stem);
+    StandInSpooler standIn(X64DriverKey(driver));
+    ASSERT_TRUE(standIn.installed());
+
+    ASSERT_NO_FATAL_FAILURE(StartAndDismissWarning());
+    const std::vector<std::wstring> before = ListItems(list);
+    ASSERT_NO_FATAL_FAILURE(SelectRow(driver));
+    ASSERT_NO_FATAL_FAILURE(PressUninstallAndWatchTheCommandStart());
+    const HWND box = WaitForResultBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box), kSucceeded) << OperationLogText();
+
+    EXPECT_FALSE(PrinterExists(driver));
+    EXPECT_FALSE(MachineKeyExists(X64DriverKey(driver)));
+    for (const std::wstring& copy : DriverFileCopies(stem))
+        EXPECT_FALSE(FileExists(copy)) << Utf8(copy);
+    EXPECT_TRUE(FileExists(driverDirectory + L"3\\" + kShared));
+    EXPECT_FALSE(FileExists(inf));
+    EXPECT_FALSE(FolderExists(package));
+    ExpectBystanderUntouched();
+    EXPECT_TRUE(MachineKeyExists(X64DriverKey(bystanderDriver)));
+    EXPECT_EQ(spoolerState.State(), DWORD{SERVICE_RUNNING});
+    const std::vector<std::string> records = LogRecords();
+    ASSERT_GE(records.size(), 3u) << OperationLogText();
+    EXPECT_TRUE(StartsWith(records[0], Ansi(L"服务启动后随即停止 failed with error 1067")))
+        << records[0];
+
+    ASSERT_NO_FATAL_FAILURE(AnswerAndWaitForTheRebuild(box, IDNO, before.back()));
+    EXPECT_FALSE(Contains(ListItems(list), driver));
     CloseAndExpectExitCodeZero();
 }
 
