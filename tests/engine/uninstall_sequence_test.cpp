@@ -10,6 +10,7 @@
 
 #include "engine/uninstall_sequence.h"
 #include "fakes/fake_machine.h"
+#include "fakes/fake_print_registry.h"
 #include "fakes/utf8_operation_log.h"
 #include "support/test_support.h"
 
@@ -17,7 +18,7 @@ namespace {
 
 // A driver information block and the strings it points into.
 struct DriverBlock {
-    std::wstring name, environment, dependentFiles, dataFile;
+    std::wstring name, environment, dependentFiles, dataFile, driverPath;
     DRIVER_INFO_6W info{};
 };
 
@@ -31,6 +32,8 @@ std::shared_ptr<const DRIVER_INFO_6W> MakeDriver(const std::wstring& name,
     block->dependentFiles = folder + filePrefix + L".DLL" + L'\0' + folder + filePrefix +
                             L"UI.DLL" + L'\0' + folder + L"UNIDRV.DLL" + L'\0' + L'\0';
     block->dataFile = folder + filePrefix + L".GPD";
+    block->driverPath = folder + filePrefix + L"DRV.DLL";
+    block->info.pDriverPath = block->driverPath.data();
     block->info.pName = block->name.data();
     block->info.pEnvironment = block->environment.data();
     block->info.cVersion = 3;
@@ -152,6 +155,62 @@ TEST_F(UninstallSequence, DriverOnlyRowRunsEveryDriverStepAndDeletesNoPrinter) {
     EXPECT_FALSE(FolderExists(windows + L"System32\\DriverStore\\FileRepository\\kx.inf_x86_1"));
     EXPECT_TRUE(Exists(L"System32\\DriverStore\\FileRepository\\other.inf_x86_2\\other.inf"));
     EXPECT_EQ(OperationLogText(), "");
+}
+
+// A spooler that the driver crashes at every start: the removal goes on
+// through its registry, and takes the driver module that only the spooler
+// would have deleted. The registry is never changed while the spooler runs,
+// and a spooler that is merely slow is no spooler that cannot run.
+TEST_F(UninstallSequence, SpoolerThatCannotRunIsBypassedThroughItsRegistryNeverWhileItRuns) {
+    FakePrintRegistry registry;
+    const std::wstring driverKey = L"Environments\\Windows NT x86\\Drivers\\Version-3\\KAVRO X1";
+    auto seedRegistry = [&] {
+        registry.AddDriver(L"Windows NT x86", L"KAVRO X1", {L"KXDRV.DLL"}, {L"KX.DLL"});
+        registry.AddPrinter(L"Office KX", L"KAVRO X1");
+    };
+    seedRegistry();
+    Seed(L"System32\\spool\\drivers\\w32x86\\3\\KXDRV.DLL");
+    machine->spoolerCrashes = [&] { return registry.Exists(driverKey); };
+    std::vector<StepOutcome> outcomes;
+    EXPECT_TRUE(RunUninstallSequence({PrinterRow(L"Office KX", driver)}, &outcomes))
+        << OperationLogText();
+    std::vector<std::string> steps;
+    for (const StepOutcome& outcome : outcomes)
+        steps.push_back(Utf8(StepName(outcome.step)) + (outcome.succeeded ? "" : " failed"));
+    EXPECT_EQ(steps, (std::vector<std::string>{
+                         "RestartSpooler failed", "StopSpooler", "PurgeSpoolFiles",
+                         "DeletePrinterKey", "DeleteDriverKey", "DeleteDriverFiles",
+                         "UninstallOemInfs", "PurgeDriverStore", "StartSpooler",
+                         "ReenumerateDevices"}));
+    EXPECT_EQ(outcomes[0].error, DWORD{ERROR_PROCESS_ABORTED});
+    EXPECT_FALSE(registry.Exists(driverKey));
+    EXPECT_FALSE(registry.Exists(L"Printers\\Office KX"));
+    EXPECT_FALSE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\KXDRV.DLL"));
+    EXPECT_FALSE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\KX.DLL"));
+    EXPECT_TRUE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\UNIDRV.DLL"));
+    EXPECT_FALSE(FolderExists(windows + L"System32\\DriverStore\\FileRepository\\kx.inf_x86_1"));
+    EXPECT_EQ(CallsNamed({"EnumJobs", "DeletePrinter", "DeletePrinterDriverEx"}),
+              std::vector<std::string>{}) << "nothing asked of a spooler that cannot run";
+    EXPECT_EQ(machine->spoolerState, DWORD{SERVICE_RUNNING});
+
+    // Started by someone else while the removal paused: nothing is changed.
+    seedRegistry();
+    machine->onSleep = [&](DWORD pause) {
+        if (pause == 1000 && machine->spoolerState == SERVICE_STOPPED)
+            machine->spoolerState = SERVICE_RUNNING;
+    };
+    EXPECT_FALSE(RunUninstallSequence({PrinterRow(L"Office KX", driver)}));
+    EXPECT_TRUE(registry.Exists(driverKey));
+    EXPECT_TRUE(registry.Exists(L"Printers\\Office KX"));
+    EXPECT_NE(OperationLogText().find("打印后台处理程序正在运行，未修改注册表"), std::string::npos);
+
+    // Pending to the bound: a plain failure, the registry untouched.
+    machine->onSleep = nullptr;
+    machine->spoolerCrashes = nullptr;
+    machine->spoolerStateAfterStart = SERVICE_START_PENDING;
+    EXPECT_FALSE(RunUninstallSequence({PrinterRow(L"Office KX", driver)}));
+    EXPECT_TRUE(registry.Exists(driverKey));
+    EXPECT_TRUE(registry.Exists(L"Printers\\Office KX"));
 }
 
 // Index of the first milestone equal to `call`, or -1.

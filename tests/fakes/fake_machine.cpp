@@ -37,6 +37,7 @@ BOOL WINAPI FakeQueryServiceStatus(SC_HANDLE, LPSERVICE_STATUS status) {
         return FALSE;
     *status = SERVICE_STATUS{};
     status->dwCurrentState = machine.spoolerState;
+    status->dwWin32ExitCode = machine.spoolerExitCode;
     return TRUE;
 }
 
@@ -55,7 +56,9 @@ BOOL WINAPI FakeControlService(SC_HANDLE, DWORD control, LPSERVICE_STATUS status
 BOOL WINAPI FakeStartService(SC_HANDLE, DWORD, LPCWSTR*) {
     if (Record("StartService"))
         return FALSE;
-    machine.spoolerState = SERVICE_RUNNING;
+    const bool crashes = machine.spoolerCrashes && machine.spoolerCrashes();
+    machine.spoolerState = crashes ? SERVICE_STOPPED : machine.spoolerStateAfterStart;
+    machine.spoolerExitCode = crashes ? ERROR_PROCESS_ABORTED : 0;
     return TRUE;
 }
 
@@ -192,6 +195,8 @@ CONFIGRET WINAPI FakeReenumerateDevNode(DEVINST, ULONG flags) {
 
 void WINAPI FakeSleep(DWORD milliseconds) {
     Record("Sleep", std::to_string(milliseconds));
+    if (machine.onSleep)
+        machine.onSleep(milliseconds);
 }
 
 BOOL WINAPI RecordingDeleteFile(LPCWSTR path) {

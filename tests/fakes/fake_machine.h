@@ -5,6 +5,7 @@
 // that record each call in order and can be told to fail.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -15,6 +16,14 @@
 struct FakeMachineState {
     std::wstring windowsFolder;  // with a trailing backslash
     DWORD spoolerState = SERVICE_RUNNING;
+    // The state an accepted start leaves; START_PENDING for a slow spooler.
+    DWORD spoolerStateAfterStart = SERVICE_RUNNING;
+    // Asked at every accepted start: true when the spooler crashes at once
+    // (it is then stopped, with exit code 1067).
+    std::function<bool()> spoolerCrashes;
+    DWORD spoolerExitCode = 0;
+    // Called after every recorded Sleep, with its length.
+    std::function<void(DWORD)> onSleep;
     std::set<std::wstring> printers;
     std::map<std::wstring, std::vector<DWORD>> jobs;  // printer -> queued job ids
     // Every driver record the spooler has, in every environment, as
