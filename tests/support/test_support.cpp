@@ -66,6 +66,15 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
     ::CloseHandle(file);
 }
 
+std::string Utf16LeFile(const std::wstring& text) {
+    std::string bytes = "\xFF\xFE";
+    for (const wchar_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>((unit >> 8) & 0xFF);
+    }
+    return bytes;
+}
+
 std::string ReadBytes(const std::wstring& path) {
     // FILE_SHARE_DELETE too: a file that another process has just renamed into
     // place may still be open there with delete access for a moment.

@@ -40,6 +40,9 @@ void RemoveTree(const std::wstring& folder);
 void CreateFolders(const std::wstring& folder);
 // Writes `bytes` to `path`, creating the folders on the way.
 void WriteBytes(const std::wstring& path, const std::string& bytes);
+// `text` as an INF saved in UTF-16 LE, as Windows wants one with any non-ASCII
+// text: the byte-order mark, then each unit low byte first.
+std::string Utf16LeFile(const std::wstring& text);
 // The whole content of `path`; empty when it cannot be read.
 std::string ReadBytes(const std::wstring& path);
 bool FileExists(const std::wstring& path);
