@@ -266,8 +266,8 @@ TEST_F(DriverPackagesOnDisk, LockedFileFailsThePurgeOnlyInTheLastMatchingPackage
     EXPECT_TRUE(PurgeDriverStore(driver));
     EXPECT_TRUE(FileExists(packagesInOrder[0] + L"ktest.sys"));
     EXPECT_FALSE(FolderExists(packagesInOrder[1]));
-    EXPECT_EQ(CountOf(OperationLogText(),
-                      "DeleteFile" + Utf8(packagesInOrder[0]) + "ktest.sys failed with error"),
+    EXPECT_EQ(CountOf(OperationLogText(), "DeleteFile" + Utf8(ShownPath(packagesInOrder[0])) +
+                                              "ktest.sys failed with error"),
               1);
     EXPECT_TRUE(launches.empty());
 
@@ -281,7 +281,8 @@ TEST_F(DriverPackagesOnDisk, LockedFileFailsThePurgeOnlyInTheLastMatchingPackage
     EXPECT_FALSE(FolderExists(packagesInOrder[0]));
     EXPECT_TRUE(FileExists(packagesInOrder[1] + L"ktest.sys"));
     const std::string log = OperationLogText();
-    EXPECT_EQ(CountOf(log, "DeleteFile" + Utf8(packagesInOrder[1]) + "ktest.sys failed with error"),
+    EXPECT_EQ(CountOf(log, "DeleteFile" + Utf8(ShownPath(packagesInOrder[1])) +
+                               "ktest.sys failed with error"),
               1);
     EXPECT_EQ(CountOf(log, "RemoveDirectory failed with error"), 1);
 }

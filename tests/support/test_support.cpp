@@ -118,6 +118,15 @@ std::wstring NativeSystem32() {
     return std::wstring(windows) + (wow64 ? L"\\Sysnative" : L"\\System32");
 }
 
+std::wstring ShownPath(const std::wstring& nativePath) {
+    const std::wstring native = NativeSystem32();
+    if (nativePath.compare(0, native.size(), native) != 0)
+        return nativePath;
+    wchar_t windows[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathW(nullptr, windows, CSIDL_WINDOWS, FALSE);
+    return std::wstring(windows) + L"\\System32" + nativePath.substr(native.size());
+}
+
 wchar_t* NativeSeedEnvironment() {
     static wchar_t x64[] = L"Windows x64";
     BOOL wow64 = FALSE;

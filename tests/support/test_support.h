@@ -52,6 +52,9 @@ std::wstring ExecutableFolder();
 // Windows' own System32 folder, as this process reaches it: through
 // Sysnative in a WOW64 process. No trailing backslash.
 std::wstring NativeSystem32();
+// A path below NativeSystem32() as the program shows it to people (its log,
+// its reports): through System32, which is the folder a person finds.
+std::wstring ShownPath(const std::wstring& nativePath);
 // The printer environment of Windows' own drivers, for seeding them: "Windows
 // x64" in a WOW64 process (the test prefix is x64), null (this process's own)
 // otherwise. A 32-bit setup program installs the x64 driver the same way.
