@@ -28,9 +28,28 @@ if [ ${#missing[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
   fi
-  as_root apt-get update -qq
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
+  install_missing() {
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+      "$@" "${missing[@]}" >/dev/null
+  }
+  # A mirror caught mid-sync fails an index or two ("File has unexpected
+  # size"); such an update is tried again, and an install that still cannot
+  # resolve (the i386 twin of a package the security suite updated is missing)
+  # is retried against the main suites alone, whose two architectures agree.
+  for attempt in 1 2 3; do
+    as_root apt-get update -qq && break
+    echo "install-deps: apt-get update failed (attempt $attempt)" >&2
+    sleep 20
+  done
+  if ! install_missing; then
+    echo "install-deps: retrying without the security suite" >&2
+    alternative=$(mktemp -d)
+    printf '%s\n' 'Types: deb' 'URIs: http://deb.debian.org/debian' \
+      'Suites: bookworm bookworm-updates' 'Components: main' \
+      'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' >"$alternative/debian.sources"
+    install_missing -o Dir::Etc::SourceParts="$alternative" -o Dir::Etc::SourceList=/dev/null
+    rm -rf "$alternative"
+  fi
 fi
 
 # Wine falls back to code page 1252 unless the Chinese locale exists.

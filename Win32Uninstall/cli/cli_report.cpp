@@ -2,11 +2,24 @@
 
 #include <algorithm>
 
+#include "platform/native_windows.h"
 #include "platform/win32_api.h"
 
 using nlohmann::json;
 
 namespace {
+
+// A path as the report shows it: the folder a person finds in Explorer.
+std::string PathText(const std::wstring& path) {
+    return Utf8Of(PathShownToPeople(path));
+}
+
+json Paths(const std::vector<std::wstring>& paths) {
+    json list = json::array();
+    for (const std::wstring& path : paths)
+        list.push_back(PathText(path));
+    return list;
+}
 
 // The driver's module, configuration, data and help files and its dependent
 // files, each once, in that order.
@@ -31,7 +44,7 @@ json DriverJson(const DriverInventory& inventory, const DriverListEntry& row) {
     if (row.driverInfo) {
         driver["environment"] = Utf8Of(TextOf(row.driverInfo->pEnvironment));
         driver["version"] = row.driverInfo->cVersion;
-        driver["files"] = Strings(FilesOf(*row.driverInfo));
+        driver["files"] = Paths(FilesOf(*row.driverInfo));
     } else {
         driver["environment"] = nullptr;
         driver["version"] = nullptr;
@@ -112,7 +125,7 @@ std::string InventoryText(const DriverInventory& inventory) {
                        std::to_string(row.driverInfo->cVersion) + "]" +
                        (users.empty() ? "" : "  used by: " + users));
         for (const std::wstring& file : FilesOf(*row.driverInfo))
-            Line(text, "           " + Utf8Of(file));
+            Line(text, "           " + PathText(file));
     }
     if (inventory.rows.empty())
         Line(text, "No printers and no printer drivers.");
@@ -122,8 +135,8 @@ std::string InventoryText(const DriverInventory& inventory) {
 json UnusedPackagesJson(const std::vector<UnusedPackage>& packages) {
     json list = json::array();
     for (const UnusedPackage& package : packages) {
-        list.push_back({{"folder", Utf8Of(package.folder)},
-                        {"inf", Utf8Of(package.inf)},
+        list.push_back({{"folder", PathText(package.folder)},
+                        {"inf", PathText(package.inf)},
                         {"models", Strings(package.models)}});
     }
     return list;
@@ -138,7 +151,7 @@ std::string UnusedPackagesText(const std::vector<UnusedPackage>& packages) {
         std::string models;
         for (const std::wstring& model : package.models)
             models += (models.empty() ? "" : ", ") + Utf8Of(model);
-        Line(text, "  " + Utf8Of(package.folder) + "  (" + models + ")");
+        Line(text, "  " + PathText(package.folder) + "  (" + models + ")");
     }
     return text;
 }
@@ -148,29 +161,29 @@ json PreviewJson(const RemovalPlan& plan, const std::vector<std::wstring>& spool
     json kept = json::array();
     for (const DriverFileMatch& file : plan.driverFiles) {
         if (!file.keptBecause.empty()) {
-            kept.push_back({{"path", Utf8Of(file.path)}, {"reason", Utf8Of(file.keptBecause)}});
+            kept.push_back({{"path", PathText(file.path)}, {"reason", Utf8Of(file.keptBecause)}});
             continue;
         }
-        files.push_back({{"path", Utf8Of(file.path)},
+        files.push_back({{"path", PathText(file.path)},
                          {"matched", Utf8Of(file.matchedName)},
                          {"collateral", file.collateral}});
     }
     json oemInfs = json::array();
     for (const PackageMatch& inf : plan.packages.oemInfs) {
         if (inf.keptBecause.empty())
-            oemInfs.push_back(Utf8Of(inf.inf));
+            oemInfs.push_back(PathText(inf.inf));
         else
-            kept.push_back({{"path", Utf8Of(inf.inf)}, {"reason", Utf8Of(inf.keptBecause)}});
+            kept.push_back({{"path", PathText(inf.inf)}, {"reason", Utf8Of(inf.keptBecause)}});
     }
     json packages = json::array();
     for (const PackageMatch& package : plan.packages.packages) {
         if (!package.keptBecause.empty()) {
             kept.push_back(
-                {{"path", Utf8Of(package.folder)}, {"reason", Utf8Of(package.keptBecause)}});
+                {{"path", PathText(package.folder)}, {"reason", Utf8Of(package.keptBecause)}});
             continue;
         }
-        packages.push_back({{"folder", Utf8Of(package.folder)},
-                            {"inf", Utf8Of(package.inf)},
+        packages.push_back({{"folder", PathText(package.folder)},
+                            {"inf", PathText(package.inf)},
                             {"line", Utf8Of(package.matchedLine)}});
     }
     json printer = plan.printers.empty() ? json(nullptr) : json(Utf8Of(plan.printers.front()));
@@ -178,7 +191,7 @@ json PreviewJson(const RemovalPlan& plan, const std::vector<std::wstring>& spool
             {"printers", Strings(plan.printers)},
             {"driver", plan.driver.empty() ? json(nullptr) : json(Utf8Of(plan.driver))},
             {"environments", Strings(EnvironmentsOf(plan))},
-            {"spoolFiles", Strings(spoolFiles)},
+            {"spoolFiles", Paths(spoolFiles)},
             {"driverFiles", files},
             {"oemInfs", oemInfs},
             {"packages", packages},
@@ -200,17 +213,17 @@ std::string PreviewText(const RemovalPlan& plan, const std::vector<std::wstring>
              (plan.driver.empty() ? "(kept)" : Utf8Of(plan.driver) + "  [" + environments + "]"));
     Line(text, "spool files: " + std::to_string(spoolFiles.size()));
     for (const std::wstring& file : spoolFiles)
-        Line(text, "  " + Utf8Of(file));
+        Line(text, "  " + PathText(file));
     std::vector<std::string> kept;
     std::string files;
     size_t fileCount = 0;
     for (const DriverFileMatch& file : plan.driverFiles) {
         if (!file.keptBecause.empty()) {
-            kept.push_back(Utf8Of(file.path) + "  (" + Utf8Of(file.keptBecause) + ")");
+            kept.push_back(PathText(file.path) + "  (" + Utf8Of(file.keptBecause) + ")");
             continue;
         }
         ++fileCount;
-        files += "  " + Utf8Of(file.path) + "  (matches " + Utf8Of(file.matchedName) + ")" +
+        files += "  " + PathText(file.path) + "  (matches " + Utf8Of(file.matchedName) + ")" +
                  (file.collateral ? "  COLLATERAL: another file whose name contains it" : "") +
                  "\n";
     }
@@ -220,11 +233,11 @@ std::string PreviewText(const RemovalPlan& plan, const std::vector<std::wstring>
     size_t infCount = 0;
     for (const PackageMatch& inf : plan.packages.oemInfs) {
         if (!inf.keptBecause.empty()) {
-            kept.push_back(Utf8Of(inf.inf) + "  (" + Utf8Of(inf.keptBecause) + ")");
+            kept.push_back(PathText(inf.inf) + "  (" + Utf8Of(inf.keptBecause) + ")");
             continue;
         }
         ++infCount;
-        infs += "  " + Utf8Of(inf.inf) + "\n";
+        infs += "  " + PathText(inf.inf) + "\n";
     }
     Line(text, "oem INFs: " + std::to_string(infCount));
     text += infs;
@@ -232,11 +245,11 @@ std::string PreviewText(const RemovalPlan& plan, const std::vector<std::wstring>
     size_t packageCount = 0;
     for (const PackageMatch& package : plan.packages.packages) {
         if (!package.keptBecause.empty()) {
-            kept.push_back(Utf8Of(package.folder) + "  (" + Utf8Of(package.keptBecause) + ")");
+            kept.push_back(PathText(package.folder) + "  (" + Utf8Of(package.keptBecause) + ")");
             continue;
         }
         ++packageCount;
-        packages += "  " + Utf8Of(package.folder) + "\n    " + Utf8Of(package.inf) + ": " +
+        packages += "  " + PathText(package.folder) + "\n    " + PathText(package.inf) + ": " +
                     Utf8Of(package.matchedLine) + "\n";
     }
     Line(text, "driver-store packages: " + std::to_string(packageCount));

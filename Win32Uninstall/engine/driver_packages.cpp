@@ -1,15 +1,14 @@
 #include "engine/driver_packages.h"
 
 #include <algorithm>
-#include <climits>
 #include <cwchar>
 #include <map>
-#include <new>
 #include <set>
 
 #include "engine/file_helpers.h"
 #include "engine/inf_scan.h"
 #include "engine/inf_text.h"
+#include "engine/store_packages.h"
 #include "platform/native_windows.h"
 
 namespace {
@@ -27,6 +26,8 @@ bool IsFolderEntry(const std::wstring& entry) {
 // ReasonToKeepPackage).
 std::wstring KeepReason(const InfFindings& findings,
                         const std::vector<std::wstring>& remainingDrivers) {
+    if (findings.microsoftProvider)
+        return WINDOWS_OWN_PACKAGE;
     if (!findings.otherDeviceClass.empty())
         return L"another device class (" + findings.otherDeviceClass + L")";
     if (findings.namedDriver < remainingDrivers.size())
@@ -129,20 +130,6 @@ std::vector<PackageMatch> MatchOemInfs(const std::wstring& driverName,
     return matches;
 }
 
-// The names of the files that lie directly in the inf folder, upper-cased;
-// its sub-folders are not entered.
-std::set<std::wstring> PublishedInfNames() {
-    std::set<std::wstring> names;
-    std::wstring infFolder;
-    if (!OemInfFolder(infFolder))
-        return names;
-    for (const std::wstring& entry : ListFolder(infFolder, L".")) {
-        if (!IsFolderEntry(entry))
-            names.insert(UpperInvariant(FileNameOf(entry)));
-    }
-    return names;
-}
-
 // The upper-cased name of the INF that a store folder (with its trailing
 // backslash) is named after: Windows names each package folder
 // "<INF name>_<architecture>_<hash>". Empty for a folder named otherwise.
@@ -151,16 +138,6 @@ std::wstring InfNamedByFolder(const std::wstring& folder) {
     const size_t suffix = name.find(L".INF_");
     return suffix == std::wstring::npos ? std::wstring() : name.substr(0, suffix + 4);
 }
-
-// The INFs of the repository's package folders (names containing ".inf",
-// sub-folders included) that are candidates, in walk order, and the folders
-// of Windows' own packages, which are passed over: a package folder named
-// after an INF that is published under its own name is not entered, and
-// within the others an INF so published is not a candidate.
-struct StoreInfs {
-    FileList candidates;
-    std::set<std::wstring> windowsFolders;
-};
 
 void AddPackageFolder(StoreInfs& store,
                       const std::wstring& folder,
@@ -178,26 +155,6 @@ void AddPackageFolder(StoreInfs& store,
             store.candidates.push_back(std::move(inf));
         }
     }
-}
-
-// `published` as PublishedInfNames gives it; null to look it up once the
-// repository has package folders.
-StoreInfs FindStoreInfs(const std::wstring& repository, const std::set<std::wstring>* published) {
-    StoreInfs store;
-    // An INF lying directly in the repository would make the repository
-    // itself the folder to delete, with every other driver's package in it.
-    FileList folders = ListFolder(repository, L".inf");
-    folders.erase(std::remove_if(folders.begin(), folders.end(),
-                                 [](const std::wstring& entry) { return !IsFolderEntry(entry); }),
-                  folders.end());
-    std::set<std::wstring> lookedUp;
-    if (published == nullptr && !folders.empty()) {
-        lookedUp = PublishedInfNames();
-        published = &lookedUp;
-    }
-    for (const std::wstring& folder : folders)
-        AddPackageFolder(store, folder, *published);
-    return store;
 }
 
 // The store packages whose INF names the driver, one per folder, each with
@@ -222,20 +179,28 @@ std::vector<PackageMatch> MatchStorePackages(const std::wstring& driverName,
 
 }  // namespace
 
+StoreInfs FindStoreInfs(const std::wstring& repository, const std::set<std::wstring>* published) {
+    StoreInfs store;
+    // An INF lying directly in the repository would make the repository
+    // itself the folder to delete, with every other driver's package in it.
+    FileList folders = ListFolder(repository, L".inf");
+    folders.erase(std::remove_if(folders.begin(), folders.end(),
+                                 [](const std::wstring& entry) { return !IsFolderEntry(entry); }),
+                  folders.end());
+    std::set<std::wstring> lookedUp;
+    if (published == nullptr && !folders.empty()) {
+        lookedUp = PublishedInfNames();
+        published = &lookedUp;
+    }
+    for (const std::wstring& folder : folders)
+        AddPackageFolder(store, folder, *published);
+    return store;
+}
+
 BOOL MentionsDriver(const std::wstring& path, const std::wstring& driverName) {
     if (driverName.empty())
         return FALSE;
-    const std::wstring name = UpperAsciiOf(driverName);
-    // A file that cannot be read has no text; neither has one of 2 GiB or
-    // more, whose byte counts the decoder cannot take.
-    const FileBytes file = ReadWholeFile(path);
-    if (file.bytes.empty() || file.length == 0 || file.length >= INT_MAX)
-        return FALSE;
-    try {
-        return TextContains(file, NameSearch(name)) ? TRUE : FALSE;
-    } catch (const std::bad_alloc&) {
-        return FALSE;  // no room for the text: it is as good as unreadable
-    }
+    return InfFileContains(path, NameSearch(UpperAsciiOf(driverName))) ? TRUE : FALSE;
 }
 
 bool OemInfFolder(std::wstring& folder) {
@@ -244,25 +209,6 @@ bool OemInfFolder(std::wstring& folder) {
 
 bool DriverStoreRepository(std::wstring& folder) {
     return NativeSystemFolder(folder, L"\\DriverStore\\FileRepository\\");
-}
-
-std::wstring ReadInfText(const std::wstring& path) {
-    const FileBytes file = ReadWholeFile(path);
-    if (file.bytes.empty() || file.length == 0 || file.length >= INT_MAX)
-        return {};
-    try {
-        const int units = win32.MultiByteToWideChar(CP_ACP, 0, file.bytes.data(),
-                                                    static_cast<int>(file.length), nullptr, 0);
-        if (units <= 0)
-            return {};
-        std::wstring text(static_cast<size_t>(units), L'\0');
-        win32.MultiByteToWideChar(CP_ACP, 0, file.bytes.data(), static_cast<int>(file.length),
-                                  text.data(), units);
-        text.resize(wcsnlen(text.c_str(), text.size()));
-        return text;
-    } catch (const std::bad_alloc&) {
-        return {};  // no room for the text: it is as good as unreadable
-    }
 }
 
 std::wstring LineMentioningDriver(const std::wstring& text, const std::wstring& driverName) {

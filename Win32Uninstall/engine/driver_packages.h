@@ -7,23 +7,27 @@
 //    that stays installed (another model of a package with several);
 //  - a package whose INF's [Version] declares a device class other than
 //    printers (a multifunction device's scanner package names its printer);
-//  - one of Windows' own packages: its INF's file name is published under
-//    that same name in the inf folder (third-party packages are published as
-//    oemN.inf). These are recognised by name and never read; a store folder
-//    named after such an INF ("ntprint.inf_amd64_<hash>") is not even entered.
+//  - one of Windows' own packages, however it was published: in the store, a
+//    package folder named after an INF that is published under its own name
+//    in the inf folder ("ntprint.inf_amd64_<hash>", also a newer version that
+//    Windows Update brought), or an INF so published; these are recognised by
+//    name, never read, and such a folder is not even entered. Anywhere else,
+//    an INF whose [Version] Provider is Microsoft (an oem copy of a Windows
+//    Update version of ntprint.inf), read as every candidate is.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
+#include "engine/file_helpers.h"
 #include "platform/win32_api.h"
 
 // TRUE when the text of the file at `path` contains `driverName`, ignoring
 // the case of the letters a-z only (every other character must be the same).
-// The text is the file's bytes decoded from the system ANSI code page up to
-// the first NUL character, so a UTF-16 file ends at its first zero byte and a
-// name with non-ASCII characters matches only when the file stores them in the
-// ANSI code page. A file that cannot be read has no text. An empty driver name
+// The text is read as Windows reads an INF (see InfTextReader): UTF-16 LE
+// after its byte-order mark, else ANSI in the system code page, up to the
+// first NUL. A file that cannot be read has no text. An empty driver name
 // matches nothing: it would otherwise name every file.
 BOOL MentionsDriver(const std::wstring& path, const std::wstring& driverName);
 
@@ -58,8 +62,12 @@ struct PackageScan {
 PackageScan ScanDriverPackages(const std::wstring& driverName,
                                const std::vector<std::wstring>& remainingDrivers);
 
+// The reason why one of Windows' own packages stays.
+constexpr wchar_t WINDOWS_OWN_PACKAGE[] = L"Windows' own package";
+
 // The reason an INF text that names the removed driver gives for keeping its
-// package, or empty: "another device class (<class>)" when its [Version]
+// package, or empty: WINDOWS_OWN_PACKAGE when its [Version] Provider is
+// Microsoft; "another device class (<class>)" when its [Version]
 // declares a Class or ClassGUID other than printers'; "used by driver <name>"
 // for the first of `remainingDrivers` that it names as a whole value (quoted,
 // or a whole field of a line: bounded by the line's ends, '=', ',', ';' or a
@@ -83,9 +91,19 @@ BOOL UninstallOemInfs(const std::wstring& driverName);
 bool OemInfFolder(std::wstring& folder);
 bool DriverStoreRepository(std::wstring& folder);
 
-// The file's text as MentionsDriver reads it: its bytes decoded from the
-// ANSI code page, up to the first NUL. Empty when it cannot be read.
-std::wstring ReadInfText(const std::wstring& path);
+// The INFs of the repository's package folders (names containing ".inf",
+// sub-folders included) that are candidates, in walk order, and the folders
+// of Windows' own packages, which are passed over: a package folder named
+// after an INF that is published under its own name is not entered, and
+// within the others an INF so published is not a candidate. An INF lying
+// directly in the repository is passed over. `published` as
+// PublishedInfNames gives it; null to look it up once the repository has
+// package folders.
+struct StoreInfs {
+    FileList candidates;
+    std::set<std::wstring> windowsFolders;
+};
+StoreInfs FindStoreInfs(const std::wstring& repository, const std::set<std::wstring>* published);
 
 // The first line of `text` that contains the driver's name, a-z and A-Z
 // taken alike, without its line break and surrounding blanks; empty when no

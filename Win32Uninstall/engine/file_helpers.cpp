@@ -3,6 +3,7 @@
 #include <new>
 
 #include "log/operation_log.h"
+#include "platform/native_windows.h"
 #include "platform/unique_handles.h"
 
 namespace {
@@ -40,7 +41,8 @@ void VisitFile(FileList& list,
     if (!NameContains(path, pattern))
         return;
     if (path.size() + 1 > WALK_PATH_LIMIT) {
-        LogPathTooLong((mode == WALK_DELETE ? L"DeleteFile" : L"FindFirstFile") + path);
+        LogPathTooLong((mode == WALK_DELETE ? L"DeleteFile" : L"FindFirstFile") +
+                       PathShownToPeople(path));
         if (mode == WALK_DELETE)
             outcome = FALSE;
         return;
@@ -78,7 +80,7 @@ template <typename Visit>
 bool ForEachEntry(const std::wstring& folder, Visit visit) {
     const std::wstring searchSpec = folder + L"*.*";
     if (searchSpec.size() > WALK_PATH_LIMIT) {
-        LogPathTooLong(L"FindFirstFile" + folder);
+        LogPathTooLong(L"FindFirstFile" + PathShownToPeople(folder));
         return false;
     }
     WIN32_FIND_DATAW entry{};
@@ -310,6 +312,6 @@ std::wstring UpperInvariant(const std::wstring& text) {
 BOOL DeleteListedFile(const std::wstring& path) {
     if (win32.DeleteFileW(path.c_str()))
         return TRUE;
-    WriteLog(L"DeleteFile" + path, true);
+    WriteLog(L"DeleteFile" + PathShownToPeople(path), true);
     return FALSE;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <set>
 
 #include "engine/inf_text.h"
 
@@ -103,7 +104,7 @@ bool IsBound(wchar_t c) {
     return c < 128 && BOUNDS.bound[c];
 }
 
-// A [Version] value without its comment, blanks and quotes.
+// A [Version] or [Strings] value without its comment, blanks and quotes.
 std::wstring ValueOf(const std::wstring& value) {
     std::wstring text = Trimmed(value.substr(0, value.find(L';')));
     if (text.size() >= 2 && text.front() == L'"' && text.back() == L'"')
@@ -111,14 +112,28 @@ std::wstring ValueOf(const std::wstring& value) {
     return text;
 }
 
-// Follows the text line by line up to the end of its first [Version]
-// section, for a Class or ClassGUID other than printers'. Only lines up to
-// there are held, and outside [Version] only the start of a line, which
-// tells whether it opens that section.
-class DeviceClassReader {
+// Whether an upper-cased provider name is Microsoft's, as Windows' own INFs
+// give it.
+bool IsMicrosoft(const std::wstring& upperValue) {
+    return upperValue == L"MICROSOFT" || upperValue == L"MICROSOFT CORPORATION";
+}
+
+// Follows the text line by line for what its [Version] section declares: a
+// Class or ClassGUID other than printers', and whether its Provider is
+// Microsoft, either in so many words or through a %token% that a [Strings]
+// or [Strings.<language>] section defines so (in whatever order the sections
+// come). Only lines of [Version] are held whole, lines of the [Strings]
+// sections up to STRINGS_LINE_UNITS, and of every other line only its start,
+// which tells whether it opens a section. Once the class or the provider is
+// decided, no more lines are followed.
+class VersionReader {
   public:
     bool reading() const { return !done_; }
     const std::wstring& otherClass() const { return otherClass_; }
+    bool microsoftProvider() const {
+        return microsoftProvider_ ||
+               (!providerToken_.empty() && microsoftTokens_.count(providerToken_) > 0);
+    }
 
     // Takes `count` units of text; the number taken, all of them unless a
     // line ended the reading: then up to and including that line's break.
@@ -145,37 +160,51 @@ class DeviceClassReader {
     }
 
   private:
-    // The longest start of a line that decides anything outside [Version].
-    static constexpr size_t SECTION_START = 9;  // "[VERSION]"
+    enum class Section { Other, Version, Strings };
+    // The longest start of a line that opens a section the reader follows:
+    // "[VERSION]", "[STRINGS]" or "[STRINGS.".
+    static constexpr size_t SECTION_START = 9;
+    // A [Strings] line that defines a token as "Microsoft" is no longer.
+    static constexpr size_t STRINGS_LINE_UNITS = 256;
 
     void Append(const wchar_t* units, size_t count) {
-        if (inVersion_) {
-            line_.append(units, count);
-            return;
-        }
         size_t at = 0;
         while (line_.empty() && at < count && (IsBlank(units[at]) || units[at] == L'\r'))
             ++at;
-        const size_t room = SECTION_START - std::min(line_.size(), SECTION_START);
+        const size_t limit = section_ == Section::Version   ? std::wstring::npos
+                             : section_ == Section::Strings ? STRINGS_LINE_UNITS
+                                                            : SECTION_START;
+        const size_t room = limit - std::min(line_.size(), limit);
         line_.append(units + at, std::min(count - at, room));
     }
 
+    // `line_` is the line's start without its leading blanks.
     void EndLine() {
-        if (!inVersion_) {
-            // `line_` is the line's start without its leading blanks.
-            if (!line_.empty() && line_.front() == L'[')
-                inVersion_ = UpperAsciiOf(line_) == L"[VERSION]";
-        } else {
+        if (!line_.empty() && line_.front() == L'[') {
+            OpenSection(UpperAsciiOf(line_.substr(0, SECTION_START)));
+        } else if (section_ == Section::Version) {
             ReadVersionLine(Trimmed(line_));
+        } else if (section_ == Section::Strings && line_.size() < STRINGS_LINE_UNITS) {
+            ReadStringsLine(line_);
         }
         line_.clear();
     }
 
-    void ReadVersionLine(const std::wstring& line) {
-        if (!line.empty() && line.front() == L'[') {
-            done_ = true;  // the next section: [Version] declared no other class
-            return;
+    void OpenSection(const std::wstring& start) {
+        if (section_ == Section::Version) {
+            versionRead_ = true;  // only the first [Version] section counts
+            // A provider named outright needs no [Strings].
+            done_ = providerToken_.empty() || microsoftProvider();
         }
+        if (start == L"[VERSION]" && !versionRead_)
+            section_ = Section::Version;
+        else if (start == L"[STRINGS]" || start == L"[STRINGS.")
+            section_ = Section::Strings;
+        else
+            section_ = Section::Other;
+    }
+
+    void ReadVersionLine(const std::wstring& line) {
         const size_t equals = line.find(L'=');
         if (equals == std::wstring::npos)
             return;
@@ -186,13 +215,31 @@ class DeviceClassReader {
             (key == L"CLASSGUID" && upperValue != PRINTER_CLASS_GUID)) {
             otherClass_ = value;
             done_ = true;
+        } else if (key == L"PROVIDER") {
+            const bool token =
+                upperValue.size() > 2 && upperValue.front() == L'%' && upperValue.back() == L'%';
+            providerToken_ = token ? upperValue.substr(1, upperValue.size() - 2) : L"";
+            microsoftProvider_ = !token && IsMicrosoft(upperValue);
         }
     }
 
+    void ReadStringsLine(const std::wstring& line) {
+        const size_t equals = line.find(L'=');
+        if (equals == std::wstring::npos ||
+            !IsMicrosoft(UpperAsciiOf(ValueOf(line.substr(equals + 1)))))
+            return;
+        microsoftTokens_.insert(UpperAsciiOf(Trimmed(line.substr(0, equals))));
+        done_ = versionRead_ && microsoftProvider();
+    }
+
     std::wstring line_;  // the current line so far
-    bool inVersion_ = false;
+    Section section_ = Section::Other;
+    bool versionRead_ = false;  // the first [Version] section has ended
     bool done_ = false;
     std::wstring otherClass_;
+    bool microsoftProvider_ = false;          // Provider=Microsoft, in so many words
+    std::wstring providerToken_;              // Provider=%TOKEN%, upper-cased
+    std::set<std::wstring> microsoftTokens_;  // tokens that [Strings] define as Microsoft
 };
 
 // Follows every name of a NameTrie through the text at once, unit by unit:
@@ -348,14 +395,14 @@ class InfPass {
     // when the text is to be read no further.
     bool Take(const wchar_t* window, size_t kept, size_t total) {
         size_t end = total;
-        if (classes_.reading()) {
-            const size_t taken = classes_.Take(window + kept, total - kept);
-            if (!classes_.otherClass().empty())
+        if (version_.reading()) {
+            const size_t taken = version_.Take(window + kept, total - kept);
+            if (!version_.otherClass().empty())
                 end = kept + taken;
         }
         values_.Take(window + kept, end - kept);
         mention_.Take(window, kept, end);
-        return classes_.otherClass().empty();
+        return version_.otherClass().empty();
     }
     // Moves the units that the next window must start with to the front of
     // this one; their number.
@@ -366,18 +413,19 @@ class InfPass {
         return keep;
     }
     InfFindings End() {
-        classes_.End();
+        version_.End();
         values_.End();
         InfFindings findings;
         findings.namesDriver = mention_.found();
         findings.matchedLine = mention_.Line();
-        findings.otherDeviceClass = classes_.otherClass();
+        findings.otherDeviceClass = version_.otherClass();
+        findings.microsoftProvider = version_.microsoftProvider();
         findings.namedDriver = values_.first();
         return findings;
     }
 
   private:
-    DeviceClassReader classes_;
+    VersionReader version_;
     WholeValueFinder values_;
     FirstMention mention_;
 };
@@ -396,7 +444,7 @@ InfNames::~InfNames() = default;
 
 InfFindings ScanInfFile(const std::wstring& path, const InfNames& names) {
     try {
-        AnsiTextReader reader(path);
+        InfTextReader reader(path);
         TextBuffer window;
         InfPass pass(names);
         for (size_t kept = 0;;) {

@@ -1,8 +1,9 @@
-// One pass over the text of a driver package's INF (see inf_text.h) for
-// every name a removal needs: whether it names the driver being removed, and
-// on which line; the device class its [Version] section declares when that is
-// not printers'; and the first of the drivers that stay that it names as a
-// whole value. Letters a-z and A-Z are taken alike, no other characters.
+// One pass over the text of a driver package's INF (see inf_text.h: UTF-16 LE
+// or ANSI) for every name a removal needs: whether it names the driver being
+// removed, and on which line; the device class its [Version] section declares
+// when that is not printers'; whether its provider is Microsoft; and the first
+// of the drivers that stay that it names as a whole value. Letters a-z and A-Z
+// are taken alike, no other characters.
 #pragma once
 
 #include <memory>
@@ -23,6 +24,11 @@ struct InfFindings {
     // spells it, when it is not printers' ("Printer",
     // {4D36E979-E325-11CE-BFC1-08002BE10318}); empty when none is declared.
     std::wstring otherDeviceClass;
+    // Its [Version] Provider is Microsoft ("Microsoft" or "Microsoft
+    // Corporation", a-z folded), named outright or through a %token% that a
+    // [Strings] or [Strings.<language>] section defines so: one of Windows'
+    // own packages, however it was published.
+    bool microsoftProvider = false;
     // The index of the first of the remaining drivers that the text names as
     // a whole value (quoted, or a whole field of a line: bounded, blanks aside,
     // by the text's or a line's ends, a quote, '=' or ',', or after it ';'),
@@ -54,7 +60,7 @@ class InfNames {
 // of `names`. An INF whose [Version] section declares another device class is
 // read no further than the line that declares it (whatever follows could not
 // make its package go), so its findings are those of the text up to there. A
-// file without text (see AnsiTextReader) gives no findings.
+// file without text (see InfTextReader) gives no findings.
 InfFindings ScanInfFile(const std::wstring& path, const InfNames& names);
 
 // The findings for a text in memory, as those of a file with that text.

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "engine/file_helpers.h"
+#include "engine/inf_text.h"
 
 namespace {
 
@@ -78,22 +79,80 @@ bool SplitKey(const std::wstring& line, std::wstring& key, std::wstring& value) 
     return true;
 }
 
-// %token% resolved through [Strings]; any other text as it is, unquoted.
-std::wstring Resolved(const Sections& sections, const std::wstring& text) {
-    const std::wstring plain = Unquoted(text);
-    if (plain.size() < 2 || plain.front() != L'%' || plain.back() != L'%')
-        return plain;
-    const std::wstring token = UpperInvariant(plain.substr(1, plain.size() - 2));
-    const auto strings = sections.find(L"STRINGS");
-    if (strings == sections.end())
-        return plain;
+// One language's strings: token (upper-cased) -> value, unquoted.
+using StringTable = std::map<std::wstring, std::wstring>;
+
+StringTable TableOf(const std::vector<std::wstring>& lines) {
+    StringTable table;
     std::wstring key;
     std::wstring value;
-    for (const std::wstring& line : strings->second) {
-        if (SplitKey(line, key, value) && UpperInvariant(key) == token)
-            return Unquoted(value);
+    for (const std::wstring& line : lines) {
+        if (SplitKey(line, key, value))
+            table.emplace(UpperInvariant(key), Unquoted(value));  // the first definition holds
     }
-    return plain;
+    return table;
+}
+
+// The INF's string tables: [Strings] first (empty when there is none), then
+// each [Strings.<language>] ([Strings.0804]: Chinese, Simplified) in the
+// order of their names.
+std::vector<StringTable> StringTables(const Sections& sections) {
+    std::vector<StringTable> tables(1);
+    for (const auto& [name, lines] : sections) {
+        if (name == L"STRINGS")
+            tables[0] = TableOf(lines);
+        else if (name.rfind(L"STRINGS.", 0) == 0)
+            tables.push_back(TableOf(lines));
+    }
+    return tables;
+}
+
+// `text` with every %token% replaced by its value in `table`, else in the
+// neutral [Strings] (`neutral`), as Windows resolves it for that language;
+// "%%" stands for '%', and a token defined nowhere stays as it is.
+std::wstring Substituted(const std::wstring& text,
+                         const StringTable& table,
+                         const StringTable& neutral) {
+    std::wstring result;
+    for (size_t at = 0; at < text.size();) {
+        const size_t open = text.find(L'%', at);
+        const size_t close = open == std::wstring::npos ? open : text.find(L'%', open + 1);
+        if (close == std::wstring::npos) {
+            result += text.substr(at);
+            break;
+        }
+        result += text.substr(at, open - at);
+        const std::wstring token = UpperInvariant(text.substr(open + 1, close - open - 1));
+        const auto own = table.find(token);
+        const auto fallback = neutral.find(token);
+        if (token.empty())
+            result += L'%';
+        else if (own != table.end())
+            result += own->second;
+        else if (fallback != neutral.end())
+            result += fallback->second;
+        else
+            result += text.substr(open, close - open + 1);
+        at = close + 1;
+    }
+    return result;
+}
+
+void AddOnce(std::vector<std::wstring>& names, const std::wstring& name) {
+    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end())
+        names.push_back(name);
+}
+
+// Every name that a text of the INF stands for: unquoted, its %tokens%
+// resolved in each language the INF defines, the neutral one first; each
+// name once.
+std::vector<std::wstring> NamesOf(const std::vector<StringTable>& tables,
+                                  const std::wstring& text) {
+    std::vector<std::wstring> names;
+    const std::wstring plain = Unquoted(text);
+    for (const StringTable& table : tables)
+        AddOnce(names, Substituted(plain, table, tables.front()));
+    return names;
 }
 
 // The models sections that [Manufacturer] names, with their decorations.
@@ -113,11 +172,6 @@ std::vector<const std::vector<std::wstring>*> ModelSections(const Sections& sect
         }
     }
     return models;
-}
-
-void AddOnce(std::vector<std::wstring>& names, const std::wstring& name) {
-    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end())
-        names.push_back(name);
 }
 
 // The file names one install section names (see FilesInstalledFor).
@@ -152,25 +206,20 @@ void AddInstallFiles(const Sections& sections,
     }
 }
 
-std::wstring UpperAscii(std::wstring text) {
-    for (wchar_t& c : text) {
-        if (c >= L'a' && c <= L'z')
-            c = static_cast<wchar_t>(c - L'a' + L'A');
-    }
-    return text;
-}
-
 }  // namespace
 
 std::vector<std::wstring> ModelNames(const std::wstring& infText) {
     const Sections sections = ParseSections(infText);
+    const std::vector<StringTable> tables = StringTables(sections);
     std::vector<std::wstring> names;
     std::wstring key;
     std::wstring value;
     for (const auto* lines : ModelSections(sections)) {
         for (const std::wstring& line : *lines) {
-            if (SplitKey(line, key, value))
-                AddOnce(names, Resolved(sections, key));
+            if (!SplitKey(line, key, value))
+                continue;
+            for (const std::wstring& name : NamesOf(tables, key))
+                AddOnce(names, name);
         }
     }
     return names;
@@ -179,15 +228,20 @@ std::vector<std::wstring> ModelNames(const std::wstring& infText) {
 std::vector<std::wstring> FilesInstalledFor(const std::wstring& infText,
                                             const std::wstring& model) {
     const Sections sections = ParseSections(infText);
+    const std::vector<StringTable> tables = StringTables(sections);
+    const std::wstring upperModel = UpperAsciiOf(model);
     std::vector<std::wstring> files;
     std::wstring key;
     std::wstring value;
     for (const auto* lines : ModelSections(sections)) {
         for (const std::wstring& line : *lines) {
-            if (SplitKey(line, key, value) &&
-                UpperAscii(Resolved(sections, key)) == UpperAscii(model)) {
+            if (!SplitKey(line, key, value))
+                continue;
+            const std::vector<std::wstring> names = NamesOf(tables, key);
+            if (std::any_of(names.begin(), names.end(), [&](const std::wstring& name) {
+                    return UpperAsciiOf(name) == upperModel;
+                }))
                 AddInstallFiles(sections, Fields(value).front(), files);
-            }
         }
     }
     return files;

@@ -10,11 +10,15 @@
 // The model names the INF declares: the descriptions on the left of the lines
 // of each models section that [Manufacturer] names ("Models" and its
 // decorated variants such as "Models.NTamd64"), quotes removed, %tokens%
-// resolved through [Strings]. Each name once, in order of appearance.
+// resolved as Windows resolves them for each language the INF defines: the
+// neutral [Strings] and every [Strings.<language>] (a token missing there
+// falls back to [Strings]). Each name once, in order of appearance, a model's
+// neutral name before its localized ones.
 std::vector<std::wstring> ModelNames(const std::wstring& infText);
 
 // The bare file names that the INF installs for `model` (a-z and A-Z taken
-// alike): for each models-section line that declares it, that line's install
+// alike; any of the model's names in ModelNames): for each models-section
+// line that declares it, that line's install
 // section's DriverFile, ConfigFile, DataFile and HelpFile values and its
 // CopyFiles entries, each either "@name" or a file-list section whose lines
 // name files (their first field). Sections of other INFs (Include/Needs, such

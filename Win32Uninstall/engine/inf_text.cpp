@@ -4,64 +4,30 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
+#include <new>
 
 namespace {
 
-// The text of a file in memory is decoded in slices of about this many bytes.
-constexpr size_t DECODE_SLICE_BYTES = 64 * 1024;
-
-// AnsiTextReader's reads: the first is small, since a [Version] section (all
+// InfTextReader's reads: the first is small, since a [Version] section (all
 // that a package of another device class needs) and a PNF's header (whose
-// zero bytes end its text) lie in a file's first bytes; the others take a
-// slice each.
+// zero bytes end its text) lie in a file's first bytes; the others take about
+// 64 KiB each.
 constexpr size_t FIRST_READ_BYTES = 4 * 1024;
-constexpr size_t READ_BYTES = DECODE_SLICE_BYTES;
-
-// The position of the first zero byte at or after `from` in the `size`
-// bytes; the last of them must be zero (ReadWholeFile puts one after the
-// file's bytes). Looks at four bytes at a time: a word holds a zero byte
-// exactly when (w - 0x01010101) & ~w & 0x80808080 is not zero.
-size_t FirstZeroByte(const char* bytes, size_t from, size_t size) {
-    size_t at = from;
-    for (; at + 4 <= size; at += 4) {
-        uint32_t word;
-        memcpy(&word, bytes + at, 4);
-        if ((word - 0x01010101u) & ~word & 0x80808080u)
-            break;
-    }
-    while (bytes[at] != 0)
-        ++at;
-    return at;
-}
+constexpr size_t READ_BYTES = 64 * 1024;
 
 bool IsAsciiByte(char byte) {
     return static_cast<unsigned char>(byte) < 0x80;
 }
 
-// Where the slice that starts at `begin` ends, `limit` at the latest: right
-// after an ASCII byte (below 0x80). Every ANSI code page is ASCII-compatible
-// and its double-byte lead bytes are 0x81 or above, so an ASCII byte always
-// ends a character: either it stands alone or it is the second byte of a
-// pair. The decoder starts afresh after it, and decoding slice by slice gives
-// exactly the text that decoding the whole buffer at once gives. `limit` must
-// follow an ASCII byte too (here: a zero byte).
-size_t SliceEnd(const char* bytes, size_t begin, size_t limit) {
-    if (limit - begin <= DECODE_SLICE_BYTES)
-        return limit;
-    for (size_t at = begin + DECODE_SLICE_BYTES; at > begin; --at) {
-        if (IsAsciiByte(bytes[at - 1]))
-            return at;
-    }
-    // No ASCII byte in the whole slice: run on to the next one.
-    size_t at = begin + DECODE_SLICE_BYTES;
-    while (!IsAsciiByte(bytes[at]))
-        ++at;
-    return at + 1;
+bool StartsWithUtf16Mark(const std::vector<char>& bytes, size_t count) {
+    return count >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+           static_cast<unsigned char>(bytes[1]) == 0xFE;
 }
 
 // Decodes `count` bytes from the ANSI code page into `text` from index `at`
 // on; the number of units, or 0 when the bytes cannot be decoded.
-int DecodeAnsi(const char* bytes, size_t count, TextBuffer& text, size_t at) {
+int DecodeAnsiBytes(const char* bytes, size_t count, TextBuffer& text, size_t at) {
     // No ANSI code page makes more UTF-16 units than bytes; should a decoder
     // ask for more, it is asked how many it needs.
     text.Reserve(at + count, at);
@@ -136,40 +102,7 @@ void TextBuffer::Reserve(size_t units, size_t keep) {
     capacity_ = units;
 }
 
-bool TextContains(const FileBytes& file, const NameSearch& search) {
-    // Only a zero byte decodes to NUL, so each slice ends at the next zero
-    // byte at the latest; the text ends with the first slice whose last unit
-    // is that NUL. (A double-byte decoder may take a zero byte after a lead
-    // byte as the pair's second byte; the text then goes on.)
-    const char* bytes = file.bytes.data();
-    const size_t size = file.length + 1;
-    TextBuffer text;  // the tail of the previous slice, then this slice
-    size_t kept = 0;
-    size_t zero = FirstZeroByte(bytes, 0, size);
-    for (size_t begin = 0; begin < size;) {
-        if (zero < begin)
-            zero = FirstZeroByte(bytes, begin, size);
-        const size_t end = SliceEnd(bytes, begin, zero + 1);
-        const int units = DecodeAnsi(bytes + begin, end - begin, text, kept);
-        if (units == 0)
-            return false;
-        size_t total = kept + static_cast<size_t>(units);
-        const bool textEnds = end == zero + 1 && text.data()[total - 1] == L'\0';
-        if (textEnds)
-            --total;
-        if (search.FoundIn(text.data(), total))
-            return true;
-        if (textEnds)
-            return false;
-        // A match may straddle two slices: keep all but one unit of a name.
-        kept = std::min(total, search.size() - 1);
-        memmove(text.data(), text.data() + total - kept, kept * sizeof(wchar_t));
-        begin = end;
-    }
-    return false;
-}
-
-AnsiTextReader::AnsiTextReader(const std::wstring& path)
+InfTextReader::InfTextReader(const std::wstring& path)
     : file_(win32.CreateFileW(path.c_str(),
                               GENERIC_READ,
                               0,
@@ -178,20 +111,20 @@ AnsiTextReader::AnsiTextReader(const std::wstring& path)
                               FILE_ATTRIBUTE_NORMAL,
                               nullptr)) {
     LARGE_INTEGER size{};
-    // The decoder takes byte counts as int: a file of 2 GiB or more has no text.
+    // The decoder takes byte counts as int, and no INF is that large: a file
+    // of 2 GiB or more has no text.
     failed_ = !file_ || !win32.GetFileSizeEx(file_.get(), &size) || size.QuadPart <= 0 ||
               size.QuadPart >= INT_MAX;
     unread_ = failed_ ? 0 : static_cast<size_t>(size.QuadPart);
 }
 
-bool AnsiTextReader::Next(TextBuffer& text, size_t at, size_t& units, bool& ends) {
+bool InfTextReader::Next(TextBuffer& text, size_t at, size_t& units, bool& ends) {
     units = 0;
     ends = false;
     if (failed_)
         return false;
-    size_t end = DecodableEnd();
-    while (end == begin_) {
-        if (unread_ == 0) {  // every byte decoded
+    while (DecodableEnd() == begin_) {
+        if (unread_ == 0) {  // every byte decoded (a last odd byte is no unit)
             ends = true;
             return true;
         }
@@ -199,27 +132,25 @@ bool AnsiTextReader::Next(TextBuffer& text, size_t at, size_t& units, bool& ends
             failed_ = true;
             return false;
         }
-        end = DecodableEnd();
     }
-    const int decoded = DecodeAnsi(bytes_.data() + begin_, end - begin_, text, at);
-    failed_ = decoded == 0;
+    failed_ = !(utf16_ ? DecodeUtf16(text, at, units, ends) : DecodeAnsi(text, at, units, ends));
     if (failed_)
         return false;
-    units = static_cast<size_t>(decoded);
-    // Only a zero byte decodes to NUL, and a slice ends at the first zero
-    // byte; a double-byte decoder may have taken it as the second byte of a
-    // pair after a lead byte, and the text then goes on.
-    ends = bytes_[end - 1] == 0 && text.data()[at + units - 1] == L'\0';
-    units -= ends ? 1 : 0;
-    begin_ = end;
-    ends = ends || (begin_ == end_ && unread_ == 0);
+    ends = ends || (DecodableEnd() == begin_ && unread_ == 0);
     return true;
 }
 
-// The end of the bytes that can be decoded now: through the first zero byte,
-// else through the last ASCII byte (see SliceEnd), or all the bytes once the
-// file has been read to its end; `begin_` when none can.
-size_t AnsiTextReader::DecodableEnd() const {
+// The end of the bytes that can be decoded now; `begin_` when none can.
+// UTF-16: every whole unit read. ANSI: through the first zero byte, else
+// through the last ASCII byte (below 0x80), or all the bytes once the file
+// has been read to its end. Every ANSI code page is ASCII-compatible and its
+// double-byte lead bytes are 0x81 or above, so an ASCII byte always ends a
+// character: either it stands alone or it is the second byte of a pair. The
+// decoder starts afresh after it, and decoding slice by slice gives exactly
+// the text that decoding the whole file at once gives.
+size_t InfTextReader::DecodableEnd() const {
+    if (utf16_)
+        return begin_ + ((end_ - begin_) & ~size_t{1});
     if (end_ == begin_)
         return begin_;
     const char* bytes = bytes_.data();
@@ -235,15 +166,48 @@ size_t AnsiTextReader::DecodableEnd() const {
     return begin_;
 }
 
+// The units are the file's byte pairs, low byte first; the first zero unit
+// ends the text.
+bool InfTextReader::DecodeUtf16(TextBuffer& text, size_t at, size_t& units, bool& ends) {
+    const size_t count = (DecodableEnd() - begin_) / 2;
+    text.Reserve(at + count, at);
+    wchar_t* into = text.data() + at;
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(bytes_.data() + begin_);
+    for (size_t i = 0; i < count; ++i)
+        into[i] = static_cast<wchar_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    const wchar_t* zero = wmemchr(into, L'\0', count);
+    ends = zero != nullptr;
+    units = ends ? static_cast<size_t>(zero - into) : count;
+    begin_ += 2 * (ends ? units + 1 : units);
+    return true;
+}
+
+bool InfTextReader::DecodeAnsi(TextBuffer& text, size_t at, size_t& units, bool& ends) {
+    const size_t end = DecodableEnd();
+    const int decoded = DecodeAnsiBytes(bytes_.data() + begin_, end - begin_, text, at);
+    if (decoded == 0)
+        return false;
+    units = static_cast<size_t>(decoded);
+    // Only a zero byte decodes to NUL, and a slice ends at the first zero
+    // byte; a double-byte decoder may have taken it as the second byte of a
+    // pair after a lead byte, and the text then goes on.
+    ends = bytes_[end - 1] == 0 && text.data()[at + units - 1] == L'\0';
+    units -= ends ? 1 : 0;
+    begin_ = end;
+    return true;
+}
+
 // Moves the bytes not decoded yet to the front and reads the next bytes
 // after them; false when the read fails or falls short of the file's size.
-bool AnsiTextReader::ReadMore() {
+// The first read tells the encoding and passes over the byte-order mark.
+bool InfTextReader::ReadMore() {
+    const bool first = bytes_.empty();
     const size_t pending = end_ - begin_;
     if (pending > 0 && begin_ > 0)
         memmove(bytes_.data(), bytes_.data() + begin_, pending);
     begin_ = 0;
     end_ = pending;
-    const size_t wanted = std::min(unread_, bytes_.empty() ? FIRST_READ_BYTES : READ_BYTES);
+    const size_t wanted = std::min(unread_, first ? FIRST_READ_BYTES : READ_BYTES);
     if (bytes_.size() < end_ + wanted)
         bytes_.resize(end_ + wanted);
     DWORD read = 0;
@@ -253,7 +217,53 @@ bool AnsiTextReader::ReadMore() {
         return false;
     end_ += wanted;
     unread_ -= wanted;
+    if (first && StartsWithUtf16Mark(bytes_, end_)) {
+        utf16_ = true;
+        begin_ = 2;
+    }
     return true;
+}
+
+std::wstring ReadInfText(const std::wstring& path) {
+    try {
+        InfTextReader reader(path);
+        TextBuffer slice;
+        std::wstring text;
+        for (;;) {
+            size_t units = 0;
+            bool ends = false;
+            if (!reader.Next(slice, 0, units, ends))
+                return {};
+            text.append(slice.data(), units);
+            if (ends)
+                return text;
+        }
+    } catch (const std::bad_alloc&) {
+        return {};  // no room for the text: it is as good as unreadable
+    }
+}
+
+bool InfFileContains(const std::wstring& path, const NameSearch& search) {
+    try {
+        InfTextReader reader(path);
+        TextBuffer text;  // the tail of the previous slice, then this slice
+        for (size_t kept = 0;;) {
+            size_t units = 0;
+            bool ends = false;
+            if (!reader.Next(text, kept, units, ends))
+                return false;
+            const size_t total = kept + units;
+            if (search.FoundIn(text.data(), total))
+                return true;
+            if (ends)
+                return false;
+            // A match may straddle two slices: keep all but one unit of a name.
+            kept = std::min(total, search.size() - 1);
+            memmove(text.data(), text.data() + total - kept, kept * sizeof(wchar_t));
+        }
+    } catch (const std::bad_alloc&) {
+        return false;  // no room for the text: it is as good as unreadable
+    }
 }
 
 bool IsBlank(wchar_t c) {

@@ -1,8 +1,7 @@
-// The text of an INF file as the package steps read it: the file's bytes
-// decoded from the system ANSI code page up to the first NUL character, in
-// slices, so that besides a slice's bytes only one slice's UTF-16 text is
-// held at a time; and the case folding (a-z as A-Z, nothing else) and name
-// search that the steps apply to it.
+// The text of an INF file as every step and report that reads one reads it
+// (InfTextReader: UTF-16 LE or ANSI, as Windows tells them apart), in slices;
+// and the case folding (a-z as A-Z, nothing else) and name search that the
+// steps apply to it.
 #pragma once
 
 #include <cstddef>
@@ -59,21 +58,23 @@ class TextBuffer {
     size_t capacity_ = 0;
 };
 
-// TRUE when the text of `file` (ReadWholeFile's bytes with their closing
-// zero), decoded up to its first NUL, contains the name of `search`.
-bool TextContains(const FileBytes& file, const NameSearch& search);
-
-// Reads the text of one file slice by slice, each file byte read once and
-// nothing read past the text's end. The file is opened for reading without
-// sharing, as ReadWholeFile opens it; one that cannot be opened or read, is
-// empty, or is of 2 GiB or more has no text. Decoding slice by slice gives
-// exactly the text that decoding the whole file at once and cutting it at
-// its first NUL gives (see SliceEnd in inf_text.cpp).
-class AnsiTextReader {
+// Reads the text of one INF file slice by slice, as Windows reads an INF: a
+// file that starts with the UTF-16 LE byte-order mark is UTF-16 LE (the mark
+// is not text; a last odd byte is no unit); any other file is ANSI, decoded
+// from the system code page. Either text ends at its first NUL: a zero unit,
+// or a zero byte that the decoder makes NUL. Each file byte is read once and
+// nothing is read past the text's end; besides a slice's bytes only one
+// slice's UTF-16 text is held at a time. The file is opened for reading
+// without sharing, as ReadWholeFile opens it; one that cannot be opened or
+// read, is empty, or is of 2 GiB or more has no text. Decoding slice by slice
+// gives exactly the text that decoding the whole file at once and cutting it
+// at its first NUL gives (see DecodableEnd in inf_text.cpp). Units are passed
+// on as the file has them: an unpaired surrogate is one unit like any other.
+class InfTextReader {
   public:
-    explicit AnsiTextReader(const std::wstring& path);
-    AnsiTextReader(const AnsiTextReader&) = delete;
-    AnsiTextReader& operator=(const AnsiTextReader&) = delete;
+    explicit InfTextReader(const std::wstring& path);
+    InfTextReader(const InfTextReader&) = delete;
+    InfTextReader& operator=(const InfTextReader&) = delete;
 
     // Decodes the next slice into `text` from index `at` on and says how many
     // units it added and whether the text ends with them (the NUL that ends
@@ -84,6 +85,8 @@ class AnsiTextReader {
   private:
     bool ReadMore();
     size_t DecodableEnd() const;
+    bool DecodeUtf16(TextBuffer& text, size_t at, size_t& units, bool& ends);
+    bool DecodeAnsi(TextBuffer& text, size_t at, size_t& units, bool& ends);
 
     unique_file file_;
     size_t unread_ = 0;        // bytes of the file not read yet
@@ -91,7 +94,16 @@ class AnsiTextReader {
     size_t begin_ = 0;
     size_t end_ = 0;
     bool failed_ = false;
+    bool utf16_ = false;  // told by the first read
 };
+
+// The whole text of the INF at `path`, as InfTextReader reads it; empty when
+// it has none or there is no room for it.
+std::wstring ReadInfText(const std::wstring& path);
+
+// TRUE when the text of the INF at `path` (see InfTextReader) contains the
+// name of `search`; reads no further than the first occurrence.
+bool InfFileContains(const std::wstring& path, const NameSearch& search);
 
 // A blank within an INF line: a space or a tab.
 bool IsBlank(wchar_t c);

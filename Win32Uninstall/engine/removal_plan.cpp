@@ -4,6 +4,7 @@
 
 #include "engine/file_helpers.h"
 #include "engine/inf_sections.h"
+#include "engine/inf_text.h"
 #include "engine/queue_purge.h"
 
 namespace {

@@ -1,5 +1,8 @@
 #include "platform/native_windows.h"
 
+#include <algorithm>
+#include <cwctype>
+
 #include <cwchar>
 
 #include "platform/win32_api.h"
@@ -72,6 +75,20 @@ bool NativeSystemFolder(std::wstring& folder, const wchar_t* below) {
     // on; Sysnative reaches both, and DriverStore on Vista too.
     folder = windows + (QueryNativeMachine().wow64 ? L"\\Sysnative" : L"\\System32") + below;
     return true;
+}
+
+std::wstring PathShownToPeople(const std::wstring& path) {
+    static const std::wstring alias = L"\\SYSNATIVE";
+    for (size_t at = path.find(L'\\'); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
+        const size_t end = at + alias.size();
+        if (end > path.size() || (end < path.size() && path[end] != L'\\'))
+            continue;
+        const bool same = std::equal(alias.begin(), alias.end(), path.begin() + at,
+                                     [](wchar_t a, wchar_t b) { return a == ::towupper(b); });
+        if (same)
+            return path.substr(0, at) + L"\\System32" + path.substr(end);
+    }
+    return path;
 }
 
 static_assert(CSIDL_WINDOWS == 0x24);

@@ -42,3 +42,10 @@ bool WindowsFolder(std::wstring& folder, const wchar_t* below = L"");
 // "System32" would lead to SysWOW64. Returns false as WindowsFolder does.
 // With `below`, that text is appended (for example "\spool\drivers\").
 bool NativeSystemFolder(std::wstring& folder, const wchar_t* below = L"");
+
+// `path` as a person finds it in Explorer: a 32-bit process on 64-bit Windows
+// reaches Windows' own System32 through "Sysnative", a name that exists only
+// for 32-bit processes; the path then names System32 instead, as on 32-bit
+// Windows ("C:\Windows\Sysnative\spool\PRINTERS\1.SPL" gives
+// "C:\Windows\System32\spool\PRINTERS\1.SPL"). Any other path as it is.
+std::wstring PathShownToPeople(const std::wstring& path);

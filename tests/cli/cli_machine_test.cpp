@@ -227,11 +227,12 @@ std::vector<std::string> Present(const wchar_t* environment, std::vector<const w
     return present;
 }
 
-// The three drivers users removed one after the other. Each takes its own
-// files, oem INF and package; nothing that another driver, the scanner or
-// Windows uses goes. Wine then refuses the spooler's deletion of the record
-// (error 87), so each run ends with exit code 1 at DeleteDriver.
-TEST_F(CliOnAPc, ThreeRemovalsInARowTakeTheirOwnAndLeaveWhatOthersUse) {
+// The four drivers users removed one after the other. Each takes its own
+// files, oem INF and package, also from UTF-16 INFs; nothing that another
+// driver, the scanner or Windows uses goes, also not Windows Update's
+// ntprint.inf published as oem9.inf. Wine then refuses the spooler's deletion
+// of the record (error 87), so each run ends with exit code 1 at DeleteDriver.
+TEST_F(CliOnAPc, RemovalsInARowTakeTheirOwnAndLeaveWhatOthersUse) {
     ASSERT_TRUE(seeded_);
     const wchar_t* x64 = L"Windows x64";
     const wchar_t* x86 = L"Windows NT x86";
@@ -264,6 +265,13 @@ TEST_F(CliOnAPc, ThreeRemovalsInARowTakeTheirOwnAndLeaveWhatOthersUse) {
     EXPECT_FALSE(FileExists(PcInfFolder() + L"oem14.inf"));
     EXPECT_FALSE(FolderExists(PcStoreFolder(L"lumps3.inf_amd64_0f1e2d3c4b5a6978")));
 
+    ASSERT_EQ(Cli(L"remove --what-if --json --driver " + Quoted(PC_VENDOR_GDI), output), 0u);
+    const json gdiKept = Parsed(output)["preview"]["kept"];
+    EXPECT_NE(std::find(gdiKept.begin(), gdiKept.end(),
+                        json({{"path", Utf8(PcInfFolder() + L"oem12.inf")},
+                              {"reason", "used by driver KAVRO MF6000 PCL6 PS"}})),
+              gdiKept.end())
+        << output;
     EXPECT_EQ(Cli(L"remove --driver " + Quoted(PC_VENDOR_GDI), output), 1u) << output;
     EXPECT_EQ(Present(x64, {L"KVMF6000.GPD", L"KVMFRES.DLL"}), std::vector<std::string>{});
     EXPECT_EQ(Missing(x64, {L"KVMFCOM.DLL", L"KVMF6000.ICM", L"KVMF6000.PPD"}),
@@ -273,14 +281,28 @@ TEST_F(CliOnAPc, ThreeRemovalsInARowTakeTheirOwnAndLeaveWhatOthersUse) {
     EXPECT_TRUE(FolderExists(PcStoreFolder(L"kvmf6000.inf_amd64_3c1d9e0f4a2b7c65")));
     EXPECT_TRUE(FolderExists(PcStoreFolder(L"kvmfscan.inf_amd64_8e2f7a9b1c3d5e60")));
 
+    ASSERT_EQ(Cli(L"remove --what-if --json --driver " + Quoted(PC_GENERIC_TEXT), output), 0u);
+    const json textKept = Parsed(output)["preview"]["kept"];
+    EXPECT_NE(std::find(textKept.begin(), textKept.end(),
+                        json({{"path", Utf8(PcInfFolder() + L"oem9.inf")},
+                              {"reason", "Windows' own package"}})),
+              textKept.end())
+        << output;
     EXPECT_EQ(Cli(L"remove --driver " + Quoted(PC_GENERIC_TEXT), output), 1u) << output;
     EXPECT_EQ(Present(x64, {L"TTY.GPD", L"TTYRES.DLL", L"TTY.INI", L"TTYUI.DLL"}),
               std::vector<std::string>{});
 
+    // A Chinese name, found in the UTF-16 INF's [Strings.0804] only.
+    EXPECT_EQ(Cli(L"remove --driver " + Quoted(PC_CHINESE_VENDOR), output), 1u) << output;
+    EXPECT_EQ(Present(x64, {L"KV2100.GPD", L"KV2100RES.DLL"}), std::vector<std::string>{});
+    EXPECT_FALSE(FileExists(PcInfFolder() + L"oem15.inf"));
+    EXPECT_FALSE(FolderExists(PcStoreFolder(L"kv2100.inf_amd64_6d0e4f2a8b1c3957")));
+
     // Every other driver's files and every package but the one removed.
     for (const PcDriver& driver : PC_DRIVERS) {
         const std::wstring name = driver.name;
-        if (name == PC_SECOND_VENDOR_PS || name == PC_VENDOR_GDI || name == PC_GENERIC_TEXT)
+        if (name == PC_SECOND_VENDOR_PS || name == PC_VENDOR_GDI || name == PC_GENERIC_TEXT ||
+            name == PC_CHINESE_VENDOR)
             continue;
         std::vector<const wchar_t*> files = driver.dependents;
         for (const wchar_t* file : driver.main) {
@@ -290,7 +312,8 @@ TEST_F(CliOnAPc, ThreeRemovalsInARowTakeTheirOwnAndLeaveWhatOthersUse) {
         EXPECT_EQ(Missing(driver.environment, files), std::vector<std::string>{}) << Utf8(name);
     }
     for (const PcPackage& package : PC_PACKAGES) {
-        if (std::wstring(package.published) != L"oem14.inf") {
+        const std::wstring published = package.published;
+        if (published != L"oem14.inf" && published != L"oem15.inf") {
             EXPECT_TRUE(FolderExists(PcStoreFolder(package.folder))) << Utf8(package.folder);
             EXPECT_TRUE(FileExists(PcInfFolder() + package.published)) << Utf8(package.published);
         }
@@ -321,8 +344,8 @@ TEST_F(CliOnAPc, LeftoversOfADeletedDriverArePreviewedAndRemovedButWhatOthersUse
     ASSERT_EQ(Cli(L"list --json", output), 0u) << output;
     const json unused = Parsed(output)["unusedPackages"];
     ASSERT_EQ(unused.size(), 1u) << unused.dump(2);
-    EXPECT_EQ(unused[0]["folder"], Utf8(package));
-    EXPECT_EQ(unused[0]["models"], json({Utf8(PC_SECOND_VENDOR_PS)}));
+    EXPECT_EQ(unused[0]["folder"], Utf8(ShownPath(package)));
+    EXPECT_EQ(unused[0]["models"], json({Utf8(PC_SECOND_VENDOR_PS), "Lumen PS3 通用"}));
 
     ASSERT_EQ(Cli(L"remove --what-if --json --driver " + Quoted(PC_SECOND_VENDOR_PS), output), 0u)
         << output;

@@ -11,6 +11,10 @@
 
 #include "engine/driver_packages.h"
 #include "engine/file_helpers.h"
+#include "engine/inf_scan.h"
+#include "engine/inf_sections.h"
+#include "engine/inf_text.h"
+#include "support/pc_seed.h"
 #include "support/test_support.h"
 
 namespace {
@@ -124,28 +128,16 @@ class DriverPackagesOnDisk : public ::testing::Test {
     ScopedWin32Fakes fakes;
 };
 
-// UTF-16LE with a byte-order mark.
-std::string Utf16Bytes(const std::wstring& text) {
-    std::string bytes = "\xFF\xFE";
-    for (wchar_t c : text) {
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>(c >> 8);
-    }
-    return bytes;
-}
-
-TEST_F(DriverPackagesOnDisk, Utf16InfNeverMatches) {
-    const std::string utf16 = Utf16Bytes(L"[Strings]\r\nModel=\"" + driver + L"\"\r\n");
+TEST_F(DriverPackagesOnDisk, Utf16InfMatchesAndItsPackageGoes) {
+    const std::string utf16 = Utf16LeFile(L"[Strings]\r\nModel=\"" + driver + L"\"\r\n");
     const std::wstring oem = SeedInf(L"oem9301.inf", utf16);
     const std::wstring package = SeedPackageFile(L"ktest_utf16.inf_x86_1", L"ktest.inf", utf16);
 
-    EXPECT_FALSE(MentionsDriver(oem, driver));
+    EXPECT_TRUE(MentionsDriver(oem, driver));
     EXPECT_TRUE(UninstallOemInfs(driver));
     EXPECT_TRUE(PurgeDriverStore(driver));
-    EXPECT_TRUE(setupCalls.empty());
-    EXPECT_TRUE(launches.empty());
-    EXPECT_TRUE(sleeps.empty());
-    EXPECT_TRUE(FileExists(package + L"ktest.inf"));
+    EXPECT_EQ(setupCalls, std::vector<std::wstring>{L"oem9301.inf 1 null"});
+    EXPECT_FALSE(FolderExists(package));
 }
 
 // 岚拓打印机 in GBK (code page 936) and in UTF-8.
@@ -266,8 +258,8 @@ TEST_F(DriverPackagesOnDisk, LockedFileFailsThePurgeOnlyInTheLastMatchingPackage
     EXPECT_TRUE(PurgeDriverStore(driver));
     EXPECT_TRUE(FileExists(packagesInOrder[0] + L"ktest.sys"));
     EXPECT_FALSE(FolderExists(packagesInOrder[1]));
-    EXPECT_EQ(CountOf(OperationLogText(),
-                      "DeleteFile" + Utf8(packagesInOrder[0]) + "ktest.sys failed with error"),
+    EXPECT_EQ(CountOf(OperationLogText(), "DeleteFile" + Utf8(ShownPath(packagesInOrder[0])) +
+                                              "ktest.sys failed with error"),
               1);
     EXPECT_TRUE(launches.empty());
 
@@ -281,9 +273,69 @@ TEST_F(DriverPackagesOnDisk, LockedFileFailsThePurgeOnlyInTheLastMatchingPackage
     EXPECT_FALSE(FolderExists(packagesInOrder[0]));
     EXPECT_TRUE(FileExists(packagesInOrder[1] + L"ktest.sys"));
     const std::string log = OperationLogText();
-    EXPECT_EQ(CountOf(log, "DeleteFile" + Utf8(packagesInOrder[1]) + "ktest.sys failed with error"),
+    EXPECT_EQ(CountOf(log, "DeleteFile" + Utf8(ShownPath(packagesInOrder[1])) +
+                               "ktest.sys failed with error"),
               1);
     EXPECT_EQ(CountOf(log, "RemoveDirectory failed with error"), 1);
+}
+
+// --- INFs as the setup API reads them -------------------------------------
+
+std::wstring FieldOf(INFCONTEXT& line, DWORD field) {
+    wchar_t text[512] = {};
+    return ::SetupGetStringFieldW(&line, field, text, 512, nullptr) ? text : L"";
+}
+
+// The model names that Windows' own INF parser gives for the system's
+// language: the keys of the lines of each models section [Manufacturer] names.
+std::vector<std::wstring> SetupApiModelNames(HINF inf) {
+    std::vector<std::wstring> names;
+    INFCONTEXT maker{};
+    for (BOOL more = ::SetupFindFirstLineW(inf, L"Manufacturer", nullptr, &maker); more;
+         more = ::SetupFindNextLine(&maker, &maker)) {
+        const std::wstring base = FieldOf(maker, 1);
+        std::vector<std::wstring> sections = {base};
+        for (DWORD field = 2; field <= ::SetupGetFieldCount(&maker); ++field)
+            sections.push_back(base + L"." + FieldOf(maker, field));
+        for (const std::wstring& section : sections) {
+            INFCONTEXT model{};
+            for (BOOL line = ::SetupFindFirstLineW(inf, section.c_str(), nullptr, &model); line;
+                 line = ::SetupFindNextLine(&model, &model)) {
+                names.push_back(FieldOf(model, 0));
+            }
+        }
+    }
+    return names;
+}
+
+// The PC's INFs, UTF-16 and ANSI, as the setup API opens them: every model
+// name it resolves is one the program reads, and the provider it resolves is
+// Microsoft exactly when the program takes the package for Windows' own.
+TEST(InfsAsTheSetupApiReadsThem, ModelNamesAndProviderAgreeWithSetupOpenInfFile) {
+    ScratchFolder scratch;
+    size_t setupApiNames = 0;
+    for (const PcPackage& package : PC_PACKAGES) {
+        const std::wstring text = package.inf;
+        const std::wstring path = scratch.path() + package.published;
+        WriteBytes(path, package.utf16 ? Utf16LeFile(text) : std::string(text.begin(), text.end()));
+        ASSERT_EQ(ReadInfText(path), text) << Utf8(path);
+        HINF inf = ::SetupOpenInfFileW(path.c_str(), nullptr, INF_STYLE_WIN4, nullptr);
+        ASSERT_NE(inf, INVALID_HANDLE_VALUE) << Utf8(path) << " error " << ::GetLastError();
+        const std::vector<std::wstring> ours = ModelNames(text);
+        for (const std::wstring& name : SetupApiModelNames(inf)) {
+            ++setupApiNames;
+            EXPECT_NE(std::find(ours.begin(), ours.end(), name), ours.end())
+                << Utf8(path) << ": " << Utf8(name);
+        }
+        INFCONTEXT provider{};
+        const std::wstring resolved = ::SetupFindFirstLineW(inf, L"Version", L"Provider", &provider)
+                                          ? FieldOf(provider, 1)
+                                          : L"";
+        EXPECT_EQ(ScanInfFile(path, InfNames(L"", {})).microsoftProvider, resolved == L"Microsoft")
+            << Utf8(path) << ": " << Utf8(resolved);
+        ::SetupCloseInfFile(inf);
+    }
+    EXPECT_GE(setupApiNames, 8u);
 }
 
 }  // namespace

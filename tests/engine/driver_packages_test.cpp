@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/driver_packages.h"
+#include "engine/inf_text.h"
 #include "engine/file_helpers.h"
 #include "fakes/fake_folder_tree.h"
 #include "fakes/fake_machine.h"
@@ -27,7 +28,9 @@ constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
 // --- A disk in memory ------------------------------------------------------
 
 std::map<std::wstring, std::string> contents;
-std::set<std::wstring> undeletable;  // DeleteFileW / RemoveDirectoryW refuse these
+std::set<std::wstring> undeletable;              // DeleteFileW / RemoveDirectoryW refuse these
+std::set<std::wstring> unopenable;               // CreateFileW refuses these: held open elsewhere
+std::map<std::wstring, LONGLONG> reportedSizes;  // GetFileSizeEx says so, not the contents
 // Open fake files: handle slot -> path; an empty path is a closed slot.
 std::vector<std::wstring> openFiles;
 std::vector<size_t> readOffsets;
@@ -66,8 +69,8 @@ HANDLE WINAPI FakeCreateFile(LPCWSTR path,
     if (!OnFakeDisk(path)) {  // the operation log
         return ::CreateFileW(path, access, share, security, disposition, flags, templateFile);
     }
-    if (!contents.count(path)) {
-        ::SetLastError(ERROR_FILE_NOT_FOUND);
+    if (!contents.count(path) || unopenable.count(path)) {
+        ::SetLastError(contents.count(path) ? ERROR_SHARING_VIOLATION : ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
     openFiles.push_back(path);
@@ -80,7 +83,10 @@ BOOL WINAPI FakeGetFileSize(HANDLE handle, PLARGE_INTEGER size) {
     size_t slot = 0;
     if (!FakeSlot(handle, slot))
         return ::GetFileSizeEx(handle, size);
-    size->QuadPart = static_cast<LONGLONG>(contents.at(openFiles[slot]).size());
+    const auto reported = reportedSizes.find(openFiles[slot]);
+    size->QuadPart = reported != reportedSizes.end()
+                         ? reported->second
+                         : static_cast<LONGLONG>(contents.at(openFiles[slot]).size());
     return TRUE;
 }
 
@@ -136,6 +142,8 @@ BOOL WINAPI FakeRemoveDirectory(LPCWSTR path) {
 void InstallFakeDisk(const std::vector<std::pair<std::wstring, std::string>>& files) {
     FakeTree tree;
     contents.clear();
+    unopenable.clear();
+    reportedSizes.clear();
     opens.clear();
     bytesRead.clear();
     const auto addEntry = [&tree](const std::wstring& folder, const FakeEntry& entry) {
@@ -254,8 +262,8 @@ TEST_F(DriverPackagesFake, MentionsDriverDecodesTheAnsiCodePageUpToTheFirstZeroB
     win32.MultiByteToWideChar = RecordingDecode;
 
     EXPECT_TRUE(MentionsDriver(kRepository + L"p\\plain.inf", L"KTest Laser 1000"));
-    // One call converts the bytes with their trailing zero.
-    const std::string count = std::to_string(plain.size() + 1);
+    // One call converts the file's bytes.
+    const std::string count = std::to_string(plain.size());
     EXPECT_EQ(decodeCalls, std::vector<std::string>{"0/0/" + count + "/" + count});
 
     EXPECT_FALSE(MentionsDriver(kRepository + L"p\\after_zero.inf", L"KTest Laser 1000"));
@@ -297,14 +305,15 @@ int WINAPI WideningDecode(UINT, DWORD, LPCCH bytes, int count, LPWSTR text, int 
 
 TEST_F(DriverPackagesFake, MentionsDriverDecodesLargeFilesInSlicesThatEndAfterAnAsciiByte) {
     const std::string e(1, '\xE9');  // é in Latin-1, not ASCII
-    // A slice ends after the last ASCII byte within 64 KiB: here inside the
-    // name, which therefore straddles two slices.
+    // The file is read 4 KiB first, then 64 KiB at a time, and each slice
+    // ends after the last ASCII byte read: here inside the name, which
+    // therefore straddles two slices.
     std::string straddling;
-    for (int i = 0; i < 65533; ++i)
+    for (int i = 0; i < 4096 + 65536 - 3; ++i)
         straddling += e;
     const std::string filler = straddling;
     straddling += "KTest Laser 1000" + filler;
-    // No ASCII byte for 100 KiB: the first slice runs on to the blank.
+    // No ASCII byte for 136 KiB: the slice runs on until one has been read.
     const std::string runOn = filler + filler + " KTest Laser 1000\r\n";
     const std::string afterZero = filler + '\0' + filler + "KTest";
     InstallFakeDisk({{kInf + L"oem1.inf", straddling},
@@ -318,11 +327,11 @@ TEST_F(DriverPackagesFake, MentionsDriverDecodesLargeFilesInSlicesThatEndAfterAn
     ASSERT_EQ(decodedSlices.size(), 2u);  // the name is found: no third slice
     EXPECT_EQ(decodedSlices[0], filler + "KTe");
     EXPECT_EQ(decodedSlices[1].substr(0, 13), "st Laser 1000");
+    EXPECT_LT(bytesRead[kInf + L"oem1.inf"], straddling.size());
 
     decodedSlices.clear();
     EXPECT_TRUE(MentionsDriver(kInf + L"oem2.inf", L"KTest Laser 1000"));
-    ASSERT_FALSE(decodedSlices.empty());
-    EXPECT_EQ(decodedSlices[0], filler + filler + " ");
+    EXPECT_EQ(decodedSlices, std::vector<std::string>{runOn});
 
     // The zero byte ends the text: nothing after it is decoded.
     decodedSlices.clear();
@@ -610,6 +619,128 @@ TEST_F(DriverPackagesFake, ScanGivesTheWholeTextsVerdictWhereverTheReadsSplitIt)
         EXPECT_EQ(scan.oemInfs[i].keptBecause, ReasonToKeepPackage(text, kRemaining)) << i;
         EXPECT_EQ(scan.oemInfs[i].matchedLine, LineMentioningDriver(text, kDriver)) << i;
     }
+}
+
+// --- INFs as vendors and Windows save them ---------------------------------
+
+std::wstring Wide(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+struct TwinCase {
+    const char* what;
+    std::string inf;  // ASCII: the same text saved as ANSI and as UTF-16 LE
+};
+
+// Each INF saved twice, ANSI and UTF-16 LE, must get the same verdict and
+// line: a match, a whole value of another model, another class, Windows'
+// own provider, tokens of [Strings] and [Strings.0804].
+TEST_F(DriverPackagesFake, Utf16InfGetsTheVerdictOfItsAnsiTwin) {
+    const std::vector<TwinCase> cases = {
+        {"the quoted model", "[Version]\r\nClass=Printer\r\n\"KTest Laser 1000\" = GDI\r\n"},
+        {"another installed model", "\"KTest Laser 1000\" = GDI\r\n\"ktest laser 1000 ps\"=PS\r\n"},
+        {"only a longer name", "Model=\"KTest Laser 1000 PSX\"\r\n"},
+        {"a scanner", "; KTest Laser 1000 scanner\r\n[Version]\r\nClass=Image\r\n"},
+        {"an oem copy of ntprint.inf",
+         "[Version]\r\nClass=Printer\r\nProvider=%MSFT%\r\n[Models]\r\n"
+         "\"KTest Laser 1000\" = TTY\r\n[Strings]\r\nMSFT=\"Microsoft\"\r\n"},
+        {"Microsoft named outright",
+         "[Version]\r\nProvider = Microsoft ; inbox\r\nKTest Laser 1000\r\n"},
+        {"a token of [Strings.0804] only",
+         "[Version]\r\nProvider=%Kt%\r\n[M]\r\n%Gdi% = GDI\r\n[Strings]\r\nKt=\"KTest\"\r\n"
+         "Gdi=\"KTest Laser 1000\"\r\n[Strings.0804]\r\nGdi = Other Model\r\n"},
+        {"Microsoft in another section",
+         "[Version]\r\nProvider=%Kt%\r\n[Other]\r\nKt=Microsoft\r\n"
+         "KTest Laser 1000\r\n"},
+    };
+    std::vector<std::pair<std::wstring, std::string>> disk;
+    for (const TwinCase& c : cases) {
+        const std::wstring stem = kInf + L"oem" + std::to_wstring(disk.size());
+        disk.push_back({stem + L"0.inf", c.inf});
+        disk.push_back({stem + L"1.inf", Utf16LeFile(Wide(c.inf))});
+    }
+    InstallFakeDisk(disk);
+
+    const PackageScan scan = ScanDriverPackages(kDriver, kRemaining);
+    ASSERT_EQ(scan.oemInfs.size(), disk.size());
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const PackageMatch& ansi = scan.oemInfs[2 * i];
+        const PackageMatch& utf16 = scan.oemInfs[2 * i + 1];
+        EXPECT_EQ(utf16.keptBecause, ansi.keptBecause) << cases[i].what;
+        EXPECT_EQ(utf16.matchedLine, ansi.matchedLine) << cases[i].what;
+        EXPECT_EQ(ReadInfText(disk[2 * i + 1].first), Wide(cases[i].inf)) << cases[i].what;
+    }
+    EXPECT_EQ(Verdicts(scan)[0], disk[0].first + L" goes");
+    const std::vector<std::wstring> reasons = {L"",
+                                               L"used by driver KTest Laser 1000 PS",
+                                               L"",
+                                               L"another device class (Image)",
+                                               WINDOWS_OWN_PACKAGE,
+                                               WINDOWS_OWN_PACKAGE,
+                                               L"used by driver Other Model",
+                                               L""};
+    for (size_t i = 0; i < cases.size(); ++i)
+        EXPECT_EQ(scan.oemInfs[2 * i].keptBecause, reasons[i]) << cases[i].what;
+}
+
+// A Chinese model name, as only a UTF-16 INF can hold it whatever the code
+// page: found through [Strings.0804], and keeping the package when it is the
+// name of a model that stays.
+TEST_F(DriverPackagesFake, Utf16InfNamesChineseModelsThroughItsLocalizedStrings) {
+    const std::wstring chinese = L"\u5C9A\u62D3 KV-2100 PCL6 \u6253\u5370\u673A\u9A71\u52A8";
+    const std::wstring inf =
+        L"[Version]\r\nClass=Printer\r\n[KV.NTamd64]\r\n%KV2100% = KV, USBPRINT\\KV2100\r\n"
+        L"%KV2100PS% = KVPS\r\n[Strings]\r\nKV2100=\"KAVRO KV-2100 PCL6\"\r\n"
+        L"KV2100PS=\"KAVRO KV-2100 PS\"\r\n[Strings.0804]\r\nKV2100=\"" +
+        chinese + L"\"\r\nKV2100PS=\"" + chinese + L" PS\"\r\n";
+    InstallFakeDisk({{kInf + L"oem1.inf", Utf16LeFile(inf)},
+                     {kRepository + L"kv2100.inf_amd64_1\\kv2100.inf", Utf16LeFile(inf)}});
+
+    PackageScan scan = ScanDriverPackages(chinese, {L"Other Model"});
+    EXPECT_EQ(Verdicts(scan),
+              (std::vector<std::wstring>{kInf + L"oem1.inf goes",
+                                         kRepository + L"kv2100.inf_amd64_1\\ goes"}));
+    EXPECT_EQ(scan.oemInfs[0].matchedLine, L"KV2100=\"" + chinese + L"\"");
+    scan = ScanDriverPackages(chinese, {chinese + L" PS"});
+    EXPECT_EQ(scan.oemInfs[0].keptBecause, L"used by driver " + chinese + L" PS");
+}
+
+// Bad UTF-16 (and unreadable files) give what can be read of them, or no
+// text, and never cost the candidates after them their turn.
+TEST_F(DriverPackagesFake, BadUtf16GivesWhatCanBeReadAndSkipsNoOtherCandidate) {
+    const std::wstring name = L"KTest Laser 1000";
+    const std::string named = Utf16LeFile(L"M=\"" + name + L"\"\r\n");
+    const std::vector<std::pair<std::string, bool>> files = {
+        {Utf16LeFile(L""), false},                   // the byte-order mark alone
+        {named + "\x41", true},                      // an odd byte count: the last byte is no unit
+        {named.substr(0, named.size() - 7), false},  // cut inside the name's last unit
+        {Utf16LeFile(std::wstring(L"M=\0\"", 4) + name), false},  // a zero unit ends the text
+        {Utf16LeFile(L"\xD800M=" + name + L"\xDC00"), true},      // unpaired surrogates are units
+        {"\xFF", false},                                          // half a mark: ANSI, and no name
+        {named, false},                                           // held open elsewhere
+        {named, false},                                           // 2 GiB
+    };
+    std::vector<std::pair<std::wstring, std::string>> disk;
+    for (const auto& [bytes, matches] : files) {
+        const std::wstring stem = kInf + L"oem" + std::to_wstring(disk.size());
+        disk.push_back({stem + L".inf", bytes});
+        disk.push_back({stem + L"b.inf", named});  // the next candidate
+    }
+    InstallFakeDisk(disk);
+    unopenable = {disk[12].first};
+    reportedSizes = {{disk[14].first, LONGLONG{1} << 31}};
+
+    std::vector<std::wstring> expected;
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i].second)
+            expected.push_back(disk[2 * i].first + L" goes");
+        expected.push_back(disk[2 * i + 1].first + L" goes");
+    }
+    EXPECT_EQ(Verdicts(ScanDriverPackages(name, kRemaining)), expected);
+    EXPECT_EQ(ReadInfText(disk[0].first), L"");
+    EXPECT_EQ(ReadInfText(disk[6].first), std::wstring(L"M=", 2));
+    EXPECT_EQ(bytesRead[disk[14].first], 0u);
+    EXPECT_EQ(OperationLogText(), "");
 }
 
 }  // namespace

@@ -85,9 +85,9 @@ TEST_F(SpoolFolderOnWine, LockedShadowFileIsLoggedButOnlyTheSpoolFilePassDecides
     EXPECT_TRUE(result);
     EXPECT_TRUE(Exists(L"00011.SHD"));
     EXPECT_FALSE(Exists(L"00011.SPL"));
-    EXPECT_EQ(
-        CountOf(OperationLogText(), "DeleteFile" + Utf8(spool) + "00011.SHD failed with error "),
-        1);
+    EXPECT_EQ(CountOf(OperationLogText(),
+                      "DeleteFile" + Utf8(ShownPath(spool)) + "00011.SHD failed with error "),
+              1);
 }
 
 TEST_F(SpoolFolderOnWine, LockedSpoolFileAsTheLastDeletionFailsThePurge) {
@@ -100,9 +100,9 @@ TEST_F(SpoolFolderOnWine, LockedSpoolFileAsTheLastDeletionFailsThePurge) {
 
     EXPECT_FALSE(result);
     EXPECT_FALSE(Exists(L"00012.SHD"));
-    EXPECT_EQ(
-        CountOf(OperationLogText(), "DeleteFile" + Utf8(spool) + "00012.SPL failed with error "),
-        1);
+    EXPECT_EQ(CountOf(OperationLogText(),
+                      "DeleteFile" + Utf8(ShownPath(spool)) + "00012.SPL failed with error "),
+              1);
 }
 
 }  // namespace

@@ -54,27 +54,33 @@ TEST(PackageKeepRule, RemainingModelsOtherClassesAndWholeValues) {
     }
 }
 
-TEST(InfSections, ModelsAndTheFilesInstalledForOne) {
-    const std::string inf =
-        "[Manufacturer]\r\n%Mfg% = KV, NTamd64\r\n"
-        "[KV.NTamd64]\r\n%Gdi% = GDI, USBPRINT\\K1 ; the GDI model\r\n"
-        "\"KAVRO MF6000 PCL6 PS\" = PS, USBPRINT\\K2\r\n"
-        "[KV]\r\n%Gdi% = GDI\r\n"
-        "[GDI]\r\nCopyFiles = @kvgdi.gpd, GDI_FILES, MISSING_SECTION\r\nDataFile = kvgdi.gpd\r\n"
-        "DriverFile = \"KVGDI.DLL\"\r\nInclude = ntprint.inf\r\nNeeds = UNIDRV.OEM\r\n"
-        "[GDI_FILES]\r\nKVCOMMON.DLL,,,0x20 ; shared with PS\r\nkvres.dll\r\n"
-        "[PS]\r\nCopyFiles = @KVPS.PPD\r\n"
-        "[Strings]\r\nMfg = \"KAVRO\"\r\nGdi = \"KAVRO MF6000 PCL6\"\r\n";
-    const std::wstring text(inf.begin(), inf.end());
+TEST(InfSections, ModelsInEveryLanguageAndTheFilesInstalledForOne) {
+    const std::wstring text =
+        L"[Manufacturer]\r\n%Mfg% = KV, NTamd64\r\n"
+        L"[KV.NTamd64]\r\n%Gdi% = GDI, USBPRINT\\K1 ; the GDI model\r\n"
+        L"\"%Mfg% MF6000 PCL6 PS\" = PS, USBPRINT\\K2\r\n"
+        L"[KV]\r\n%Gdi% = GDI\r\n"
+        L"[GDI]\r\nCopyFiles = @kvgdi.gpd, GDI_FILES, MISSING_SECTION\r\nDataFile = kvgdi.gpd\r\n"
+        L"DriverFile = \"KVGDI.DLL\"\r\nInclude = ntprint.inf\r\nNeeds = UNIDRV.OEM\r\n"
+        L"[GDI_FILES]\r\nKVCOMMON.DLL,,,0x20 ; shared with PS\r\nkvres.dll\r\n"
+        L"[PS]\r\nCopyFiles = @KVPS.PPD\r\n"
+        L"[Strings]\r\nMfg = \"KAVRO\"\r\nGdi = \"KAVRO MF6000 PCL6\"\r\n"
+        L"[Strings.0804]\r\nMfg = \"\u5C9A\u62D3\"\r\nGdi = \"\u5C9A\u62D3 MF6000 PCL6\"\r\n"
+        L"[Strings.0409]\r\nMfg = \"KAVRO\"\r\n";
     EXPECT_EQ(ModelNames(text),
-              (std::vector<std::wstring>{L"KAVRO MF6000 PCL6", L"KAVRO MF6000 PCL6 PS"}));
-    EXPECT_EQ(
-        FilesInstalledFor(text, L"kavro mf6000 pcl6"),
-        (std::vector<std::wstring>{L"KVGDI.GPD", L"KVCOMMON.DLL", L"KVRES.DLL", L"KVGDI.DLL"}));
-    EXPECT_EQ(FilesInstalledFor(text, L"KAVRO MF6000 PCL6 PS"),
+              (std::vector<std::wstring>{L"KAVRO MF6000 PCL6", L"\u5C9A\u62D3 MF6000 PCL6",
+                                         L"KAVRO MF6000 PCL6 PS", L"\u5C9A\u62D3 MF6000 PCL6 PS"}));
+    const std::vector<std::wstring> gdiFiles = {L"KVGDI.GPD", L"KVCOMMON.DLL", L"KVRES.DLL",
+                                                L"KVGDI.DLL"};
+    EXPECT_EQ(FilesInstalledFor(text, L"kavro mf6000 pcl6"), gdiFiles);
+    EXPECT_EQ(FilesInstalledFor(text, L"\u5C9A\u62D3 MF6000 PCL6"), gdiFiles);
+    EXPECT_EQ(FilesInstalledFor(text, L"\u5C9A\u62D3 MF6000 PCL6 PS"),
               std::vector<std::wstring>{L"KVPS.PPD"});
     EXPECT_TRUE(FilesInstalledFor(text, L"KAVRO MF6000").empty());
     EXPECT_TRUE(ModelNames(L"[Version]\r\nClass=Printer\r\n").empty());
+    // "%%" is a percent sign; a token defined nowhere stays as it is.
+    EXPECT_EQ(ModelNames(L"[Manufacturer]\r\nK\r\n[K]\r\n\"100%% %None%\" = X\r\n"),
+              std::vector<std::wstring>{L"100% %None%"});
 }
 
 // --- The PC ----------------------------------------------------------------

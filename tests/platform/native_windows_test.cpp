@@ -72,4 +72,19 @@ TEST(NativeWindows, UnknownWindowsFolderGivesNoSystemFolderAndKeepsTheShellsErro
     EXPECT_EQ(folder, L"unchanged");
 }
 
+TEST(NativeWindows, PathsShownToPeopleNameSystem32InsteadOfSysnative) {
+    const std::vector<std::pair<std::wstring, std::wstring>> cases = {
+        {L"C:\\windows\\Sysnative\\spool\\PRINTERS\\1.SPL",
+         L"C:\\windows\\System32\\spool\\PRINTERS\\1.SPL"},
+        {L"C:\\Windows\\SYSNATIVE\\DriverStore\\", L"C:\\Windows\\System32\\DriverStore\\"},
+        {L"C:\\Windows\\sysnative", L"C:\\Windows\\System32"},
+        {L"C:\\Windows\\System32\\spool\\x.dll", L"C:\\Windows\\System32\\spool\\x.dll"},
+        {L"C:\\Windows\\SysnativeX\\a", L"C:\\Windows\\SysnativeX\\a"},
+        {L"C:\\Data\\Sysnativ", L"C:\\Data\\Sysnativ"},
+        {L"", L""},
+    };
+    for (const auto& [path, shown] : cases)
+        EXPECT_EQ(PathShownToPeople(path), shown) << Utf8(path);
+}
+
 }  // namespace

@@ -74,6 +74,8 @@ bool AddPcDriver(const PcDriver& driver) {
 const wchar_t* const PC_SECOND_VENDOR_PS = L"Lumen PS3 Universal";
 const wchar_t* const PC_VENDOR_GDI = L"KAVRO MF6000 PCL6";
 const wchar_t* const PC_GENERIC_TEXT = L"Generic / Text Only";
+const wchar_t* const PC_CHINESE_VENDOR =
+    L"\u5C9A\u62D3 KV-2100 PCL6 \u6253\u5370\u673A\u9A71\u52A8";
 
 // Windows 10 1709 x64's inbox printing, as its print registry shows it, and
 // what users add.
@@ -115,38 +117,75 @@ const std::vector<PcDriver> PC_DRIVERS = {
      kX86,
      {L"PSCRIPT5.DLL", L"PS5UI.DLL", L"LUMPS3.PPD", L"PSCRIPT.HLP"},
      {L"PSCRIPT.NTF", L"PS_SCHM.GDL", L"LUMPS3.INI"}},
+    {PC_CHINESE_VENDOR,
+     kX64,
+     {L"KV2100.DLL", L"KV2100UI.DLL", L"KV2100.GPD", L""},
+     {L"KV2100RES.DLL", L"UNIRES.DLL", L"STDNAMES.GPD"}},
 };
 
+// Windows' own ntprint.inf, as Windows Update also publishes a newer version
+// of it.
+#define NTPRINT_INF                                                                   \
+    L"[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n"                   \
+    L"ClassGUID={4D36E979-E325-11CE-BFC1-08002BE10318}\r\nProvider=%MSFT%\r\n"        \
+    L"[Manufacturer]\r\n%GENERIC%=GENERIC, NTamd64\r\n[GENERIC.NTamd64]\r\n"          \
+    L"\"Generic / Text Only\" = TTY, Generic_Text_Only\r\n"                           \
+    L"\"Microsoft PS Class Driver\" = PS, MS_PS\r\n\"KAVRO MF6000 PCL6\" = INBOX\r\n" \
+    L"[Strings]\r\nMSFT=\"Microsoft\"\r\nGENERIC=\"Generic\"\r\n"                     \
+    L"[Strings.0804]\r\nGENERIC=\"\u901A\u7528\"\r\n"
+
 const std::vector<PcPackage> PC_PACKAGES = {
-    {L"ntprint.inf", L"ntprint.inf_amd64_5b2e6a1d77e3e6d8",
-     "[Version]\r\nClass=Printer\r\n[Models]\r\n\"Generic / Text Only\" = TTY\r\n"
-     "\"Microsoft PS Class Driver\" = PS\r\n\"KAVRO MF6000 PCL6\" = INBOX\r\n"},
+    {L"ntprint.inf", L"ntprint.inf_amd64_5b2e6a1d77e3e6d8", NTPRINT_INF, true},
+    {L"oem9.inf", L"ntprint.inf_amd64_9f3c0b7e12d4a6c1", NTPRINT_INF, true},
     {L"prnms001.inf", L"prnms001.inf_amd64_db986f156726d3d7",
-     "[Version]\r\nClass=Printer\r\n[Models]\r\n\"Microsoft XPS Document Writer v4\" = XPS\r\n"},
+     L"[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\nProvider=%MSFT%\r\n[Models]\r\n"
+     L"\"Microsoft XPS Document Writer v4\" = XPS\r\n[Strings]\r\nMSFT=\"Microsoft\"\r\n",
+     true},
     {L"prnms003.inf", L"prnms003.inf_amd64_d953309ec763fcc7",
-     "[Version]\r\nClass=Printer\r\n[Models]\r\n"
-     "\"Microsoft enhanced Point and Print compatibility driver\" = PNP\r\n"},
+     L"[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n[Models]\r\n"
+     L"\"Microsoft enhanced Point and Print compatibility driver\" = PNP\r\n",
+     false},
     {L"tsprint.inf", L"tsprint.inf_amd64_af7e87be969e4e2c",
-     "[Version]\r\nClass=Printer\r\n[Models]\r\n\"Remote Desktop Easy Print\" = TS\r\n"},
+     L"[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n[Models]\r\n"
+     L"\"Remote Desktop Easy Print\" = TS\r\n",
+     false},
     {L"oem12.inf", L"kvmf6000.inf_amd64_3c1d9e0f4a2b7c65",
-     "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n"
-     "ClassGUID={4D36E979-E325-11CE-BFC1-08002BE10318}\r\n[KAVRO.NTamd64]\r\n"
-     "\"KAVRO MF6000 PCL6\" = GDI, USBPRINT\\KAVROMF6000A1B2\r\n"
-     "\"KAVRO MF6000 PCL6 PS\" = PS, USBPRINT\\KAVROMF6000C3D4\r\n"},
+     L"[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n"
+     L"ClassGUID={4D36E979-E325-11CE-BFC1-08002BE10318}\r\nProvider=%KAVRO%\r\n"
+     L"[Manufacturer]\r\n%KAVRO% = KAVRO, NTamd64\r\n[KAVRO.NTamd64]\r\n"
+     L"%GDI% = GDI, USBPRINT\\KAVROMF6000A1B2\r\n%PS% = PS, USBPRINT\\KAVROMF6000C3D4\r\n"
+     L"[Strings]\r\nKAVRO=\"KAVRO\"\r\nGDI=\"KAVRO MF6000 PCL6\"\r\nPS=\"KAVRO MF6000 PCL6 PS\"\r\n"
+     L"[Strings.0804]\r\nKAVRO=\"\u5C9A\u62D3\"\r\n",
+     true},
     {L"oem13.inf", L"kvmfscan.inf_amd64_8e2f7a9b1c3d5e60",
-     "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Image\r\n"
-     "ClassGUID={6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\r\n[KAVRO.NTamd64]\r\n"
-     "\"KAVRO MF6000 PCL6 Scanner\" = SCAN, USB\\VID_2B1D&PID_6000&MI_01\r\n"},
+     L"[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Image\r\n"
+     L"ClassGUID={6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\r\n[KAVRO.NTamd64]\r\n"
+     L"\"KAVRO MF6000 PCL6 Scanner\" = SCAN, USB\\VID_2B1D&PID_6000&MI_01\r\n",
+     true},
     {L"oem14.inf", L"lumps3.inf_amd64_0f1e2d3c4b5a6978",
-     "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n"
-     "[Manufacturer]\r\n%Lumen% = Lumen, NTamd64, NTx86\r\n"
-     "[Lumen.NTamd64]\r\n%Model% = LUMPS3, LumenLUMPS3A1\r\n"
-     "[Lumen.NTx86]\r\n%Model% = LUMPS3, LumenLUMPS3A1\r\n"
-     "[LUMPS3]\r\nCopyFiles = @LUMPS3.PPD, @LUMPS3.INI, PSCRIPT_FILES\r\n"
-     "DataFile = LUMPS3.PPD\r\nInclude = ntprint.inf\r\nNeeds = PSCRIPT.OEM\r\n"
-     "[PSCRIPT_FILES]\r\nPSCRIPT5.DLL\r\nPS5UI.DLL\r\nPSCRIPT.NTF\r\nPS_SCHM.GDL\r\n"
-     "[Strings]\r\nLumen = \"Lumen\"\r\nModel = \"Lumen PS3 Universal\"\r\n"},
+     L"[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n"
+     L"[Manufacturer]\r\n%Lumen% = Lumen, NTamd64, NTx86\r\n"
+     L"[Lumen.NTamd64]\r\n%Model% = LUMPS3, LumenLUMPS3A1\r\n"
+     L"[Lumen.NTx86]\r\n%Model% = LUMPS3, LumenLUMPS3A1\r\n"
+     L"[LUMPS3]\r\nCopyFiles = @LUMPS3.PPD, @LUMPS3.INI, PSCRIPT_FILES\r\n"
+     L"DataFile = LUMPS3.PPD\r\nInclude = ntprint.inf\r\nNeeds = PSCRIPT.OEM\r\n"
+     L"[PSCRIPT_FILES]\r\nPSCRIPT5.DLL\r\nPS5UI.DLL\r\nPSCRIPT.NTF\r\nPS_SCHM.GDL\r\n"
+     L"[Strings]\r\nLumen = \"Lumen\"\r\nModel = \"Lumen PS3 Universal\"\r\n"
+     L"[Strings.0804]\r\nModel = \"Lumen PS3 \u901A\u7528\"\r\n",
+     true},
+    {L"oem15.inf", L"kv2100.inf_amd64_6d0e4f2a8b1c3957",
+     L"[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\nProvider=%KAVRO%\r\n"
+     L"[Manufacturer]\r\n%KAVRO% = KAVRO, NTamd64\r\n[KAVRO.NTamd64]\r\n"
+     L"%KV2100% = KV2100, USBPRINT\\KAVROKV2100E5F6\r\n"
+     L"[KV2100]\r\nCopyFiles = @KV2100.DLL, @KV2100UI.DLL, @KV2100.GPD, @KV2100RES.DLL\r\n"
+     L"DriverFile = KV2100.DLL\r\nConfigFile = KV2100UI.DLL\r\nDataFile = KV2100.GPD\r\n"
+     L"[Strings]\r\nKAVRO=\"KAVRO\"\r\nKV2100=\"KAVRO KV-2100 PCL6 Printer Driver\"\r\n"
+     L"[Strings.0804]\r\nKAVRO=\"\u5C9A\u62D3\"\r\n"
+     L"KV2100=\"\u5C9A\u62D3 KV-2100 PCL6 \u6253\u5370\u673A\u9A71\u52A8\"\r\n",
+     true},
 };
+
+#undef NTPRINT_INF
 
 std::wstring PcDriverFolder(const wchar_t* environment) {
     return NativeSystem32() + L"\\spool\\drivers\\" +
@@ -171,9 +210,12 @@ bool SeedPc() {
         const std::wstring folder = PcStoreFolder(package.folder);
         const std::wstring infName =
             std::wstring(package.folder).substr(0, std::wstring(package.folder).find(L".inf") + 4);
-        WriteBytes(folder + infName, package.inf);
+        const std::wstring text = package.inf;
+        const std::string bytes =
+            package.utf16 ? Utf16LeFile(text) : std::string(text.begin(), text.end());
+        WriteBytes(folder + infName, bytes);
         WriteBytes(folder + L"amd64\\payload.dll", "MZ");
-        WriteBytes(PcInfFolder() + package.published, package.inf);
+        WriteBytes(PcInfFolder() + package.published, bytes);
         seeded = FileExists(folder + infName) && seeded;
     }
     return seeded;

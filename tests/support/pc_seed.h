@@ -1,10 +1,13 @@
 // A 64-bit PC as users have it, put into the private prefix's real spooler,
 // inf folder and driver store: Windows' own drivers with their packages
-// (published in the inf folder under their own names), the receipt
-// printers' "Generic / Text Only", the Microsoft PS Class Driver, a vendor
-// package with two models that share files (published as an oem INF), the
-// same device's scanner package, and a second vendor's PostScript driver for
-// x64 and, for 32-bit clients, for "Windows NT x86". Seeding needs a 64-bit
+// (published in the inf folder under their own names, UTF-16 as Windows'
+// often are), a newer ntprint.inf that Windows Update brought (published as
+// an oem INF), the receipt printers' "Generic / Text Only", the Microsoft PS
+// Class Driver, a vendor package with two models that share files (published
+// as an oem INF), the same device's scanner package, a second vendor's
+// PostScript driver for x64 and, for 32-bit clients, for "Windows NT x86",
+// and a Chinese vendor driver. The vendor packages are UTF-16 with localized
+// [Strings.0804], as vendors write them. Seeding needs a 64-bit
 // process (the 64-bit demo_machine does it for 32-bit tests).
 #pragma once
 
@@ -21,7 +24,10 @@ struct PcDriver {
 struct PcPackage {
     const wchar_t* published;  // its name in the inf folder
     const wchar_t* folder;     // its folder in the driver store
-    const char* inf;           // its INF's text
+    const wchar_t* inf;        // its INF's text
+    // Saved as UTF-16 LE, as Windows' own INFs often are and as every INF
+    // with non-ASCII text must be; else as ANSI (these are ASCII).
+    bool utf16;
 };
 
 extern const std::vector<PcDriver> PC_DRIVERS;
@@ -31,6 +37,9 @@ extern const std::vector<PcPackage> PC_PACKAGES;
 extern const wchar_t* const PC_SECOND_VENDOR_PS;
 extern const wchar_t* const PC_VENDOR_GDI;
 extern const wchar_t* const PC_GENERIC_TEXT;
+// A vendor driver with a Chinese name, installed from a UTF-16 INF that names
+// it through a token of [Strings.0804].
+extern const wchar_t* const PC_CHINESE_VENDOR;
 
 // Seeds the whole PC; true when every driver's files are where its record
 // says (Wine accepts records of files it did not copy).

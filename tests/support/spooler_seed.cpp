@@ -40,13 +40,40 @@ std::wstring SeedPackageFolder(const std::wstring& driver) {
            (x64 ? L".inf_amd64_" : L".inf_x86_") + L"5e1d0c2b9a874f36\\";
 }
 
+// The INF of a driver's package. A name with non-ASCII characters is written
+// as vendors must write it: UTF-16 LE, the model a token whose neutral
+// [Strings] value is English and whose [Strings.0804] value is the name.
+std::string SeedInf(const std::wstring& driver) {
+    const bool ascii =
+        std::all_of(driver.begin(), driver.end(), [](wchar_t c) { return c < 0x80; });
+    if (ascii) {
+        return "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n\r\n[Strings]\r\n"
+               "DriverName=\"" +
+               Ansi(driver) + "\"\r\n";
+    }
+    const std::wstring stem = SeedFileStem(driver);
+    return Utf16LeFile(
+        L"[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\nProvider=%KAVRO%\r\n"
+        L"[Manufacturer]\r\n%KAVRO% = KAVRO, NTamd64, NTx86\r\n"
+        L"[KAVRO.NTamd64]\r\n%DriverName% = " +
+        stem + L", USBPRINT\\" + stem +
+        L"\r\n"
+        L"[KAVRO.NTx86]\r\n%DriverName% = " +
+        stem + L", USBPRINT\\" + stem +
+        L"\r\n"
+        L"[" +
+        stem + L"]\r\nCopyFiles = @" + stem + L"drv.dll, @" + stem + L"ui.dll, @" + stem +
+        L".ppd\r\nDriverFile = " + stem +
+        L"drv.dll\r\n"
+        L"[Strings]\r\nKAVRO = \"KAVRO\"\r\nDriverName = \"KAVRO printer driver " +
+        stem + L"\"\r\n[Strings.0804]\r\nKAVRO = \"\u5C9A\u62D3\"\r\nDriverName = \"" + driver +
+        L"\"\r\n");
+}
+
 bool AddSeedPackage(const std::wstring& driver) {
     const std::wstring folder = SeedPackageFolder(driver);
     const std::wstring stem = SeedFileStem(driver);
-    WriteBytes(folder + stem + L".inf",
-               "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n\r\n[Strings]\r\n"
-               "DriverName=\"" +
-                   Ansi(driver) + "\"\r\n");
+    WriteBytes(folder + stem + L".inf", SeedInf(driver));
     WriteBytes(folder + stem + L"drv.dll", "packaged driver file");
     return FileExists(folder + stem + L".inf");
 }

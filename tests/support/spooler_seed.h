@@ -25,8 +25,9 @@ std::wstring SeedFileStem(const std::wstring& driver);
 
 // A package of Windows' own driver store for the driver, as setup leaves it:
 // <repository>\<stem>.inf_amd64_<hash>\ (x86 on 32-bit Windows) with an INF
-// whose [Strings] name the driver in the ANSI code page, and a copy of the
-// driver module. The folder has a trailing backslash.
+// whose [Strings] name the driver (in the ANSI code page for an ASCII name,
+// else in [Strings.0804] of a UTF-16 LE INF), and a copy of the driver
+// module. The folder has a trailing backslash.
 std::wstring SeedPackageFolder(const std::wstring& driver);
 bool AddSeedPackage(const std::wstring& driver);
 // Deletes the package folder and everything in it.

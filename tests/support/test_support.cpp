@@ -66,6 +66,15 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
     ::CloseHandle(file);
 }
 
+std::string Utf16LeFile(const std::wstring& text) {
+    std::string bytes = "\xFF\xFE";
+    for (const wchar_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>((unit >> 8) & 0xFF);
+    }
+    return bytes;
+}
+
 std::string ReadBytes(const std::wstring& path) {
     // FILE_SHARE_DELETE too: a file that another process has just renamed into
     // place may still be open there with delete access for a moment.
@@ -107,6 +116,15 @@ std::wstring NativeSystem32() {
     BOOL wow64 = FALSE;
     ::IsWow64Process(::GetCurrentProcess(), &wow64);
     return std::wstring(windows) + (wow64 ? L"\\Sysnative" : L"\\System32");
+}
+
+std::wstring ShownPath(const std::wstring& nativePath) {
+    const std::wstring native = NativeSystem32();
+    if (nativePath.compare(0, native.size(), native) != 0)
+        return nativePath;
+    wchar_t windows[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathW(nullptr, windows, CSIDL_WINDOWS, FALSE);
+    return std::wstring(windows) + L"\\System32" + nativePath.substr(native.size());
 }
 
 wchar_t* NativeSeedEnvironment() {

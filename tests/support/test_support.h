@@ -40,6 +40,9 @@ void RemoveTree(const std::wstring& folder);
 void CreateFolders(const std::wstring& folder);
 // Writes `bytes` to `path`, creating the folders on the way.
 void WriteBytes(const std::wstring& path, const std::string& bytes);
+// `text` as an INF saved in UTF-16 LE, as Windows wants one with any non-ASCII
+// text: the byte-order mark, then each unit low byte first.
+std::string Utf16LeFile(const std::wstring& text);
 // The whole content of `path`; empty when it cannot be read.
 std::string ReadBytes(const std::wstring& path);
 bool FileExists(const std::wstring& path);
@@ -49,6 +52,9 @@ std::wstring ExecutableFolder();
 // Windows' own System32 folder, as this process reaches it: through
 // Sysnative in a WOW64 process. No trailing backslash.
 std::wstring NativeSystem32();
+// A path below NativeSystem32() as the program shows it to people (its log,
+// its reports): through System32, which is the folder a person finds.
+std::wstring ShownPath(const std::wstring& nativePath);
 // The printer environment of Windows' own drivers, for seeding them: "Windows
 // x64" in a WOW64 process (the test prefix is x64), null (this process's own)
 // otherwise. A 32-bit setup program installs the x64 driver the same way.
