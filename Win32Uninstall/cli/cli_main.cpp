@@ -96,9 +96,10 @@ void RunPlan(Answer& answer, const RemovalPlan& plan, const CliOptions& options)
     answer.text = OutcomesText(outcomes);
     if (bypass.registryUsed) {
         answer.object["spoolerRunsAgain"] = bypass.spoolerRunsAgain;
-        answer.text += std::string("The spooler could not run; its registry was changed instead.\n") +
-                       (bypass.spoolerRunsAgain ? "The spooler runs again.\n"
-                                                : "The spooler still does not run.\n");
+        answer.text +=
+            std::string("The spooler could not run; its registry was changed instead.\n") +
+            (bypass.spoolerRunsAgain ? "The spooler runs again.\n"
+                                     : "The spooler still does not run.\n");
     }
     answer.text += succeeded ? "Removed.\n" : "The removal failed.\n";
     if (answer.exitCode == EXIT_RESTART_RECOMMENDED)

@@ -34,11 +34,11 @@ struct RemovalPlan {
     // the driver: nothing is to be changed.
     std::vector<std::wstring> printersUsingDriver;
     std::vector<DriverFileMatch> driverFiles;  // kept ones included, with their reason
+    PackageScan packages;                      // kept ones included, with their reason
     // The files the spooler deletes with the driver's records
     // (FindSpoolerDeletedFiles), which a removal without the spooler deletes
     // itself; kept ones included, with their reason.
     std::vector<DriverFileMatch> spoolerFiles;
-    PackageScan packages;                      // kept ones included, with their reason
     // What remains of a driver that no record has any longer (see
     // PlanLeftoverRemoval): no spooler record and no printer is removed.
     bool leftovers = false;

@@ -159,9 +159,8 @@ std::wstring EnvironmentDirectory(HKEY environmentKey, const std::wstring& envir
     if (!directory.empty())
         return directory;
     static const std::pair<const wchar_t*, const wchar_t*> known[] = {
-        {L"Windows x64", L"x64"},       {L"Windows NT x86", L"W32X86"},
-        {L"Windows ARM64", L"ARM64"},   {L"Windows IA64", L"IA64"},
-        {L"Windows 4.0", L"WIN40"},
+        {L"Windows x64", L"x64"},   {L"Windows NT x86", L"W32X86"}, {L"Windows ARM64", L"ARM64"},
+        {L"Windows IA64", L"IA64"}, {L"Windows 4.0", L"WIN40"},
     };
     for (const auto& [name, folder] : known) {
         if (_wcsicmp(name, environment.c_str()) == 0)
@@ -276,9 +275,9 @@ bool DeletePrinterKey(const std::wstring& printerName) {
 
 bool DeleteDriverKeys(const std::wstring& driverName) {
     LONG status = ERROR_SUCCESS;
-    const unique_hkey environments = OpenKey(HKEY_LOCAL_MACHINE,
-                                             std::wstring(SPOOLER_PRINT_KEY) + L"\\Environments",
-                                             READ_ACCESS, &status);
+    const unique_hkey environments =
+        OpenKey(HKEY_LOCAL_MACHINE, std::wstring(SPOOLER_PRINT_KEY) + L"\\Environments",
+                READ_ACCESS, &status);
     if (!environments)
         return status == ERROR_FILE_NOT_FOUND;
     for (const std::wstring& environment : SubkeyNames(environments.get())) {

@@ -139,8 +139,7 @@ bool RemoveRegistryRecords(StepRunner& steps, const std::vector<RemovalPlan>& pl
         }
     }
     for (const RemovalPlan& plan : plans) {
-        if (!plan.driver.empty() &&
-            !steps.Run(UninstallStep::DeleteDriverKey, plan.driver, [&] {
+        if (!plan.driver.empty() && !steps.Run(UninstallStep::DeleteDriverKey, plan.driver, [&] {
                 return WhileSpoolerStopped([&] { return DeleteDriverKeys(plan.driver); });
             })) {
             return false;
@@ -242,7 +241,8 @@ const wchar_t* StepName(UninstallStep step) {
 bool RunUninstallSequence(const std::vector<DriverListEntry>& rows,
                           std::vector<StepOutcome>* outcomes) {
     bool fromRegistry = false;
-    const DriverRecords everyDriver = rows.empty() ? DriverRecords{} : EveryDriverRecord(fromRegistry);
+    const DriverRecords everyDriver =
+        rows.empty() ? DriverRecords{} : EveryDriverRecord(fromRegistry);
     std::vector<RemovalPlan> plans;
     for (const DriverListEntry& row : rows)
         plans.push_back(PlanRowRemoval(row, everyDriver));

@@ -139,9 +139,9 @@ TEST_F(CliOnFakeSpooler, ListWithoutASpoolerComesFromItsRegistryByTheSameRules) 
     std::vector<std::string> rows;
     for (const nlohmann::json& row : list["rows"])
         rows.push_back(row["kind"].get<std::string>() + ":" + row["name"].get<std::string>());
-    EXPECT_EQ(rows, (std::vector<std::string>{"printer:Alpha Desk", "printer:Zeta 财务部",
-                                              "driver:KAVRO PCL6", "driver:Lone",
-                                              "driver:Client Only"}));
+    EXPECT_EQ(rows,
+              (std::vector<std::string>{"printer:Alpha Desk", "printer:Zeta 财务部",
+                                        "driver:KAVRO PCL6", "driver:Lone", "driver:Client Only"}));
     wchar_t windows[MAX_PATH] = {};
     ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, windows, CSIDL_WINDOWS, FALSE));
     const std::string x64 = Utf8(windows) + "\\System32\\spool\\DRIVERS\\x64\\3\\";

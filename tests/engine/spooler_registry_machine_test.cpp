@@ -44,7 +44,8 @@ std::vector<std::string> Described(const RemovalPlan& plan) {
     }
     for (const auto* matches : {&plan.packages.oemInfs, &plan.packages.packages}) {
         for (const PackageMatch& match : *matches)
-            lines.push_back("package " + Utf8(match.folder + match.inf) + " " + Utf8(match.keptBecause));
+            lines.push_back("package " + Utf8(match.folder + match.inf) + " " +
+                            Utf8(match.keptBecause));
     }
     return lines;
 }

@@ -177,11 +177,11 @@ TEST_F(UninstallSequence, SpoolerThatCannotRunIsBypassedThroughItsRegistryNeverW
     std::vector<std::string> steps;
     for (const StepOutcome& outcome : outcomes)
         steps.push_back(Utf8(StepName(outcome.step)) + (outcome.succeeded ? "" : " failed"));
-    EXPECT_EQ(steps, (std::vector<std::string>{
-                         "RestartSpooler failed", "StopSpooler", "PurgeSpoolFiles",
-                         "DeletePrinterKey", "DeleteDriverKey", "DeleteDriverFiles",
-                         "UninstallOemInfs", "PurgeDriverStore", "StartSpooler",
-                         "ReenumerateDevices"}));
+    EXPECT_EQ(steps,
+              (std::vector<std::string>{"RestartSpooler failed", "StopSpooler", "PurgeSpoolFiles",
+                                        "DeletePrinterKey", "DeleteDriverKey", "DeleteDriverFiles",
+                                        "UninstallOemInfs", "PurgeDriverStore", "StartSpooler",
+                                        "ReenumerateDevices"}));
     EXPECT_EQ(outcomes[0].error, DWORD{ERROR_PROCESS_ABORTED});
     EXPECT_FALSE(registry.Exists(driverKey));
     EXPECT_FALSE(registry.Exists(L"Printers\\Office KX"));
@@ -190,7 +190,8 @@ TEST_F(UninstallSequence, SpoolerThatCannotRunIsBypassedThroughItsRegistryNeverW
     EXPECT_TRUE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\UNIDRV.DLL"));
     EXPECT_FALSE(FolderExists(windows + L"System32\\DriverStore\\FileRepository\\kx.inf_x86_1"));
     EXPECT_EQ(CallsNamed({"EnumJobs", "DeletePrinter", "DeletePrinterDriverEx"}),
-              std::vector<std::string>{}) << "nothing asked of a spooler that cannot run";
+              std::vector<std::string>{})
+        << "nothing asked of a spooler that cannot run";
     EXPECT_EQ(machine->spoolerState, DWORD{SERVICE_RUNNING});
 
     // Started by someone else while the removal paused: nothing is changed.

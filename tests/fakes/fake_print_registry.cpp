@@ -11,7 +11,8 @@ constexpr wchar_t kScratchKey[] = L"Software\\KavroTests\\Print";
 LONG WINAPI RedirectedOpen(HKEY parent, LPCWSTR path, DWORD options, REGSAM access, PHKEY key) {
     const std::wstring print = SPOOLER_PRINT_KEY;
     const std::wstring wanted = path != nullptr ? path : L"";
-    if (parent == HKEY_LOCAL_MACHINE && _wcsnicmp(wanted.c_str(), print.c_str(), print.size()) == 0) {
+    if (parent == HKEY_LOCAL_MACHINE &&
+        _wcsnicmp(wanted.c_str(), print.c_str(), print.size()) == 0) {
         const std::wstring moved = kScratchKey + wanted.substr(print.size());
         return ::RegOpenKeyExW(HKEY_CURRENT_USER, moved.c_str(), options, access, key);
     }

@@ -32,5 +32,8 @@ class FakePrintRegistry {
     bool Exists(const std::wstring& below) const;
 
   private:
-    void SetText(const std::wstring& key, const wchar_t* value, DWORD type, const std::wstring& text);
+    void SetText(const std::wstring& key,
+                 const wchar_t* value,
+                 DWORD type,
+                 const std::wstring& text);
 };
