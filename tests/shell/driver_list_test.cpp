@@ -9,6 +9,7 @@
 #include "fakes/captured_log.h"
 #include "fakes/fake_dialog.h"
 #include "fakes/fake_machine.h"
+#include "fakes/fake_print_registry.h"
 #include "fakes/fake_spooler.h"
 #include "shell/driver_list.h"
 #include "shell/ui_state.h"
@@ -220,6 +221,22 @@ TEST_F(DriverList, PrintersThatCannotBeEnumeratedLeaveTheDriversListedUnhidden) 
     EXPECT_EQ(Rows(), (std::vector<std::string>{"D:Kavro", "D:Other"}));
     EXPECT_TRUE(log.Lines().empty());
     EXPECT_EQ(dialog.titles.size(), 1u);
+}
+
+// No spooler answers: the dialog lists the spooler's registry, by the same
+// rules (the printer named like its driver hides that driver's row).
+TEST_F(DriverList, SpoolerThatDoesNotAnswerIsListedFromItsRegistry) {
+    spooler.enumPrintersError = RPC_S_SERVER_UNAVAILABLE;
+    spooler.enumDriversFirstError = RPC_S_SERVER_UNAVAILABLE;
+    FakePrintRegistry registry;
+    registry.AddDriver(L"Windows NT x86", L"Kavro", {L"kv.dll"}, {});
+    registry.AddDriver(L"Windows NT x86", L"Other", {L"ot.dll"}, {});
+    registry.AddPrinter(L"Kavro", L"Kavro");
+    FillDriverList();
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"P:Kavro/Kavro", "D:Other"}));
+    ASSERT_NE(driverEntries[0].driverInfo, nullptr);
+    EXPECT_EQ(driverUseCounts, (std::map<std::wstring, int>{{L"Kavro", 1}, {L"Other", 1}}));
+    EXPECT_TRUE(log.Lines().empty());
 }
 
 TEST_F(DriverList, DriversThatCannotBeSizedAreSkippedSilently) {
