@@ -130,7 +130,8 @@ TEST_F(CliOnWine, WhatIfNamesFilesInfsAndPackagesFlagsTheCollateralFileAndChange
     EXPECT_EQ(flagged, 1) << preview.dump(2);
     EXPECT_EQ(preview["oemInfs"], json({Utf8(inf)}));
     ASSERT_EQ(preview["packages"].size(), 1u) << preview.dump(2);
-    EXPECT_EQ(preview["packages"][0]["folder"], Utf8(SeedPackageFolder(driver)));
+    // Named as a person finds it, not through Sysnative.
+    EXPECT_EQ(preview["packages"][0]["folder"], Utf8(ShownPath(SeedPackageFolder(driver))));
     EXPECT_EQ(preview["packages"][0]["line"], Utf8(L"DriverName=\"" + driver + L"\""));
 
     // Nothing was removed, and the spooler was left as it was.
