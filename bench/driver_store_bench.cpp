@@ -57,6 +57,9 @@ const std::vector<std::wstring> kRemainingDrivers = {
 };
 
 constexpr int kWindowsPackages = 900;  // nine in ten packages are Windows' own
+// The store folders that the scan passes over unread: Windows' own, and
+// Windows Update's newer version of one of them.
+constexpr size_t kWindowsFolders = kWindowsPackages + 1;
 constexpr size_t kLargestInf = 8u << 20;
 
 struct DeviceClass {
@@ -87,6 +90,9 @@ struct BenchPackage {
     bool subFolder = false;           // an amd64\ folder with a payload file
     std::vector<std::string> models;  // model names the INF lists
     bool own = false;
+    bool utf16 = false;                // saved as UTF-16 LE (with its byte-order mark), else ANSI
+    bool microsoft = false;            // its [Version] Provider is Microsoft, through [Strings]
+    bool windowsUpdate = false;        // a newer version of one of Windows' own, as oemN.inf
     bool namesDriver = false;          // the INF names the removed driver
     std::wstring expectedKeptBecause;  // the scan's verdict when it names it
 };
@@ -124,6 +130,8 @@ BenchPackage WindowsPackage(int i, const std::string& driverName) {
     package.folder = FolderName(package.inf);
     package.published = package.inf;
     package.own = true;
+    package.utf16 = true;
+    package.microsoft = true;
     const bool printer = i % 15 < 2;
     package.deviceClass = printer ? kPrinter : kOtherClasses[i % 8];
     const uint32_t size = Next() % 100;
@@ -155,11 +163,12 @@ BenchPackage ThirdPartyPackage(const std::string& inf,
     return package;
 }
 
-// The hundred third-party packages: three name the removed driver (its
-// package, an older version of it kept by the store, and the fax model's
+// The hundred and one third-party packages: three name the removed driver
+// (its package, an older version of it kept by the store, and the fax model's
 // package, which an installed driver still uses), 22 other printer packages
-// (one of them the largest INF: a universal driver), and 75 of other device
-// classes, display and audio drivers with INFs of megabytes among them.
+// (one of them the largest INF: a universal driver), 75 of other device
+// classes, display and audio drivers with INFs of megabytes among them, and
+// Windows Update's newer version of one of Windows' own, which names it too.
 std::vector<BenchPackage> ThirdPartyPackages(const std::string& driverName) {
     std::vector<BenchPackage> packages;
     const std::string fax = Narrow(kRemainingDrivers.back());
@@ -187,8 +196,23 @@ std::vector<BenchPackage> ThirdPartyPackages(const std::string& driverName) {
                 ThirdPartyPackage(inf, kOtherClasses[c], Between(largest[c] / 10, largest[c]), {}));
         }
     }
-    for (size_t i = 0; i < packages.size(); ++i)
+    // Windows Update's newer ntprint0.inf (Windows publishes its own one
+    // under that name): its store folder is named after that INF and so
+    // passed over unread; its oem copy is read and kept as Windows' own.
+    BenchPackage update = ThirdPartyPackage("ntprint0.inf", kPrinter, 90000,
+                                            {Narrow(kRemainingDrivers[8]), driverName});
+    update.microsoft = true;
+    update.windowsUpdate = true;
+    update.namesDriver = true;
+    update.expectedKeptBecause = WINDOWS_OWN_PACKAGE;
+    packages.push_back(update);
+    // About half of the third-party INFs are UTF-16, as Microsoft prefers:
+    // the removed driver's package (not its older version), the fax model's,
+    // the largest, and every other one after them.
+    for (size_t i = 0; i < packages.size(); ++i) {
         packages[i].published = "oem" + std::to_string(i) + ".inf";
+        packages[i].utf16 = i != 1 && (i < 4 || i % 2 == 0 || packages[i].windowsUpdate);
+    }
     return packages;
 }
 
@@ -209,7 +233,8 @@ std::vector<BenchPackage> Layout(const std::wstring& driverName) {
 std::string VersionSection(const BenchPackage& package) {
     return "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=" +
            std::string(package.deviceClass.name) + "\r\nClassGuid=" + package.deviceClass.guid +
-           "\r\nProvider=%Vendor%\r\nCatalogFile=" + package.inf.substr(0, package.inf.size() - 4) +
+           "\r\nProvider=%" + (package.microsoft ? "MSFT" : "Vendor") +
+           "%\r\nCatalogFile=" + package.inf.substr(0, package.inf.size() - 4) +
            ".cat\r\nDriverVer=06/21/2025,10.0.19041.1\r\nPnpLockdown=1\r\n\r\n";
 }
 
@@ -241,15 +266,26 @@ std::string FillerLine(const BenchPackage& package, int n) {
     return line;
 }
 
+// The INF's file: its text (ASCII) as ANSI, or as UTF-16 LE with half as
+// many characters, so that it has about `infBytes` bytes either way.
 std::string InfText(const BenchPackage& package) {
+    const size_t characters = package.utf16 ? package.infBytes / 2 : package.infBytes;
     std::string text = VersionSection(package) + ModelsSection(package) + "\r\n[Install]\r\n";
-    for (int n = 0; text.size() + 200 < package.infBytes; ++n)
+    for (int n = 0; text.size() + 200 < characters; ++n)
         text += FillerLine(package, n);
-    text += "\r\n[Strings]\r\nVendor=\"Vendor\"\r\n";
+    text += std::string("\r\n[Strings]\r\n") +
+            (package.microsoft ? "MSFT=\"Microsoft\"\r\n" : "Vendor=\"Vendor\"\r\n");
     for (const std::string& model : package.models)
         text += "Model" + std::to_string(&model - &package.models[0]) + "=\"" + model + "\"\r\n";
-    text.append(package.infBytes > text.size() ? package.infBytes - text.size() : 0, ' ');
-    return text;
+    text.append(characters > text.size() ? characters - text.size() : 0, ' ');
+    if (!package.utf16)
+        return text;
+    std::string utf16 = "\xFF\xFE";
+    for (const char c : text) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    return utf16;
 }
 
 // Binary content: a header with zero bytes, then pseudo-random bytes.
@@ -353,7 +389,8 @@ int Seed(const std::wstring& root, const std::wstring& driverName) {
     for (const BenchPackage& package : Layout(driverName)) {
         if (!SeedPackage(package, repository, inf))
             return 1;
-        // grep finds the name in the store's INF and in its published copy.
+        // grep finds the name, in either encoding, in the store's INF and in
+        // its published copy.
         const bool listed = std::any_of(
             package.models.begin(), package.models.end(),
             [&](const std::string& m) { return m.find(Narrow(driverName)) != std::string::npos; });
@@ -382,8 +419,10 @@ std::vector<std::wstring> ExpectedMatches(const std::wstring& driverName,
         if (package.own || !package.namesDriver)
             continue;
         matches.push_back(Verdict(inf + Wide(package.published), package.expectedKeptBecause));
-        matches.push_back(
-            Verdict(repository + Wide(package.folder) + L"\\", package.expectedKeptBecause));
+        if (!package.windowsUpdate) {  // its store folder is passed over unread
+            matches.push_back(
+                Verdict(repository + Wide(package.folder) + L"\\", package.expectedKeptBecause));
+        }
     }
     std::sort(matches.begin(), matches.end());
     return matches;
@@ -412,12 +451,12 @@ void PrintMissing(const char* what,
 // and passed over every one of Windows' own packages; else says what differs.
 bool FoundTheSeededMatches(const PackageScan& scan, const std::vector<std::wstring>& expected) {
     const std::vector<std::wstring> found = FoundMatches(scan);
-    const bool same = found == expected && scan.windowsPackages == kWindowsPackages;
+    const bool same = found == expected && scan.windowsPackages == kWindowsFolders;
     if (!same) {
         fprintf(stderr,
                 "bench_driver_store: the scan found %zu matches (expected %zu) and %zu of "
-                "Windows' own packages (expected %d): it does not measure the seeded store\n",
-                found.size(), expected.size(), scan.windowsPackages, kWindowsPackages);
+                "Windows' own packages (expected %zu): it does not measure the seeded store\n",
+                found.size(), expected.size(), scan.windowsPackages, kWindowsFolders);
         PrintMissing("not found", expected, found);
         PrintMissing("not seeded", found, expected);
     }

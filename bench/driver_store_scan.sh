@@ -11,9 +11,13 @@
 # their PNFs: three naming the removed driver (its package, an older version
 # of it, and a fax model's package that an installed driver still uses), 22
 # other printer packages (among them the largest INF, 8 MiB), and 75 of other
-# device classes (display and audio INFs of megabytes among them); every
-# package with its catalog, PNF and payload, some with an amd64\ folder; and
-# folders of counter files in the inf folder. The store and the inf folder
+# device classes (display and audio INFs of megabytes among them), and Windows
+# Update's newer version of one of Windows' own INFs, published as an oem INF
+# and naming the removed driver (its store folder is named after Windows' own
+# INF); every package with its catalog, PNF and payload, some with an amd64\
+# folder; and folders of counter files in the inf folder. Windows' own INFs
+# are UTF-16 LE, and so are about half of the third-party ones (the removed
+# driver's package, the fax model's, and the largest among them). The store and the inf folder
 # lie where the engine's own lookups find them.
 #
 # Then, in one Wine process, it times
@@ -21,7 +25,8 @@
 #    driver and 20 installed drivers that stay;
 #  - reading every candidate once: the walk of the store's INFs and the inf
 #    folder's oem files, each file read whole (the walk alone is shown too);
-# and from Linux `grep -rlaF NAME` over the same two trees. It does so in
+# and from Linux `grep -rlaP` for NAME in ANSI or UTF-16 LE over the same two
+# trees. It does so in
 # REPEATS rounds (default 5), each a fresh bench process and then grep, so
 # that a change in the machine's load falls on all three alike; each time is
 # the best of its rounds, on a warm page cache, and the ratios compare those.
@@ -40,6 +45,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/mingw-i686}" && pwd)
 repeats=${REPEATS:-5}
 name="KBench LaserJet 7788 PCL6"
+# The name as ANSI (ASCII) or as UTF-16 LE, for grep -P.
+utf16=$(sed 's/./&\\x00/g' <<<"$name")
+pattern="$name|$utf16"
 bench="$build/bin/bench_driver_store.exe"
 
 cmake --build "$build" --target bench_driver_store >/dev/null
@@ -65,7 +73,7 @@ inf=$(linux_path "$(value inf "$seed")")
 time_grep() {
   local start end found
   start=$(date +%s%N)
-  found=$(grep -rlaF "$name" "$repository" "$inf" | wc -l)
+  found=$(grep -rlaP "$pattern" "$repository" "$inf" | wc -l)
   end=$(date +%s%N)
   if [ "$found" != "$(value grep_matches "$seed")" ]; then
     echo "driver_store_scan: grep found $found files, $(value grep_matches "$seed") seeded" >&2
@@ -108,7 +116,7 @@ awk -v scan="$(best <<<"$scans")" -v scan_runs="${scans# }" \
     printf "%-46s %9.4f\n", "ScanDriverPackages (20 remaining drivers)", scan
     printf "%-46s %9.4f %9.2f\n", "reading every candidate once (walk + read)", all, scan / all
     printf "%-46s %9.4f %9.2f\n", "  of which the walk alone", walk, scan / walk
-    printf "%-46s %9.4f %9.2f\n", "grep -rlaF over the same trees (Linux)", grep_s, scan / grep_s
+    printf "%-46s %9.4f %9.2f\n", "grep -rlaP, ANSI or UTF-16 (Linux)", grep_s, scan / grep_s
     printf "rounds (s): scan %s; reading every candidate %s; grep %s\n", scan_runs, all_runs, grep_runs
     budget = largest + 16 * 1048576
     printf "goal scan <= 0.5 x reading every candidate once: %.2f, %s\n", scan / all, verdict(scan <= 0.5 * all)

@@ -171,10 +171,11 @@ size_t InfTextReader::DecodableEnd() const {
 bool InfTextReader::DecodeUtf16(TextBuffer& text, size_t at, size_t& units, bool& ends) {
     const size_t count = (DecodableEnd() - begin_) / 2;
     text.Reserve(at + count, at);
+    // Windows runs little-endian only, where a byte pair low byte first is
+    // the unit's own representation.
+    static_assert(sizeof(wchar_t) == 2);
     wchar_t* into = text.data() + at;
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(bytes_.data() + begin_);
-    for (size_t i = 0; i < count; ++i)
-        into[i] = static_cast<wchar_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    memcpy(into, bytes_.data() + begin_, count * sizeof(wchar_t));
     const wchar_t* zero = wmemchr(into, L'\0', count);
     ends = zero != nullptr;
     units = ends ? static_cast<size_t>(zero - into) : count;

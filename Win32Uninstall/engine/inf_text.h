@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/file_helpers.h"
 #include "platform/unique_handles.h"
 
 // a-z as A-Z; every other character as it is.

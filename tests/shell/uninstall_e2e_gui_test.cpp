@@ -206,12 +206,8 @@ class WholeUninstall : public ::testing::Test {
         ASSERT_TRUE(printers.back()->added()) << Utf8(name);
     }
 
-    // An INF text that names the driver, as a package's [Strings] does.
-    static std::string InfNaming(const std::wstring& driver) {
-        return "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Printer\r\n\r\n[Strings]\r\n"
-               "DriverName=\"" +
-               Ansi(driver) + "\"\r\n";
-    }
+    // An INF that names the driver, as its vendor writes it.
+    static std::string InfNaming(const std::wstring& driver) { return PackageInfText(driver); }
 
     std::wstring SeedFile(const std::wstring& path, const std::string& bytes) {
         files.push_back(std::make_unique<SavedFile>(path));
@@ -463,7 +459,9 @@ TEST_F(WholeUninstall, PrinterOfASharedDriverIsRemovedAndItsDriverKept) {
 // message with the driver's files and package already gone. Windows deletes the driver there, and
 // the run ends with the success question.
 TEST_F(WholeUninstall, DriverRowLosesItsFilesAndPackageAndWineRefusesTheSpoolerDeletion) {
-    const std::wstring driver = L"E2E Standalone PCL6 " + tag;
+    // A Chinese name: its oem INF and package are UTF-16, the name a token
+    // of [Strings.0804].
+    const std::wstring driver = L"岚拓 E2E 独立 PCL6 打印机驱动 " + tag;
     const std::wstring stem = L"ke2esa" + std::to_wstring(::GetCurrentProcessId());
     ASSERT_NO_FATAL_FAILURE(SeedBystander());
     ASSERT_NO_FATAL_FAILURE(SeedDriver(driver, stem));

@@ -40,10 +40,7 @@ std::wstring SeedPackageFolder(const std::wstring& driver) {
            (x64 ? L".inf_amd64_" : L".inf_x86_") + L"5e1d0c2b9a874f36\\";
 }
 
-// The INF of a driver's package. A name with non-ASCII characters is written
-// as vendors must write it: UTF-16 LE, the model a token whose neutral
-// [Strings] value is English and whose [Strings.0804] value is the name.
-std::string SeedInf(const std::wstring& driver) {
+std::string PackageInfText(const std::wstring& driver) {
     const bool ascii =
         std::all_of(driver.begin(), driver.end(), [](wchar_t c) { return c < 0x80; });
     if (ascii) {
@@ -73,7 +70,7 @@ std::string SeedInf(const std::wstring& driver) {
 bool AddSeedPackage(const std::wstring& driver) {
     const std::wstring folder = SeedPackageFolder(driver);
     const std::wstring stem = SeedFileStem(driver);
-    WriteBytes(folder + stem + L".inf", SeedInf(driver));
+    WriteBytes(folder + stem + L".inf", PackageInfText(driver));
     WriteBytes(folder + stem + L"drv.dll", "packaged driver file");
     return FileExists(folder + stem + L".inf");
 }

@@ -30,6 +30,11 @@ std::wstring SeedFileStem(const std::wstring& driver);
 // module. The folder has a trailing backslash.
 std::wstring SeedPackageFolder(const std::wstring& driver);
 bool AddSeedPackage(const std::wstring& driver);
+// The bytes of an INF that names the driver, as its vendor writes it: for an
+// ASCII name an ANSI INF whose [Strings] name it; for any other name a UTF-16
+// LE INF whose model is a token with an English value in [Strings] and the
+// name in [Strings.0804].
+std::string PackageInfText(const std::wstring& driver);
 // Deletes the package folder and everything in it.
 void RemoveSeedPackage(const std::wstring& driver);
 
