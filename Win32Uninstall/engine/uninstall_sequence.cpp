@@ -58,16 +58,22 @@ bool PurgeJobsOfEveryDriver(StepRunner& steps, const std::vector<RemovalPlan>& p
     return true;
 }
 
-// Runs while the spooler is stopped: every file the drivers left behind.
-bool RemoveFilesOfEveryDriver(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
-    if (!steps.Run(UninstallStep::PurgeSpoolFiles, L"", [] { return PurgeSpoolFiles(); }))
-        return false;
+// Runs while the spooler is stopped, for each driver of the plans: its files
+// (with `spoolerFiles` also those that the spooler deletes with its record,
+// when the spooler cannot do so), its oem INFs and its store packages.
+bool RemoveDriverFilesAndPackages(StepRunner& steps,
+                                  const std::vector<RemovalPlan>& plans,
+                                  bool spoolerFiles) {
     for (const RemovalPlan& plan : plans) {
         if (plan.driver.empty())
             continue;
         const std::wstring& name = plan.driver;
         if (!steps.Run(UninstallStep::DeleteDriverFiles, name,
-                       [&] { return DeleteDriverFiles(plan.driverFiles) != FALSE; }) ||
+                       [&] {
+                           const BOOL own = DeleteDriverFiles(plan.driverFiles);
+                           return (!spoolerFiles || DeleteDriverFiles(plan.spoolerFiles)) &&
+                                  own != FALSE;
+                       }) ||
             !steps.Run(UninstallStep::UninstallOemInfs, name,
                        [&] { return UninstallOemInfs(plan.packages.oemInfs) != FALSE; }) ||
             !steps.Run(UninstallStep::PurgeDriverStore, name,
@@ -76,6 +82,12 @@ bool RemoveFilesOfEveryDriver(StepRunner& steps, const std::vector<RemovalPlan>&
         }
     }
     return true;
+}
+
+// Runs while the spooler is stopped: every file the drivers left behind.
+bool RemoveFilesOfEveryDriver(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
+    return steps.Run(UninstallStep::PurgeSpoolFiles, L"", [] { return PurgeSpoolFiles(); }) &&
+           RemoveDriverFilesAndPackages(steps, plans, false);
 }
 
 bool RemoveSpoolerRecords(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
@@ -148,26 +160,6 @@ bool RemoveRegistryRecords(StepRunner& steps, const std::vector<RemovalPlan>& pl
     return true;
 }
 
-bool RemoveFilesWithoutSpooler(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
-    for (const RemovalPlan& plan : plans) {
-        if (plan.driver.empty())
-            continue;
-        const std::wstring& name = plan.driver;
-        if (!steps.Run(UninstallStep::DeleteDriverFiles, name,
-                       [&] {
-                           const BOOL own = DeleteDriverFiles(plan.driverFiles);
-                           return DeleteDriverFiles(plan.spoolerFiles) != FALSE && own != FALSE;
-                       }) ||
-            !steps.Run(UninstallStep::UninstallOemInfs, name,
-                       [&] { return UninstallOemInfs(plan.packages.oemInfs) != FALSE; }) ||
-            !steps.Run(UninstallStep::PurgeDriverStore, name,
-                       [&] { return PurgeDriverStore(plan.packages.packages) != FALSE; })) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool StartSpoolerAndWatch() {
     if (StartSpoolerWatched() == SpoolerStart::Running)
         return true;
@@ -194,7 +186,7 @@ bool RemoveWithoutSpooler(StepRunner& steps,
     win32.Sleep(kStepPauseMs);
     const bool removed =
         steps.Run(UninstallStep::PurgeSpoolFiles, L"", [] { return PurgeSpoolFiles(); }) &&
-        RemoveRegistryRecords(steps, plans) && RemoveFilesWithoutSpooler(steps, plans);
+        RemoveRegistryRecords(steps, plans) && RemoveDriverFilesAndPackages(steps, plans, true);
     bypass.spoolerRunsAgain =
         steps.Run(UninstallStep::StartSpooler, kSpooler, StartSpoolerAndWatch);
     if (!removed || !bypass.spoolerRunsAgain)
