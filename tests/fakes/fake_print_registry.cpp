@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/spooler_registry.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -17,13 +18,6 @@ LONG WINAPI RedirectedOpen(HKEY parent, LPCWSTR path, DWORD options, REGSAM acce
         return ::RegOpenKeyExW(HKEY_CURRENT_USER, moved.c_str(), options, access, key);
     }
     return ::RegOpenKeyExW(parent, path, options, access, key);
-}
-
-std::wstring MultiString(const std::vector<std::wstring>& entries) {
-    std::wstring text;
-    for (const std::wstring& entry : entries)
-        text += entry + L'\0';
-    return text + L'\0';
 }
 
 }  // namespace

@@ -201,6 +201,27 @@ class WholeUninstall : public ::testing::Test {
         return copies;
     }
 
+    // What SeedPackagedDriver put in beside the driver's files.
+    struct PackagedDriver {
+        std::wstring inf;      // its oem INF
+        std::wstring package;  // its store package folder
+    };
+
+    // The bystander; then a driver named `driver` (its files named after
+    // `stem`, see SeedDriver) with its printers, its oem INF and its store
+    // package.
+    void SeedPackagedDriver(const std::wstring& driver,
+                            const std::wstring& stem,
+                            const std::vector<std::wstring>& driverPrinters,
+                            PackagedDriver& seeded) {
+        ASSERT_NO_FATAL_FAILURE(SeedBystander());
+        ASSERT_NO_FATAL_FAILURE(SeedDriver(driver, stem));
+        for (const std::wstring& printer : driverPrinters)
+            ASSERT_NO_FATAL_FAILURE(SeedPrinter(printer, driver));
+        seeded.inf = SeedOemInf(driver);
+        seeded.package = SeedStorePackage(driver, stem);
+    }
+
     void SeedPrinter(const std::wstring& name, const std::wstring& driver) {
         printers.push_back(std::make_unique<SeededPrinter>(name, driver));
         ASSERT_TRUE(printers.back()->added()) << Utf8(name);
@@ -396,12 +417,10 @@ TEST_F(WholeUninstall, PrinterOfASharedDriverIsRemovedAndItsDriverKept) {
     const std::wstring stem = L"ke2esh" + std::to_wstring(::GetCurrentProcessId());
     const std::wstring removed = L"E2E 财务部打印机 " + tag;
     const std::wstring kept = L"E2E Front Desk " + tag;
-    ASSERT_NO_FATAL_FAILURE(SeedBystander());
-    ASSERT_NO_FATAL_FAILURE(SeedDriver(driver, stem));
-    ASSERT_NO_FATAL_FAILURE(SeedPrinter(removed, driver));
-    ASSERT_NO_FATAL_FAILURE(SeedPrinter(kept, driver));
-    const std::wstring inf = SeedOemInf(driver);
-    const std::wstring package = SeedStorePackage(driver, stem);
+    PackagedDriver seeded;
+    ASSERT_NO_FATAL_FAILURE(SeedPackagedDriver(driver, stem, {removed, kept}, seeded));
+    const std::wstring& inf = seeded.inf;
+    const std::wstring& package = seeded.package;
     SeedSpoolFiles();
 
     ASSERT_NO_FATAL_FAILURE(StartAndDismissWarning());
@@ -463,10 +482,10 @@ TEST_F(WholeUninstall, DriverRowLosesItsFilesAndPackageAndWineRefusesTheSpoolerD
     // of [Strings.0804].
     const std::wstring driver = L"岚拓 E2E 独立 PCL6 打印机驱动 " + tag;
     const std::wstring stem = L"ke2esa" + std::to_wstring(::GetCurrentProcessId());
-    ASSERT_NO_FATAL_FAILURE(SeedBystander());
-    ASSERT_NO_FATAL_FAILURE(SeedDriver(driver, stem));
-    const std::wstring inf = SeedOemInf(driver);
-    const std::wstring package = SeedStorePackage(driver, stem);
+    PackagedDriver seeded;
+    ASSERT_NO_FATAL_FAILURE(SeedPackagedDriver(driver, stem, {}, seeded));
+    const std::wstring& inf = seeded.inf;
+    const std::wstring& package = seeded.package;
     SeedSpoolFiles();
 
     ASSERT_NO_FATAL_FAILURE(StartAndDismissWarning());
@@ -524,11 +543,10 @@ TEST_F(WholeUninstall, DriverRowLosesItsFilesAndPackageAndWineRefusesTheSpoolerD
 TEST_F(WholeUninstall, PrinterOfADriverThatKeepsTheSpoolerFromRunningIsRemovedThroughTheRegistry) {
     const std::wstring driver = L"E2E Crashing PCL6 " + tag;
     const std::wstring stem = L"ke2ecr" + std::to_wstring(::GetCurrentProcessId());
-    ASSERT_NO_FATAL_FAILURE(SeedBystander());
-    ASSERT_NO_FATAL_FAILURE(SeedDriver(driver, stem));
-    ASSERT_NO_FATAL_FAILURE(SeedPrinter(driver, driver));
-    const std::wstring inf = SeedOemInf(driver);
-    const std::wstring package = SeedStorePackage(driver, stem);
+    PackagedDriver seeded;
+    ASSERT_NO_FATAL_FAILURE(SeedPackagedDriver(driver, stem, {driver}, seeded));
+    const std::wstring& inf = seeded.inf;
+    const std::wstring& package = seeded.package;
     StandInSpooler standIn(X64DriverKey(driver));
     ASSERT_TRUE(standIn.installed());
 
@@ -568,11 +586,10 @@ TEST_F(WholeUninstall, PrinterOfADriverThatKeepsTheSpoolerFromRunningIsRemovedTh
 TEST_F(WholeUninstall, PrinterNamedLikeItsDriverStopsAtWinesJobEnumerationWithNothingRemoved) {
     const std::wstring driver = L"E2E LaserJet " + tag;
     const std::wstring stem = L"ke2elj" + std::to_wstring(::GetCurrentProcessId());
-    ASSERT_NO_FATAL_FAILURE(SeedBystander());
-    ASSERT_NO_FATAL_FAILURE(SeedDriver(driver, stem));
-    ASSERT_NO_FATAL_FAILURE(SeedPrinter(driver, driver));
-    const std::wstring inf = SeedOemInf(driver);
-    const std::wstring package = SeedStorePackage(driver, stem);
+    PackagedDriver seeded;
+    ASSERT_NO_FATAL_FAILURE(SeedPackagedDriver(driver, stem, {driver}, seeded));
+    const std::wstring& inf = seeded.inf;
+    const std::wstring& package = seeded.package;
     SeedSpoolFiles();
 
     ASSERT_NO_FATAL_FAILURE(StartAndDismissWarning());
@@ -606,11 +623,10 @@ TEST_F(WholeUninstall, DriverThatAPrinterUsesEndsInTheFailureBoxWithNothingChang
     const std::wstring driver = L"E2E In Use PCL6 " + tag;
     const std::wstring stem = L"ke2eiu" + std::to_wstring(::GetCurrentProcessId());
     const std::wstring printer = L"E2E 前台打印机 " + tag;
-    ASSERT_NO_FATAL_FAILURE(SeedBystander());
-    ASSERT_NO_FATAL_FAILURE(SeedDriver(driver, stem));
-    ASSERT_NO_FATAL_FAILURE(SeedPrinter(printer, driver));
-    const std::wstring inf = SeedOemInf(driver);
-    const std::wstring package = SeedStorePackage(driver, stem);
+    PackagedDriver seeded;
+    ASSERT_NO_FATAL_FAILURE(SeedPackagedDriver(driver, stem, {printer}, seeded));
+    const std::wstring& inf = seeded.inf;
+    const std::wstring& package = seeded.package;
     SeedSpoolFiles();
     ASSERT_NO_FATAL_FAILURE(StartAndDismissWarning());
     const std::vector<std::wstring> before = ListItems(list);

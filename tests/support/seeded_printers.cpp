@@ -15,13 +15,6 @@ std::wstring DriverDirectory(wchar_t* environment) {
     return std::wstring(directory) + L"\\";
 }
 
-std::wstring MultiString(const std::vector<std::wstring>& entries) {
-    std::wstring text;
-    for (const std::wstring& entry : entries)
-        text += entry + L'\0';
-    return text + L'\0';
-}
-
 }  // namespace
 
 SeededPrinterDriver::SeededPrinterDriver(const std::wstring& name,

@@ -9,7 +9,7 @@ RegisteredPcaSvc::RegisteredPcaSvc() {
     manager_ = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager_ == nullptr)
         return;
-    const std::wstring path = L"\"" + ExecutableFolder() + L"pca_service.exe\"";
+    const std::wstring path = L"\"" + ExecutableFolder() + L"stand_in_service.exe\" PcaSvc";
     service_ = ::CreateServiceW(manager_, L"PcaSvc", L"Program Compatibility Assistant (test)",
                                 SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
                                 SERVICE_ERROR_IGNORE, path.c_str(), nullptr, nullptr, nullptr,
@@ -65,7 +65,7 @@ StandInSpooler::StandInSpooler(const std::wstring& crashKey) {
         return;
     const std::wstring saved = config->lpBinaryPathName;
     const std::wstring standIn =
-        L"\"" + ExecutableFolder() + L"spooler_standin.exe\" \"" + crashKey + L"\"";
+        L"\"" + ExecutableFolder() + L"stand_in_service.exe\" Spooler \"" + crashKey + L"\"";
     if (::ChangeServiceConfigW(service_, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
                                standIn.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
                                nullptr)) {

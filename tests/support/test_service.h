@@ -1,4 +1,4 @@
-// The test's own services: "PcaSvc", the pca_service fixture registered with
+// The test's own services: "PcaSvc", the stand_in_service fixture registered with
 // the private prefix's service control manager, stopped and deleted again when
 // the object goes out of scope; and a stand-in for a crashing "Spooler".
 #pragma once
@@ -28,7 +28,7 @@ class RegisteredPcaSvc {
     SC_HANDLE service_ = nullptr;
 };
 
-// The spooler_standin fixture as the program of the prefix's "Spooler"
+// The stand_in_service fixture as the program of the prefix's "Spooler"
 // service (ChangeServiceConfigW; Wine's `sc config` does not change it): it
 // stops at once with 1067 at every start while the key `crashKey` (below
 // HKLM) exists, and runs normally once it is gone. The spooler is stopped

@@ -66,6 +66,13 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
     ::CloseHandle(file);
 }
 
+std::wstring MultiString(const std::vector<std::wstring>& entries) {
+    std::wstring text;
+    for (const std::wstring& entry : entries)
+        text += entry + L'\0';
+    return text + L'\0';
+}
+
 std::string Utf16LeFile(const std::wstring& text) {
     std::string bytes = "\xFF\xFE";
     for (const wchar_t unit : text) {

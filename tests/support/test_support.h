@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/win32_api.h"
 
@@ -40,6 +41,8 @@ void RemoveTree(const std::wstring& folder);
 void CreateFolders(const std::wstring& folder);
 // Writes `bytes` to `path`, creating the folders on the way.
 void WriteBytes(const std::wstring& path, const std::string& bytes);
+// The entries as a multi-string: each ended by a NUL, and one NUL after them.
+std::wstring MultiString(const std::vector<std::wstring>& entries);
 // `text` as an INF saved in UTF-16 LE, as Windows wants one with any non-ASCII
 // text: the byte-order mark, then each unit low byte first.
 std::string Utf16LeFile(const std::wstring& text);
