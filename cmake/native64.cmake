@@ -25,7 +25,7 @@ add_custom_command(OUTPUT ${NATIVE64_BUILD_DIR}/CMakeCache.txt
 
 set(native64_targets Uninstall UninstallCli)
 if(BUILD_TESTING)
-  list(APPEND native64_targets demo_machine)
+  list(APPEND native64_targets demo_machine dialog_probe)
 endif()
 # The shipped copies carry no symbols, as CPack strips the 32-bit programs.
 find_program(NATIVE64_STRIP x86_64-w64-mingw32-strip)

@@ -29,6 +29,15 @@ mkdir -p "$package/x64"
 cp "$bin/Uninstall.exe" "$package/Uninstall.exe"
 cp "$bin/native64/Uninstall.exe" "$package/x64/Uninstall.exe"
 export SEEDER="$bin/native64/demo_machine.exe" UNINSTALL="$package/Uninstall.exe"
+probes="$bin"
+# A machine that runs no 32-bit programs (see wine-session.sh) opens the
+# 64-bit program that the 32-bit one would start, and drives it with the
+# 64-bit probe.
+if ! "$session" runs-32-bit; then
+  echo "demo: this machine runs no 32-bit programs; opening x64\Uninstall.exe directly" >&2
+  UNINSTALL="$package/x64/Uninstall.exe"
+  probes="$bin/native64"
+fi
 had_display=${DISPLAY:-}
 "$session" start "$demo"
 trap '"$session" stop "$demo"' EXIT
@@ -43,6 +52,6 @@ if [ -n "$had_display" ]; then
   # The 32-bit program has handed over to the 64-bit one: wait for that too.
   while pgrep -f 'x64.Uninstall\.exe' >/dev/null; do sleep 1; done
 else
-  BIN="$bin" bash tests/support/dialog-screenshot.sh "$demo" "$demo/uninstall.png"
+  BIN="$probes" bash tests/support/dialog-screenshot.sh "$demo" "$demo/uninstall.png"
   echo "demo: no display here, so Uninstall.exe ran under Xvfb; its dialog is in $demo/uninstall.png"
 fi

@@ -7,6 +7,8 @@
 #   wine-session.sh template BUILD  only makes the template prefix, if it is
 #                                 missing or out of date (scripts/test.sh does
 #                                 it while the programs are being built)
+#   wine-session.sh runs-32-bit   exit 0 when this machine runs 32-bit Windows
+#                                 programs under Wine (see use_64_bit_loader)
 # The prefix lives in BUILD/wine/prefix, never in ~/.wine. Its Documents and the
 # other user folders are real folders, not links into the Linux home. With
 # WINE_SESSION=NAME in the environment the session is BUILD/wine-NAME instead:
@@ -14,7 +16,36 @@
 set -euo pipefail
 
 action=${1:?action}
+
+# Debian's `wine` starts every program through Wine's 32-bit loader, which
+# hands 64-bit programs on to the 64-bit one. A machine whose kernel runs no
+# 32-bit programs (its 32-bit emulation switched off) fails there with "Exec
+# format error", although it runs 64-bit Windows programs well. There `wine`
+# is a shim that starts the 64-bit loader directly, and Wine starts its own
+# processes with that loader too (WINELOADER); 32-bit Windows programs cannot
+# run at all. The shim's folder and WINELOADER go into the session's env.
+wine32_loader=/usr/lib/wine/wine
+wine64_loader=/usr/lib/wine/wine64
+runs_32_bit() { "$wine32_loader" --version >/dev/null 2>&1; }
+if [ "$action" = runs-32-bit ]; then
+  runs_32_bit && exit 0
+  exit 1
+fi
+
 build=$(cd "${2:?build folder}" && pwd)
+loader_env=""
+use_64_bit_loader() {
+  runs_32_bit && return 0
+  local shim
+  shim="$(dirname "$build")/wine-loader"
+  mkdir -p "$shim"
+  printf '#!/bin/sh\nexec %s "$@"\n' "$wine64_loader" >"$shim/wine.tmp.$$"
+  chmod +x "$shim/wine.tmp.$$"
+  mv "$shim/wine.tmp.$$" "$shim/wine"
+  export PATH="$shim:$PATH" WINELOADER="$wine64_loader"
+  loader_env="export PATH='$shim':\"\$PATH\"; export WINELOADER='$wine64_loader'"
+}
+use_64_bit_loader
 session="$build/wine${WINE_SESSION:+-$WINE_SESSION}"
 prefix="$session/prefix"
 template="$(dirname "$build")/wine-template"
@@ -105,6 +136,7 @@ start() {
   {
     echo "export WINEPREFIX='$prefix'"
     echo "export DISPLAY='$(cat "$session/display")'"
+    [ -z "$loader_env" ] || echo "$loader_env"
   } >"$session/env.tmp"
   # shellcheck disable=SC1091
   . "$session/env.tmp"
@@ -127,5 +159,5 @@ case "$action" in
     ;;
   stop) stop ;;
   template) make_template ;;
-  *) echo "usage: $0 start|ensure|stop|template BUILD" >&2; exit 2 ;;
+  *) echo "usage: $0 start|ensure|stop|template BUILD | runs-32-bit" >&2; exit 2 ;;
 esac
