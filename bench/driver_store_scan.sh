@@ -4,7 +4,7 @@
 #
 #   bash bench/driver_store_scan.sh [BUILD]      (BUILD defaults to build/mingw-i686)
 #
-# In BUILD's private Wine prefix, bench_driver_store seeds C:\kbench\windows as
+# In a private Wine prefix of its own (build/bench-scan), bench_driver_store seeds C:\kbench\windows as
 # a Windows 10 x64 PC has it: 1,000 driver-store packages, nine in ten of them
 # Windows' own (published in the inf folder under their own INF names, two of
 # them listing the removed driver), the others published as oemN.inf with
@@ -38,8 +38,8 @@
 # ones (each difference is named), passes over another number of Windows' own
 # packages, or when the reading of every candidate or grep finds another
 # number of files than seeded. Goals: scan <= 0.5 x reading every candidate
-# once; scan <= grep; memory growth <= largest INF + 16 MiB. The seeded folder
-# is removed at the end.
+# once; scan <= grep; memory growth <= largest INF + 16 MiB. The session's
+# prefix, with the seeded folder, is removed at the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/mingw-i686}" && pwd)
@@ -51,14 +51,20 @@ pattern="$name|$utf16"
 bench="$build/bin/bench_driver_store.exe"
 
 cmake --build "$build" --target bench_driver_store >/dev/null
-"$root/tests/support/wine-session.sh" ensure "$build"
+# A Wine session of its own (build/bench-scan), ended with the script, also
+# when it fails or is interrupted: its wineserver and X server do not
+# outlive it, and no other session is touched.
+session="$root/build/bench-scan"
+mkdir -p "$session"
+"$root/tests/support/wine-session.sh" start "$session"
+trap '"$root/tests/support/wine-session.sh" stop "$session"; rm -rf "$session/wine/prefix"' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 # shellcheck disable=SC1091
-. "$build/wine/env"
+. "$session/wine/env"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 seeded="$WINEPREFIX/drive_c/kbench"
-trap 'rm -rf "$seeded"' EXIT
-rm -rf "$seeded"
 seed=$(wine "$bench" seed 'C:\kbench' "$name" | tr -d '\r')
 value() { sed -n "s/^$1=//p" <<<"$2"; }
 

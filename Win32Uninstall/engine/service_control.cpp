@@ -318,11 +318,11 @@ bool StopServiceByName(const std::wstring& serviceName) {
 
 namespace {
 
-// Starts a stopped service and waits for it as StartServiceByName describes,
-// then watches it for `watchMs`. A start the manager refuses because the
-// service's process ended (1067) is a start that failed in the service, as
-// is a service stopped again during the wait or the watch.
-ServiceStart StartStoppedService(SC_HANDLE service, DWORD watchMs) {
+// Starts a stopped service and waits for it as StartServiceByName describes.
+// A start the manager refuses because the service's process ended (1067) is
+// a start that failed in the service, as is a service stopped again during
+// the wait.
+ServiceStart StartStoppedService(SC_HANDLE service) {
     if (!win32.StartServiceW(service, 0, nullptr)) {
         const bool ended = ::GetLastError() == ERROR_PROCESS_ABORTED;
         WriteLog(L"StartService", true);
@@ -337,15 +337,20 @@ ServiceStart StartStoppedService(SC_HANDLE service, DWORD watchMs) {
             LogStoppedAfterStart(exitCode);
             return ServiceStart::StoppedAgain;
         case WaitResult::Reached:
-            if (!StaysRunning(service, watchMs, exitCode)) {
-                LogStoppedAfterStart(exitCode);
-                return ServiceStart::StoppedAgain;
-            }
-            break;
         case WaitResult::QueryFailed:
             break;
     }
     return ServiceStart::Running;
+}
+
+// The watch of a watched start: the service, running or about to, is watched
+// for `watchMs`; StoppedAgain (logged) when it stops by itself meanwhile.
+ServiceStart WatchStartedService(SC_HANDLE service, DWORD watchMs) {
+    DWORD exitCode = 0;
+    if (StaysRunning(service, watchMs, exitCode))
+        return ServiceStart::Running;
+    LogStoppedAfterStart(exitCode);
+    return ServiceStart::StoppedAgain;
 }
 
 }  // namespace
@@ -362,9 +367,16 @@ ServiceStart StartServiceWatched(const std::wstring& serviceName, DWORD watchMs)
         state = SERVICE_STOPPED;
     }
     if (state == SERVICE_STOPPED) {
-        const ServiceStart started = StartStoppedService(service.get(), watchMs);
+        const ServiceStart started = StartStoppedService(service.get());
         if (started != ServiceStart::Running)
             return started;
+    }
+    // Watched whatever state it was found in: the watch is the pause that the
+    // caller makes after the start anyway.
+    if (watchMs > 0) {
+        const ServiceStart watched = WatchStartedService(service.get(), watchMs);
+        if (watched != ServiceStart::Running)
+            return watched;
     }
     if (IsSpooler(serviceName))
         spoolerLeftStopped = false;

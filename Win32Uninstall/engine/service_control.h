@@ -53,8 +53,11 @@ constexpr wchar_t SERVICE_STOPPED_AFTER_START_TEXT[] = L"服务启动后随即�
 // SPOOLER_START_ATTEMPTS starts in a row cannot run. A spooler still pending
 // is only slow: its start waits up to SERVICE_WAIT_LIMIT_MS and then fails as
 // a timeout, never as "cannot run".
+// The watch is the pause that the removal makes after a start of the spooler
+// anyway (1 s, so that it is ready for the next step): it costs no time of
+// its own, and the removal does not pause again after a watched start.
 constexpr int SPOOLER_START_ATTEMPTS = 2;
-constexpr DWORD SPOOLER_START_WATCH_MS = 2000;
+constexpr DWORD SPOOLER_START_WATCH_MS = 1000;
 constexpr DWORD SPOOLER_WATCH_POLL_MS = 250;
 
 // How one start of a service ended.
@@ -105,7 +108,10 @@ bool StartServiceByName(const std::wstring& serviceName);
 // stopped again during the start wait (which then ends at once, not at the
 // limit) or within `watchMs` after it reached the running state, gives
 // StoppedAgain, after logging "StartService" or
-// SERVICE_STOPPED_AFTER_START_TEXT with the service's exit code.
+// SERVICE_STOPPED_AFTER_START_TEXT with the service's exit code. With
+// `watchMs` the service is watched also when no start was needed, so that a
+// Running answer always comes `watchMs` after the service was seen running
+// (or pending).
 ServiceStart StartServiceWatched(const std::wstring& serviceName, DWORD watchMs);
 
 // Starts "Spooler", each start watched for SPOOLER_START_WATCH_MS, up to

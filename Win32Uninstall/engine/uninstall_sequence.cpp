@@ -191,7 +191,7 @@ bool RemoveWithoutSpooler(StepRunner& steps,
         steps.Run(UninstallStep::StartSpooler, kSpooler, StartSpoolerAndWatch);
     if (!removed || !bypass.spoolerRunsAgain)
         return false;
-    win32.Sleep(kStepPauseMs);
+    // The watch of that start was the pause after it.
     Reenumerate(steps);
     return true;
 }
@@ -254,7 +254,7 @@ bool RunRemovalPlans(const std::vector<RemovalPlan>& plans,
         return restart == SpoolerStart::CannotRun &&
                RemoveWithoutSpooler(steps, plans, bypass != nullptr ? *bypass : unused);
     }
-    win32.Sleep(kStepPauseMs);
+    // The pause after the restart was its watch (SPOOLER_START_WATCH_MS).
     if (!PurgeJobsOfEveryDriver(steps, plans))
         return false;
 

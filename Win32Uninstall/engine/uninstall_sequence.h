@@ -52,7 +52,8 @@ struct SpoolerBypass {
 };
 
 // Carries out the plans (see removal_plan.h), which must not be refused:
-//  1. restart the spooler, pause 1 s;
+//  1. restart the spooler, watching it for 1 s after its start, which is
+//     the pause before the next step (SPOOLER_START_WATCH_MS);
 //  2. for each plan with a driver, delete the first queued job of the
 //     printer named like the driver ("删除打印作业失败" on failure);
 //  3. stop the spooler ("关闭服务失败" on failure), pause 1 s;
@@ -81,9 +82,10 @@ struct SpoolerBypass {
 //  4. for each plan with a driver: its driver files, the files the spooler
 //     would have deleted with it (spoolerFiles), its oem INFs and store
 //     packages, each but those the plan keeps;
-//  5. the spooler is started again (watched; "开启服务失败" when it does not
-//     run), also after a failure in 2 to 4, so that printing comes back
-//     wherever the driver's keys are gone;
+//  5. the spooler is started again (watched for 1 s, which is the pause
+//     after it; "开启服务失败" when it does not run), also after a failure in
+//     2 to 4, so that printing comes back wherever the driver's keys are
+//     gone;
 //  6. the device tree is re-enumerated.
 // The result is then true when every step succeeded and the spooler runs;
 // `bypass` (when given) says so.

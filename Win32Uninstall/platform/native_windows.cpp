@@ -4,6 +4,7 @@
 #include <cwctype>
 
 #include <cwchar>
+#include <string_view>
 
 #include "platform/win32_api.h"
 
@@ -77,18 +78,53 @@ bool NativeSystemFolder(std::wstring& folder, const wchar_t* below) {
     return true;
 }
 
-std::wstring PathShownToPeople(const std::wstring& path) {
-    static const std::wstring alias = L"\\SYSNATIVE";
+namespace {
+
+// Where the first "\System32" or "\Sysnative" folder of `path` ends (the
+// length of the path up to it), and whether it is Sysnative; 0 when the path
+// has neither.
+size_t EndOfSystemFolder(const std::wstring& path, bool& sysnative) {
     for (size_t at = path.find(L'\\'); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
-        const size_t end = at + alias.size();
-        if (end > path.size() || (end < path.size() && path[end] != L'\\'))
-            continue;
-        const bool same = std::equal(alias.begin(), alias.end(), path.begin() + at,
-                                     [](wchar_t a, wchar_t b) { return a == ::towupper(b); });
-        if (same)
-            return path.substr(0, at) + L"\\System32" + path.substr(end);
+        for (const std::wstring_view name :
+             {std::wstring_view(L"\\SYSTEM32"), std::wstring_view(L"\\SYSNATIVE")}) {
+            const size_t end = at + name.size();
+            if (end > path.size() || (end < path.size() && path[end] != L'\\'))
+                continue;
+            if (std::equal(name.begin(), name.end(), path.begin() + at,
+                           [](wchar_t a, wchar_t b) { return a == ::towupper(b); })) {
+                sysnative = name == L"\\SYSNATIVE";
+                return end;
+            }
+        }
     }
-    return path;
+    return 0;
+}
+
+// The system folder as Windows spells it; empty when it cannot be told.
+std::wstring SystemDirectory() {
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = win32.GetSystemDirectoryW(folder, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(folder, length) : std::wstring();
+}
+
+bool SameFolder(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+std::wstring PathShownToPeople(const std::wstring& path) {
+    bool sysnative = false;
+    const size_t end = EndOfSystemFolder(path, sysnative);
+    if (end == 0)
+        return path;
+    const size_t nameAt = path.rfind(L'\\', end - 1);
+    const std::wstring asSystem32 = path.substr(0, nameAt) + L"\\System32";
+    const std::wstring system = SystemDirectory();
+    if (!system.empty() && SameFolder(asSystem32, system))
+        return system + path.substr(end);
+    return sysnative ? asSystem32 + path.substr(end) : path;
 }
 
 static_assert(CSIDL_WINDOWS == 0x24);

@@ -43,9 +43,15 @@ bool WindowsFolder(std::wstring& folder, const wchar_t* below = L"");
 // With `below`, that text is appended (for example "\spool\drivers\").
 bool NativeSystemFolder(std::wstring& folder, const wchar_t* below = L"");
 
-// `path` as a person finds it in Explorer: a 32-bit process on 64-bit Windows
-// reaches Windows' own System32 through "Sysnative", a name that exists only
-// for 32-bit processes; the path then names System32 instead, as on 32-bit
-// Windows ("C:\Windows\Sysnative\spool\PRINTERS\1.SPL" gives
-// "C:\Windows\System32\spool\PRINTERS\1.SPL"). Any other path as it is.
+// `path` as a person finds it in Explorer, and as Windows itself spells it: a
+// 32-bit process on 64-bit Windows reaches Windows' own System32 through
+// "Sysnative", a name that exists only for 32-bit processes, and both builds
+// compose System32 paths from the Windows folder. A path whose first
+// "\System32" or "\Sysnative" folder is the system folder
+// (GetSystemDirectoryW, compared case-insensitively) is shown with the system
+// folder's own spelling from there ("C:\windows\Sysnative\spool\x.dll"
+// and "C:\windows\System32\spool\x.dll" both give
+// "C:\windows\system32\spool\x.dll" where Windows names its folder
+// "C:\windows\system32"), so that both builds write the same records. Any
+// other Sysnative path names System32 instead; any other path as it is.
 std::wstring PathShownToPeople(const std::wstring& path);

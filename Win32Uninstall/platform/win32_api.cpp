@@ -83,6 +83,7 @@ Win32Api RealWin32Api() {
     api.GetNativeSystemInfo = ::GetNativeSystemInfo;
     api.CreateProcessW = ::CreateProcessW;
     api.GetModuleFileNameW = ::GetModuleFileNameW;
+    api.GetSystemDirectoryW = ::GetSystemDirectoryW;
 
     api.GetVersionExW = ::GetVersionExW;
     api.OpenProcessToken = ::OpenProcessToken;

@@ -92,6 +92,7 @@ struct Win32Api {
     decltype(&::GetNativeSystemInfo) GetNativeSystemInfo;
     decltype(&::CreateProcessW) CreateProcessW;
     decltype(&::GetModuleFileNameW) GetModuleFileNameW;
+    decltype(&::GetSystemDirectoryW) GetSystemDirectoryW;
 
     // Token privileges and shutdown.
     decltype(&::GetVersionExW) GetVersionExW;

@@ -142,9 +142,9 @@ TEST_F(CliOnFakeSpooler, ListWithoutASpoolerComesFromItsRegistryByTheSameRules) 
     EXPECT_EQ(rows,
               (std::vector<std::string>{"printer:Alpha Desk", "printer:Zeta 财务部",
                                         "driver:KAVRO PCL6", "driver:Lone", "driver:Client Only"}));
-    wchar_t windows[MAX_PATH] = {};
-    ASSERT_TRUE(::SHGetSpecialFolderPathW(nullptr, windows, CSIDL_WINDOWS, FALSE));
-    const std::string x64 = Utf8(windows) + "\\System32\\spool\\DRIVERS\\x64\\3\\";
+    // Shown as Windows spells its system folder.
+    const std::string system = Utf8(ShownPath(NativeSystem32()));
+    const std::string x64 = system + "\\spool\\DRIVERS\\x64\\3\\";
     const nlohmann::json& driver = list["rows"][0]["driver"];
     EXPECT_EQ(driver["environment"], "Windows x64");
     EXPECT_EQ(driver["version"], 3);
@@ -153,7 +153,7 @@ TEST_F(CliOnFakeSpooler, ListWithoutASpoolerComesFromItsRegistryByTheSameRules) 
     EXPECT_EQ(driver["printers"], nlohmann::json({"Alpha Desk", "Zeta 财务部"}));
     EXPECT_EQ(list["rows"][4]["driver"]["environment"], "Windows NT x86");
     EXPECT_EQ(list["rows"][4]["driver"]["files"][0],
-              Utf8(windows) + "\\System32\\spool\\DRIVERS\\W32X86\\3\\co.dll");
+              system + "\\spool\\DRIVERS\\W32X86\\3\\co.dll");
 
     spooler.enumDriversFirstError = 0;
     spooler.drivers = {L"Spooler's Own"};

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/service_control.h"
 #include "engine/uninstall_sequence.h"
 #include "fakes/fake_machine.h"
 #include "fakes/fake_print_registry.h"
@@ -97,13 +98,22 @@ class UninstallSequence : public ::testing::Test {
 };
 
 // The calls that show the sequence's shape; service polling and its short
-// waits are left out.
+// waits are left out, and the polls of a watch after a start are added up
+// ("Watch(1000)").
 std::vector<std::string> Milestones() {
     std::vector<std::string> result;
+    DWORD watched = 0;
     for (const std::string& call :
          CallsNamed({"ControlService", "StartService", "Sleep", "EnumJobs", "SetJob", "DeleteFile",
                      "SetupUninstallOEMInf", "DeletePrinter", "DeletePrinterDriverEx",
                      "CM_Locate_DevNode", "CM_Reenumerate_DevNode"})) {
+        const bool watch = call == "Sleep(" + std::to_string(SPOOLER_WATCH_POLL_MS) + ")";
+        if (!watch && watched > 0) {
+            result.push_back("Watch(" + std::to_string(watched) + ")");
+            watched = 0;
+        }
+        if (watch)
+            watched += SPOOLER_WATCH_POLL_MS;
         if (CallName(call) == "Sleep" && call != "Sleep(1000)" && call != "Sleep(2000)")
             continue;
         if (CallName(call) == "DeleteFile") {
@@ -118,7 +128,7 @@ std::vector<std::string> Milestones() {
 TEST_F(UninstallSequence, EmptyListRestartsStopsPurgesStartsAndReenumerates) {
     EXPECT_TRUE(RunUninstallSequence({}));
     EXPECT_EQ(Milestones(), (std::vector<std::string>{
-                                "ControlService(1)", "Sleep(2000)", "StartService()", "Sleep(1000)",
+                                "ControlService(1)", "Sleep(2000)", "StartService()", "Watch(1000)",
                                 "ControlService(1)", "Sleep(1000)", "DeleteFile(00007.SHD)",
                                 "DeleteFile(00007.SPL)", "StartService()", "Sleep(1000)",
                                 "CM_Locate_DevNode()", "CM_Reenumerate_DevNode(4)"}));

@@ -72,13 +72,29 @@ TEST(NativeWindows, UnknownWindowsFolderGivesNoSystemFolderAndKeepsTheShellsErro
     EXPECT_EQ(folder, L"unchanged");
 }
 
-TEST(NativeWindows, PathsShownToPeopleNameSystem32InsteadOfSysnative) {
+UINT WINAPI FakeSystemDirectory(LPWSTR buffer, UINT size) {
+    const wchar_t system[] = L"C:\\WINDOWS\\system32";
+    if (size <= wcslen(system))
+        return 0;
+    wcscpy(buffer, system);
+    return static_cast<UINT>(wcslen(system));
+}
+
+// Both builds write a file's path as Windows spells its system folder; a
+// System32 or Sysnative folder that is not the system folder keeps its
+// place.
+TEST(NativeWindows, PathsShownToPeopleSpellTheSystemFolderAsWindowsDoes) {
+    ScopedWin32Fakes fakes;
+    win32.GetSystemDirectoryW = FakeSystemDirectory;
     const std::vector<std::pair<std::wstring, std::wstring>> cases = {
-        {L"C:\\windows\\Sysnative\\spool\\PRINTERS\\1.SPL",
-         L"C:\\windows\\System32\\spool\\PRINTERS\\1.SPL"},
-        {L"C:\\Windows\\SYSNATIVE\\DriverStore\\", L"C:\\Windows\\System32\\DriverStore\\"},
-        {L"C:\\Windows\\sysnative", L"C:\\Windows\\System32"},
-        {L"C:\\Windows\\System32\\spool\\x.dll", L"C:\\Windows\\System32\\spool\\x.dll"},
+        {L"C:\\Windows\\Sysnative\\spool\\PRINTERS\\1.SPL",
+         L"C:\\WINDOWS\\system32\\spool\\PRINTERS\\1.SPL"},
+        {L"C:\\Windows\\System32\\spool\\PRINTERS\\1.SPL",
+         L"C:\\WINDOWS\\system32\\spool\\PRINTERS\\1.SPL"},
+        {L"c:\\windows\\SYSNATIVE", L"C:\\WINDOWS\\system32"},
+        {L"D:\\Win\\Sysnative\\DriverStore\\", L"D:\\Win\\System32\\DriverStore\\"},
+        {L"D:\\Win\\sysnative", L"D:\\Win\\System32"},
+        {L"D:\\Win\\System32\\spool\\x.dll", L"D:\\Win\\System32\\spool\\x.dll"},
         {L"C:\\Windows\\SysnativeX\\a", L"C:\\Windows\\SysnativeX\\a"},
         {L"C:\\Data\\Sysnativ", L"C:\\Data\\Sysnativ"},
         {L"", L""},

@@ -129,9 +129,9 @@ std::wstring ShownPath(const std::wstring& nativePath) {
     const std::wstring native = NativeSystem32();
     if (nativePath.compare(0, native.size(), native) != 0)
         return nativePath;
-    wchar_t windows[MAX_PATH] = {};
-    ::SHGetSpecialFolderPathW(nullptr, windows, CSIDL_WINDOWS, FALSE);
-    return std::wstring(windows) + L"\\System32" + nativePath.substr(native.size());
+    wchar_t system[MAX_PATH] = {};
+    ::GetSystemDirectoryW(system, MAX_PATH);
+    return std::wstring(system) + nativePath.substr(native.size());
 }
 
 wchar_t* NativeSeedEnvironment() {

@@ -56,7 +56,8 @@ std::wstring ExecutableFolder();
 // Sysnative in a WOW64 process. No trailing backslash.
 std::wstring NativeSystem32();
 // A path below NativeSystem32() as the program shows it to people (its log,
-// its reports): through System32, which is the folder a person finds.
+// its reports): through the system folder as Windows spells it
+// (GetSystemDirectoryW), which is the folder a person finds.
 std::wstring ShownPath(const std::wstring& nativePath);
 // The printer environment of Windows' own drivers, for seeding them: "Windows
 // x64" in a WOW64 process (the test prefix is x64), null (this process's own)
