@@ -355,10 +355,9 @@ std::string RemainsText(const std::wstring& name, const std::vector<RemainingIte
     std::string text;
     Line(text, "What remains of " + Utf8Of(name) + ":");
     for (const RemainingItem& item : items) {
-        std::string why = item.state == RemainingState::Kept ? "kept: " + Utf8Of(item.reason)
-                          : item.state == RemainingState::AtRestart
-                              ? "deleted at the restart"
-                              : "failed";
+        std::string why = item.state == RemainingState::Kept        ? "kept: " + Utf8Of(item.reason)
+                          : item.state == RemainingState::AtRestart ? "deleted at the restart"
+                                                                    : "failed";
         Line(text, std::string("  ") + KindName(item.kind) + "  " +
                        (IsNamed(item.kind) ? Utf8Of(item.name) : PathText(item.name)) + "  (" +
                        why + ")");

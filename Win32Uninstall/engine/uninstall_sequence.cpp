@@ -65,13 +65,11 @@ bool PurgeJobsOfEveryDriver(StepRunner& steps, const std::vector<RemovalPlan>& p
 
 // The plan's oem INFs, then its store packages.
 bool RemovePackages(StepRunner& steps, const RemovalPlan& plan) {
-    return steps.Run(UninstallStep::UninstallOemInfs, plan.driver,
-                     [&] {
-                         return UninstallOemInfs(plan.packages.oemInfs, steps.Scheduled()) != FALSE;
-                     }) &&
-           steps.Run(UninstallStep::PurgeDriverStore, plan.driver, [&] {
-               return PurgeDriverStore(plan.packages.packages, steps.Scheduled()) != FALSE;
-           });
+    return steps.Run(UninstallStep::UninstallOemInfs, plan.driver, [&] {
+        return UninstallOemInfs(plan.packages.oemInfs, steps.Scheduled()) != FALSE;
+    }) && steps.Run(UninstallStep::PurgeDriverStore, plan.driver, [&] {
+        return PurgeDriverStore(plan.packages.packages, steps.Scheduled()) != FALSE;
+    });
 }
 
 // Runs while the spooler is stopped, for each driver of the plans: its files
@@ -305,11 +303,10 @@ bool RunLeftoverRemoval(const RemovalPlan& plan, std::vector<StepOutcome>* outco
         win32.Sleep(kStepPauseMs);
     }
     const bool removed =
-        (!filesGo || steps.Run(UninstallStep::DeleteDriverFiles, plan.driver,
-                               [&] {
-                                   return DeleteDriverFiles(plan.driverFiles, steps.Scheduled()) !=
-                                          FALSE;
-                               })) &&
+        (!filesGo ||
+         steps.Run(
+             UninstallStep::DeleteDriverFiles, plan.driver,
+             [&] { return DeleteDriverFiles(plan.driverFiles, steps.Scheduled()) != FALSE; })) &&
         RemovePackages(steps, plan);
     const bool started = !filesGo || steps.Run(UninstallStep::StartSpooler, kSpooler, StartSpooler);
     return removed && started;
