@@ -187,10 +187,12 @@ DWORD InUseError(const std::wstring& path) {
 BOOL WINAPI FakeSetupUninstallOEMInf(PCWSTR name, DWORD flags, PVOID) {
     if (Record("SetupUninstallOEMInf", Utf8(name) + "," + std::to_string(flags)))
         return FALSE;
-    if (const DWORD error = InUseError(machine.windowsFolder + L"inf\\" + name)) {
+    const std::wstring inf = machine.windowsFolder + L"inf\\" + name;
+    if (const DWORD error = InUseError(inf)) {
         ::SetLastError(error);
         return FALSE;
     }
+    ::DeleteFileW(inf.c_str());  // the copy goes, as Windows removes it
     return TRUE;
 }
 

@@ -35,7 +35,8 @@ struct FakeMachineState {
     std::map<std::string, std::pair<int, DWORD>> failures;
     // Files another program holds open (full path as the program walks it ->
     // the error DeleteFileW gives for it): they stay, and the setup API's
-    // removal of such an oem INF fails with the same error. MoveFileExW
+    // removal of such an oem INF fails with the same error (any other oem
+    // INF copy it removes from the inf folder). MoveFileExW
     // ("MoveFileEx", recorded and failed by FailCalls) only records.
     std::map<std::wstring, DWORD> filesInUse;
     CONFIGRET locateResult = CR_SUCCESS;
