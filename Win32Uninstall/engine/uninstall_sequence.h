@@ -108,8 +108,9 @@ bool RunRemovalPlans(const std::vector<RemovalPlan>& plans,
 // deleted; then the oem INFs and the store packages; and the spooler started
 // again ("开启服务失败" on failure), also after a failed deletion, so that
 // printing goes on (that start is then recorded after the failed step).
-// Without files, no service is touched. Returns true when every step
-// succeeded.
+// Without files, no service is touched. Files and folders in use are
+// scheduled for the restart as in RunRemovalPlans. Returns true when every
+// step succeeded.
 bool RunLeftoverRemoval(const RemovalPlan& plan, std::vector<StepOutcome>* outcomes = nullptr);
 
 // Removes the rows as they are given (PlanRowRemoval of each, against every
