@@ -7,6 +7,7 @@
 #include "engine/store_packages.h"
 #include "engine/system_restart.h"
 #include "engine/uninstall_sequence.h"
+#include "engine/what_remains.h"
 #include "platform/unique_handles.h"
 #include "platform/win32_api.h"
 
@@ -43,14 +44,12 @@ json TargetJson(const DriverListEntry& row) {
             {"name", Utf8Of(row.isPrinter ? row.printerName : row.driverName)}};
 }
 
-int ExitCodeOfRemoval(bool succeeded, bool tookDriver, bool reboot) {
-    // A driver or a package gone: Windows should restart before it is
-    // installed again.
+int ExitCodeOfRemoval(bool succeeded, bool needsRestart, bool reboot) {
     if (!succeeded)
         return EXIT_STEP_FAILED;
     if (reboot && RestartForMaintenance())
         return EXIT_OK;
-    return tookDriver ? EXIT_RESTART_RECOMMENDED : EXIT_OK;
+    return needsRestart ? EXIT_RESTART_RECOMMENDED : EXIT_OK;
 }
 
 // The row the removal starts from. A driver named by its own printer's row
@@ -83,17 +82,38 @@ void AnswerRefusedPlan(Answer& answer, const RemovalPlan& plan) {
     answer.text = message + "\n";
 }
 
-void RunPlan(Answer& answer, const RemovalPlan& plan, const CliOptions& options) {
+// Says what remains of the target's driver (and of the printers the plan was
+// to remove), from a new inventory taken after the removal.
+void AnswerWhatRemains(Answer& answer,
+                       const DriverListEntry& listed,
+                       const RemovalPlan& plan,
+                       const ScheduledPaths& scheduled) {
+    const std::wstring& driver = plan.driver.empty() ? listed.driverName : plan.driver;
+    const std::vector<RemainingItem> remains = FindWhatRemains(driver, plan, scheduled);
+    answer.object["remains"] = RemainsJson(remains);
+    answer.object["nothingRemains"] = remains.empty();
+    answer.text += RemainsText(driver.empty() ? listed.printerName : driver, remains);
+}
+
+void RunPlan(Answer& answer,
+             const DriverListEntry& listed,
+             const RemovalPlan& plan,
+             const CliOptions& options) {
     std::vector<StepOutcome> outcomes;
     SpoolerBypass bypass;
     const bool succeeded = plan.leftovers ? RunLeftoverRemoval(plan, &outcomes)
                                           : RunRemovalPlans({plan}, &outcomes, &bypass);
+    const ScheduledPaths scheduled = ScheduledAtRestart(outcomes);
+    // A driver or a package gone: Windows should restart before it is
+    // installed again; a file in use goes only at the restart.
     const bool tookDriver = plan.leftovers ? RemovesAPackage(plan) : !plan.driver.empty();
-    answer.exitCode = ExitCodeOfRemoval(succeeded, tookDriver, options.reboot);
+    answer.exitCode =
+        ExitCodeOfRemoval(succeeded, tookDriver || !scheduled.empty(), options.reboot);
     answer.object["steps"] = OutcomesJson(outcomes);
     answer.object["succeeded"] = succeeded;
     answer.object["spoolerRegistry"] = bypass.registryUsed;
-    answer.text = OutcomesText(outcomes);
+    answer.object["scheduledAtRestart"] = ScheduledJson(scheduled);
+    answer.text = OutcomesText(outcomes) + ScheduledText(scheduled);
     if (bypass.registryUsed) {
         answer.object["spoolerRunsAgain"] = bypass.spoolerRunsAgain;
         answer.text +=
@@ -102,6 +122,7 @@ void RunPlan(Answer& answer, const RemovalPlan& plan, const CliOptions& options)
                                      : "The spooler still does not run.\n");
     }
     answer.text += succeeded ? "Removed.\n" : "The removal failed.\n";
+    AnswerWhatRemains(answer, listed, plan, scheduled);
     if (answer.exitCode == EXIT_RESTART_RECOMMENDED)
         answer.text += "Restart Windows to finish.\n";
 }
@@ -144,7 +165,7 @@ Answer Remove(const CliOptions& options) {
         answer.text = "What the removal would take and keep (nothing was changed):\n" +
                       PreviewText(plan, spoolFiles);
     } else {
-        RunPlan(answer, plan, options);
+        RunPlan(answer, listed, plan, options);
     }
     answer.object["exitCode"] = answer.exitCode;
     return answer;

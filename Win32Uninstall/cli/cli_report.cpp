@@ -298,3 +298,83 @@ std::string OutcomesText(const std::vector<StepOutcome>& outcomes) {
     }
     return text;
 }
+
+namespace {
+
+const char* KindName(RemainingKind kind) {
+    switch (kind) {
+        case RemainingKind::Driver:
+            return "driver";
+        case RemainingKind::Printer:
+            return "printer";
+        case RemainingKind::File:
+            return "file";
+        case RemainingKind::OemInf:
+            return "oemInf";
+        case RemainingKind::Package:
+            return "package";
+    }
+    return "";
+}
+
+const char* StateName(RemainingState state) {
+    switch (state) {
+        case RemainingState::Kept:
+            return "kept";
+        case RemainingState::AtRestart:
+            return "atRestart";
+        case RemainingState::Failed:
+            return "failed";
+    }
+    return "";
+}
+
+bool IsNamed(RemainingKind kind) {
+    return kind == RemainingKind::Driver || kind == RemainingKind::Printer;
+}
+
+}  // namespace
+
+json RemainsJson(const std::vector<RemainingItem>& items) {
+    json list = json::array();
+    for (const RemainingItem& item : items) {
+        json entry = {{"kind", KindName(item.kind)}};
+        entry[IsNamed(item.kind) ? "name" : "path"] =
+            IsNamed(item.kind) ? Utf8Of(item.name) : PathText(item.name);
+        entry["state"] = StateName(item.state);
+        if (item.state == RemainingState::Kept)
+            entry["reason"] = Utf8Of(item.reason);
+        list.push_back(entry);
+    }
+    return list;
+}
+
+std::string RemainsText(const std::wstring& name, const std::vector<RemainingItem>& items) {
+    if (items.empty())
+        return "Nothing of " + Utf8Of(name) + " remains.\n";
+    std::string text;
+    Line(text, "What remains of " + Utf8Of(name) + ":");
+    for (const RemainingItem& item : items) {
+        std::string why = item.state == RemainingState::Kept        ? "kept: " + Utf8Of(item.reason)
+                          : item.state == RemainingState::AtRestart ? "deleted at the restart"
+                                                                    : "failed";
+        Line(text, std::string("  ") + KindName(item.kind) + "  " +
+                       (IsNamed(item.kind) ? Utf8Of(item.name) : PathText(item.name)) + "  (" +
+                       why + ")");
+    }
+    return text;
+}
+
+json ScheduledJson(const ScheduledPaths& scheduled) {
+    return Paths(scheduled);
+}
+
+std::string ScheduledText(const ScheduledPaths& scheduled) {
+    if (scheduled.empty())
+        return {};
+    std::string text;
+    Line(text, "In use, deleted at the next restart:");
+    for (const std::wstring& path : scheduled)
+        Line(text, "  " + PathText(path));
+    return text;
+}

@@ -11,6 +11,7 @@
 #include "engine/removal_plan.h"
 #include "engine/store_packages.h"
 #include "engine/uninstall_sequence.h"
+#include "engine/what_remains.h"
 
 // UTF-8 of a UTF-16 text.
 std::string Utf8Of(const std::wstring& text);
@@ -36,6 +37,18 @@ std::string PreviewText(const RemovalPlan& plan, const std::vector<std::wstring>
 // for it where the step failed.
 nlohmann::json OutcomesJson(const std::vector<StepOutcome>& outcomes);
 std::string OutcomesText(const std::vector<StepOutcome>& outcomes);
+
+// What remains of the driver after a removal (FindWhatRemains): each item
+// with its kind ("driver", "printer", "file", "oemInf", "package"), its
+// "name" (driver, printer) or "path", its "state" ("kept", "atRestart",
+// "failed") and, for a kept one, its "reason". The text says "Nothing of
+// <name> remains." for an empty list.
+nlohmann::json RemainsJson(const std::vector<RemainingItem>& items);
+std::string RemainsText(const std::wstring& name, const std::vector<RemainingItem>& items);
+
+// The paths scheduled for deletion at the restart, as people find them.
+nlohmann::json ScheduledJson(const ScheduledPaths& scheduled);
+std::string ScheduledText(const ScheduledPaths& scheduled);
 
 // The system's text for an error code, without the closing line break; empty
 // when it has none.

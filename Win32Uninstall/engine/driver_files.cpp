@@ -218,11 +218,11 @@ std::vector<DriverFileMatch> FindSpoolerDeletedFiles(
     return files;
 }
 
-BOOL DeleteDriverFiles(const std::vector<DriverFileMatch>& files) {
+BOOL DeleteDriverFiles(const std::vector<DriverFileMatch>& files, ScheduledPaths& scheduled) {
     BOOL result = TRUE;
     for (const DriverFileMatch& file : files) {
-        if (file.keptBecause.empty())
-            result = DeleteListedFile(file.path);
+        if (file.keptBecause.empty() && !DeleteOrSchedule(file.path, scheduled))
+            result = FALSE;
     }
     return result;
 }
@@ -230,5 +230,6 @@ BOOL DeleteDriverFiles(const std::vector<DriverFileMatch>& files) {
 BOOL DeleteDriverFiles(const DRIVER_INFO_6W& driverInfo) {
     bool folderKnown = true;
     const std::vector<DriverFileMatch> files = FindDriverFiles({&driverInfo}, {}, folderKnown);
-    return folderKnown ? DeleteDriverFiles(files) : FALSE;
+    ScheduledPaths scheduled;
+    return folderKnown ? DeleteDriverFiles(files, scheduled) : FALSE;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_helpers.h"
 #include "platform/win32_api.h"
 
 // Modules and standard data files of the Windows universal printer driver,
@@ -75,13 +76,16 @@ std::vector<DriverFileMatch> FindSpoolerDeletedFiles(
     const std::vector<DriverFileMatch>& alreadyFound,
     bool& folderKnown);
 
-// Deletes every file of `files` that does not stay. Failed deletions are
-// logged ("DeleteFile<path>"). The result is that of the last deletion
-// attempted, TRUE when there is none.
-BOOL DeleteDriverFiles(const std::vector<DriverFileMatch>& files);
+// Deletes every file of `files` that does not stay, each by
+// DeleteOrSchedule: a file in use is scheduled for the restart and appended
+// to `scheduled`. TRUE when every one is gone or scheduled; a file that can
+// be neither deleted nor scheduled makes the result FALSE, whichever file it
+// was (each is logged by DeleteOrSchedule).
+BOOL DeleteDriverFiles(const std::vector<DriverFileMatch>& files, ScheduledPaths& scheduled);
 
 // Deletes every file anywhere under DriverFilesFolder whose name contains one
 // of DriverFileNamesToDelete (case-sensitive), when no other driver is
-// installed. When the Windows folder cannot be determined nothing is deleted,
+// installed, as the overload above does (what it schedules is not reported).
+// When the Windows folder cannot be determined nothing is deleted,
 // "SHGetSpecialFolderPath" is logged and the result is FALSE.
 BOOL DeleteDriverFiles(const DRIVER_INFO_6W& driverInfo);

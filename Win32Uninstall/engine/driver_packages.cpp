@@ -240,34 +240,41 @@ PackageScan ScanDriverPackages(const std::wstring& driverName,
     return scan;
 }
 
-BOOL UninstallOemInfs(const std::vector<PackageMatch>& matches) {
+BOOL UninstallOemInfs(const std::vector<PackageMatch>& matches, ScheduledPaths& scheduled) {
+    BOOL result = TRUE;
     for (const PackageMatch& match : matches) {
         const std::wstring fileName = FileNameOf(match.inf);
         if (!match.keptBecause.empty() || fileName.empty())
             continue;
         // The setup API removes the INF copy, its PNF and its package by
-        // itself; a refusal changes nothing for the steps that follow.
-        win32.SetupUninstallOEMInfW(fileName.c_str(), SUOI_FORCEDELETE, nullptr);
+        // itself; a refusal changes nothing for the steps that follow, but a
+        // copy it could not delete because it is in use goes at the restart.
+        if (!win32.SetupUninstallOEMInfW(fileName.c_str(), SUOI_FORCEDELETE, nullptr) &&
+            IsInUseError(::GetLastError()) && !DeleteOrSchedule(match.inf, scheduled)) {
+            result = FALSE;
+        }
     }
-    return TRUE;
+    return result;
 }
 
 BOOL UninstallOemInfs(const std::wstring& driverName) {
-    return UninstallOemInfs(MatchOemInfs(driverName, {}, nullptr));
+    ScheduledPaths scheduled;
+    return UninstallOemInfs(MatchOemInfs(driverName, {}, nullptr), scheduled);
 }
 
-BOOL PurgeDriverStore(const std::vector<PackageMatch>& packages) {
+BOOL PurgeDriverStore(const std::vector<PackageMatch>& packages, ScheduledPaths& scheduled) {
     BOOL result = TRUE;
     for (const PackageMatch& package : packages) {
         if (!package.keptBecause.empty() || package.folder.empty())
             continue;
         TakeOwnership(package.folder);
-        FileList unused;
-        result = WalkFolder(unused, package.folder, WALK_DELETE, L"", TRUE);
+        if (!DeleteTreeOrSchedule(package.folder, scheduled))
+            result = FALSE;
     }
     return result;
 }
 
 BOOL PurgeDriverStore(const std::wstring& driverName) {
-    return PurgeDriverStore(MatchStorePackages(driverName, {}, nullptr, nullptr));
+    ScheduledPaths scheduled;
+    return PurgeDriverStore(MatchStorePackages(driverName, {}, nullptr, nullptr), scheduled);
 }

@@ -77,11 +77,15 @@ std::wstring ReasonToKeepPackage(const std::wstring& infText,
 
 // Hands every oem INF of `matches` that does not stay to
 // SetupUninstallOEMInfW, by its bare file name with SUOI_FORCEDELETE. The
-// setup API's results are not examined and nothing is logged. Always TRUE.
-BOOL UninstallOemInfs(const std::vector<PackageMatch>& matches);
+// setup API's refusals are not logged and change nothing for the steps that
+// follow, but for one: a file that the setup API could not delete because it
+// is in use (IsInUseError) is handed to DeleteOrSchedule, so that it goes at
+// the restart (appended to `scheduled`). FALSE only when such a file can be
+// neither deleted nor scheduled.
+BOOL UninstallOemInfs(const std::vector<PackageMatch>& matches, ScheduledPaths& scheduled);
 
 // UninstallOemInfs for the matches of `driverName` when no other driver is
-// installed.
+// installed (what it schedules is not reported).
 BOOL UninstallOemInfs(const std::wstring& driverName);
 
 // Windows' inf folder, "<Windows>\inf\", and Windows' own driver-store
@@ -112,11 +116,12 @@ std::wstring LineMentioningDriver(const std::wstring& text, const std::wstring& 
 
 // Deletes from disk every package folder of `packages` that does not stay:
 // the folder is taken over (TakeOwnership, down to its last file), then it
-// is deleted with all it contains, itself last. TRUE when there is none, else
-// the outcome of deleting the last one; failures are logged by the deletion
-// walk.
-BOOL PurgeDriverStore(const std::vector<PackageMatch>& packages);
+// is deleted with all it contains, itself last (DeleteTreeOrSchedule: what
+// is in use goes at the restart and is appended to `scheduled`). TRUE when
+// every package went or was scheduled; any item that can be neither deleted
+// nor scheduled, in any package, makes it FALSE (each failure is logged).
+BOOL PurgeDriverStore(const std::vector<PackageMatch>& packages, ScheduledPaths& scheduled);
 
 // PurgeDriverStore for the package folders whose INF mentions `driverName`
-// when no other driver is installed.
+// when no other driver is installed (what it schedules is not reported).
 BOOL PurgeDriverStore(const std::wstring& driverName);

@@ -315,3 +315,94 @@ BOOL DeleteListedFile(const std::wstring& path) {
     WriteLog(L"DeleteFile" + PathShownToPeople(path), true);
     return FALSE;
 }
+
+namespace {
+
+// The path by which the restart's file operations find the item: they run
+// natively, where "Sysnative" does not exist, so a 32-bit process's path
+// through it names System32 instead. No trailing backslash for a folder.
+std::wstring PathAtTheRestart(const std::wstring& path) {
+    std::wstring native = PathShownToPeople(path);
+    if (native.size() > 3 && native.back() == L'\\')
+        native.pop_back();
+    return native;
+}
+
+// Schedules `path` for deletion at the restart after a deletion that failed
+// in use, with `failedText` the record of that failure and `failedError` its
+// error, logged only when the scheduling fails too.
+BOOL ScheduleAtRestart(const std::wstring& path,
+                       const std::wstring& failedText,
+                       DWORD failedError,
+                       ScheduledPaths& scheduled) {
+    if (win32.MoveFileExW(PathAtTheRestart(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        scheduled.push_back(path);
+        WriteLogNote(SCHEDULED_AT_RESTART_TEXT + PathShownToPeople(path));
+        return TRUE;
+    }
+    const DWORD scheduleError = ::GetLastError();
+    ::SetLastError(failedError);
+    WriteLog(failedText, true);
+    ::SetLastError(scheduleError);
+    WriteLog(L"MoveFileEx" + PathShownToPeople(path), true);
+    return FALSE;
+}
+
+// Removes the emptied `folder`, or schedules it: see DeleteTreeOrSchedule.
+BOOL RemoveOrScheduleFolder(const std::wstring& folder,
+                            bool somethingInsideScheduled,
+                            ScheduledPaths& scheduled) {
+    if (win32.RemoveDirectoryW(folder.c_str()))
+        return TRUE;
+    const DWORD error = ::GetLastError();
+    if (IsInUseError(error) || (error == ERROR_DIR_NOT_EMPTY && somethingInsideScheduled))
+        return ScheduleAtRestart(folder, L"RemoveDirectory", error, scheduled);
+    WriteLog(L"RemoveDirectory", true);
+    return FALSE;
+}
+
+}  // namespace
+
+bool IsInUseError(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_USER_MAPPED_FILE;
+}
+
+BOOL DeleteOrSchedule(const std::wstring& path, ScheduledPaths& scheduled) {
+    if (win32.DeleteFileW(path.c_str()))
+        return TRUE;
+    const DWORD error = ::GetLastError();
+    const std::wstring failedText = L"DeleteFile" + PathShownToPeople(path);
+    if (IsInUseError(error))
+        return ScheduleAtRestart(path, failedText, error, scheduled);
+    WriteLog(failedText, true);
+    return FALSE;
+}
+
+BOOL DeleteTreeOrSchedule(const std::wstring& folder, ScheduledPaths& scheduled) {
+    const size_t scheduledBefore = scheduled.size();
+    BOOL outcome = TRUE;
+    const bool listed = ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+        const std::wstring path = folder + entry.cFileName;
+        BOOL gone = TRUE;
+        if (!IsFolder(entry)) {
+            if (path.size() + 1 > WALK_PATH_LIMIT) {
+                LogPathTooLong(L"DeleteFile" + PathShownToPeople(path));
+                gone = FALSE;
+            } else {
+                gone = DeleteOrSchedule(path, scheduled);
+            }
+        } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            gone = RemoveFolder(path + L"\\");
+        } else {
+            gone = DeleteTreeOrSchedule(path + L"\\", scheduled);
+        }
+        if (!gone)
+            outcome = FALSE;
+    });
+    if (!listed)
+        outcome = FALSE;
+    if (!RemoveOrScheduleFolder(folder, scheduled.size() > scheduledBefore, scheduled))
+        outcome = FALSE;
+    return outcome;
+}

@@ -55,6 +55,52 @@ FileList ListFolder(const std::wstring& folder, const std::wstring& pattern);
 // gives FALSE.
 BOOL DeleteListedFile(const std::wstring& path);
 
+// Files in use and the restart. A file that another program has open (a
+// printer's interface DLL loaded by every application that showed a print
+// dialog) cannot be deleted until that program ends. Windows' own tools then
+// schedule it for deletion at the next restart, and so does the removal, for
+// the driver files, oem INFs and driver-store packages it deletes itself
+// (not for spool files, whose purge keeps WalkFolder's rules).
+
+// The paths a removal left for the restart, in the order they were
+// scheduled; the paths as the removal walked them (PathShownToPeople shows
+// them).
+using ScheduledPaths = std::vector<std::wstring>;
+
+// The log's record of each item left for the restart, followed by the path
+// as PathShownToPeople shows it.
+constexpr wchar_t SCHEDULED_AT_RESTART_TEXT[] = L"文件正在使用，将在重启后删除：";
+
+// Whether a deletion that failed with `error` failed because the item is in
+// use: ERROR_SHARING_VIOLATION (open without delete sharing),
+// ERROR_ACCESS_DENIED (what Windows gives for a loaded image) or
+// ERROR_USER_MAPPED_FILE.
+bool IsInUseError(DWORD error);
+
+// Deletes the file `path`. Where the deletion fails because the file is in
+// use (IsInUseError), the file is scheduled for deletion at the next restart
+// (MoveFileExW with MOVEFILE_DELAY_UNTIL_REBOOT, by the path Windows has for
+// it at the restart: System32, never Sysnative), `path` is appended to
+// `scheduled` and the log gets a note (SCHEDULED_AT_RESTART_TEXT + path,
+// WriteLogNote). TRUE when the file is gone or scheduled. FALSE otherwise,
+// with "DeleteFile<path>" logged with the deletion's error and, when the
+// scheduling failed too, then "MoveFileEx<path>" with its error.
+BOOL DeleteOrSchedule(const std::wstring& path, ScheduledPaths& scheduled);
+
+// Deletes the folder `folder` (which must end with a backslash) with
+// everything in it, as DeleteOrSchedule deletes each file: depth-first, each
+// folder removed right after its contents. A folder that cannot be removed
+// because it is in use, or because it is not empty (ERROR_DIR_NOT_EMPTY)
+// while something in it was scheduled, is scheduled itself (with its
+// trailing backslash in `scheduled`), after its contents: at the restart
+// each folder is empty when its turn comes. Any other failed removal logs
+// "RemoveDirectory" (then "MoveFileEx<folder>" where the scheduling failed).
+// Folder links (reparse points) are not entered; the link itself is
+// removed. Paths too long for the walk are logged as WalkFolder logs them.
+// TRUE only when every item went or was scheduled: every failure counts,
+// wherever in the tree it happened.
+BOOL DeleteTreeOrSchedule(const std::wstring& folder, ScheduledPaths& scheduled);
+
 // TRUE when `pattern` occurs, with its case, in the file name of `path` (the
 // text from its last backslash on). An empty path never matches, an empty
 // pattern matches any other path, and a path without a backslash never does.

@@ -25,9 +25,10 @@ class StepRunner {
     template <typename Step>
     bool Run(UninstallStep step, const std::wstring& subject, Step&& run) {
         ForgetLoggedFailure();
+        scheduled_.clear();
         const bool succeeded = run();
         if (outcomes_ != nullptr) {
-            StepOutcome outcome{step, subject, succeeded, {}, 0};
+            StepOutcome outcome{step, subject, succeeded, {}, 0, std::move(scheduled_)};
             if (!succeeded) {
                 const LoggedFailure failure = FirstLoggedFailure();
                 outcome.failedCall = failure.text;
@@ -38,8 +39,12 @@ class StepRunner {
         return succeeded;
     }
 
+    // Where the running step records what it scheduled for the restart.
+    ScheduledPaths& Scheduled() { return scheduled_; }
+
   private:
     std::vector<StepOutcome>* outcomes_;
+    ScheduledPaths scheduled_;
 };
 
 bool PurgeJobsOfEveryDriver(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
@@ -58,6 +63,15 @@ bool PurgeJobsOfEveryDriver(StepRunner& steps, const std::vector<RemovalPlan>& p
     return true;
 }
 
+// The plan's oem INFs, then its store packages.
+bool RemovePackages(StepRunner& steps, const RemovalPlan& plan) {
+    return steps.Run(UninstallStep::UninstallOemInfs, plan.driver, [&] {
+        return UninstallOemInfs(plan.packages.oemInfs, steps.Scheduled()) != FALSE;
+    }) && steps.Run(UninstallStep::PurgeDriverStore, plan.driver, [&] {
+        return PurgeDriverStore(plan.packages.packages, steps.Scheduled()) != FALSE;
+    });
+}
+
 // Runs while the spooler is stopped, for each driver of the plans: its files
 // (with `spoolerFiles` also those that the spooler deletes with its record,
 // when the spooler cannot do so), its oem INFs and its store packages.
@@ -70,14 +84,12 @@ bool RemoveDriverFilesAndPackages(StepRunner& steps,
         const std::wstring& name = plan.driver;
         if (!steps.Run(UninstallStep::DeleteDriverFiles, name,
                        [&] {
-                           const BOOL own = DeleteDriverFiles(plan.driverFiles);
-                           return (!spoolerFiles || DeleteDriverFiles(plan.spoolerFiles)) &&
+                           const BOOL own = DeleteDriverFiles(plan.driverFiles, steps.Scheduled());
+                           return (!spoolerFiles ||
+                                   DeleteDriverFiles(plan.spoolerFiles, steps.Scheduled())) &&
                                   own != FALSE;
                        }) ||
-            !steps.Run(UninstallStep::UninstallOemInfs, name,
-                       [&] { return UninstallOemInfs(plan.packages.oemInfs) != FALSE; }) ||
-            !steps.Run(UninstallStep::PurgeDriverStore, name,
-                       [&] { return PurgeDriverStore(plan.packages.packages) != FALSE; })) {
+            !RemovePackages(steps, plan)) {
             return false;
         }
     }
@@ -230,6 +242,13 @@ const wchar_t* StepName(UninstallStep step) {
     return L"";
 }
 
+ScheduledPaths ScheduledAtRestart(const std::vector<StepOutcome>& outcomes) {
+    ScheduledPaths scheduled;
+    for (const StepOutcome& outcome : outcomes)
+        scheduled.insert(scheduled.end(), outcome.scheduled.begin(), outcome.scheduled.end());
+    return scheduled;
+}
+
 bool RunUninstallSequence(const std::vector<DriverListEntry>& rows,
                           std::vector<StepOutcome>* outcomes) {
     bool fromRegistry = false;
@@ -283,14 +302,12 @@ bool RunLeftoverRemoval(const RemovalPlan& plan, std::vector<StepOutcome>* outco
             return false;
         win32.Sleep(kStepPauseMs);
     }
-    const std::wstring& name = plan.driver;
     const bool removed =
-        (!filesGo || steps.Run(UninstallStep::DeleteDriverFiles, name,
-                               [&] { return DeleteDriverFiles(plan.driverFiles) != FALSE; })) &&
-        steps.Run(UninstallStep::UninstallOemInfs, name,
-                  [&] { return UninstallOemInfs(plan.packages.oemInfs) != FALSE; }) &&
-        steps.Run(UninstallStep::PurgeDriverStore, name,
-                  [&] { return PurgeDriverStore(plan.packages.packages) != FALSE; });
+        (!filesGo ||
+         steps.Run(
+             UninstallStep::DeleteDriverFiles, plan.driver,
+             [&] { return DeleteDriverFiles(plan.driverFiles, steps.Scheduled()) != FALSE; })) &&
+        RemovePackages(steps, plan);
     const bool started = !filesGo || steps.Run(UninstallStep::StartSpooler, kSpooler, StartSpooler);
     return removed && started;
 }

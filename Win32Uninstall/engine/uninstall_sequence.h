@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "engine/driver_inventory.h"
+#include "engine/file_helpers.h"
 #include "engine/removal_plan.h"
 
 // The steps of the removal, in their order.
@@ -41,7 +42,15 @@ struct StepOutcome {
     // sentence).
     std::wstring failedCall;
     DWORD error = 0;
+    // The files and folders this step could not delete because they were in
+    // use, scheduled for deletion at the next restart (DeleteOrSchedule), in
+    // the order they were scheduled. A step that scheduled some succeeded as
+    // far as they are concerned: they go at the restart.
+    ScheduledPaths scheduled;
 };
+
+// Every path the outcomes scheduled for the restart, in step order.
+ScheduledPaths ScheduledAtRestart(const std::vector<StepOutcome>& outcomes);
 
 // How a removal went on without the spooler.
 struct SpoolerBypass {
@@ -59,7 +68,10 @@ struct SpoolerBypass {
 //  3. stop the spooler ("关闭服务失败" on failure), pause 1 s;
 //  4. delete the spool files;
 //  5. for each plan with a driver: its driver files, its oem INF packages,
-//     its driver-store package folders, each but those the plan keeps;
+//     its driver-store package folders, each but those the plan keeps; a
+//     file or folder in use is scheduled for the restart (DeleteOrSchedule,
+//     recorded in its step's outcome), and only one that can be neither
+//     deleted nor scheduled fails its step;
 //  6. start the spooler ("开启服务失败" on failure), pause 1 s;
 //  7. delete every plan's printers, then every plan's driver records (each
 //     with its own environment), through the spooler;
@@ -98,8 +110,9 @@ bool RunRemovalPlans(const std::vector<RemovalPlan>& plans,
 // deleted; then the oem INFs and the store packages; and the spooler started
 // again ("开启服务失败" on failure), also after a failed deletion, so that
 // printing goes on (that start is then recorded after the failed step).
-// Without files, no service is touched. Returns true when every step
-// succeeded.
+// Without files, no service is touched. Files and folders in use are
+// scheduled for the restart as in RunRemovalPlans. Returns true when every
+// step succeeded.
 bool RunLeftoverRemoval(const RemovalPlan& plan, std::vector<StepOutcome>* outcomes = nullptr);
 
 // Removes the rows as they are given (PlanRowRemoval of each, against every

@@ -111,10 +111,9 @@ thread_local LoggedFailure firstFailure;
 
 }  // namespace
 
-void WriteLog(std::wstring text, bool withLastError) {
-    const DWORD code = withLastError ? ::GetLastError() : 0;
-    if (!firstFailure.logged)
-        firstFailure = {true, text, code};
+namespace {
+
+void AppendRecord(const std::wstring& text, bool withLastError, DWORD code) {
     SYSTEMTIME now{};
     win32.GetLocalTime(&now);
     const std::wstring folder = LogFolder();
@@ -128,6 +127,19 @@ void WriteLog(std::wstring text, bool withLastError) {
         return;
     DWORD written = 0;
     win32.WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+}  // namespace
+
+void WriteLog(std::wstring text, bool withLastError) {
+    const DWORD code = withLastError ? ::GetLastError() : 0;
+    if (!firstFailure.logged)
+        firstFailure = {true, text, code};
+    AppendRecord(text, withLastError, code);
+}
+
+void WriteLogNote(const std::wstring& text) {
+    AppendRecord(text, false, 0);
 }
 
 void ForgetLoggedFailure() {

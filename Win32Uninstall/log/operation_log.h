@@ -30,6 +30,12 @@ extern int logFileNumber;
 // is written in the ANSI code page, followed by one zero byte.
 void WriteLog(std::wstring text, bool withLastError);
 
+// Appends a record of something a person should find in the log although it
+// is no failure (a file left for the restart): `text`, then the timestamp
+// line, as WriteLog(text, false) writes it. FirstLoggedFailure does not see
+// it, so a step that fails after it still reports its own failed call.
+void WriteLogNote(const std::wstring& text);
+
 // The first record this thread wrote since ForgetLoggedFailure: its text (a
 // call's name, or a sentence) and the last error it carried (0 for a
 // sentence). A failing step logs its failure first, so this tells what failed.

@@ -25,6 +25,7 @@ Win32Api RealWin32Api() {
     api.CreateDirectoryW = ::CreateDirectoryW;
     api.DeleteFileW = ::DeleteFileW;
     api.RemoveDirectoryW = ::RemoveDirectoryW;
+    api.MoveFileExW = ::MoveFileExW;
     api.FindFirstFileW = ::FindFirstFileW;
     api.FindNextFileW = ::FindNextFileW;
     api.FindClose = ::FindClose;

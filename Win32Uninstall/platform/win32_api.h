@@ -30,6 +30,8 @@ struct Win32Api {
     decltype(&::CreateDirectoryW) CreateDirectoryW;
     decltype(&::DeleteFileW) DeleteFileW;
     decltype(&::RemoveDirectoryW) RemoveDirectoryW;
+    // Deletion at the next restart of a file in use (MOVEFILE_DELAY_UNTIL_REBOOT).
+    decltype(&::MoveFileExW) MoveFileExW;
     decltype(&::FindFirstFileW) FindFirstFileW;
     decltype(&::FindNextFileW) FindNextFileW;
     decltype(&::FindClose) FindClose;

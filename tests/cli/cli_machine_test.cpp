@@ -376,6 +376,145 @@ TEST_F(CliOnAPc, LeftoversOfADeletedDriverArePreviewedAndRemovedButWhatOthersUse
     EXPECT_EQ(Cli(L"remove --driver " + Quoted(PC_SECOND_VENDOR_PS), output), 3u) << output;
 }
 
+// The restart's list of files to delete (REG_MULTI_SZ), as it was when the
+// object was made; put back on destruction, whatever the test scheduled.
+class SavedPendingRenames {
+  public:
+    SavedPendingRenames() { had_ = Read(saved_); }
+    ~SavedPendingRenames() {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+            return;
+        if (had_) {
+            ::RegSetValueExW(key, kValue, 0, REG_MULTI_SZ,
+                             reinterpret_cast<const BYTE*>(saved_.data()),
+                             static_cast<DWORD>(saved_.size() * sizeof(wchar_t)));
+        } else {
+            ::RegDeleteValueW(key, kValue);
+        }
+        ::RegCloseKey(key);
+    }
+    SavedPendingRenames(const SavedPendingRenames&) = delete;
+    SavedPendingRenames& operator=(const SavedPendingRenames&) = delete;
+
+    // Whether `path` is listed for deletion (an empty target after it).
+    static bool Lists(const std::wstring& path) {
+        std::wstring entries;
+        Read(entries);
+        const std::wstring wanted = UpperOf(L"\\??\\" + path);
+        for (size_t at = 0; at < entries.size() && entries[at] != 0;) {
+            const std::wstring source = entries.c_str() + at;
+            at += source.size() + 1;
+            const std::wstring target = at < entries.size() ? entries.c_str() + at : L"";
+            at += target.size() + 1;
+            if (UpperOf(source) == wanted && target.empty())
+                return true;
+        }
+        return false;
+    }
+
+  private:
+    static constexpr const wchar_t* kKey = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    static constexpr const wchar_t* kValue = L"PendingFileRenameOperations";
+    static std::wstring UpperOf(std::wstring text) {
+        for (wchar_t& c : text)
+            c = static_cast<wchar_t>(::towupper(c));
+        return text;
+    }
+    static bool Read(std::wstring& entries) {
+        DWORD size = 0;
+        if (::RegGetValueW(HKEY_LOCAL_MACHINE, kKey, kValue, RRF_RT_REG_MULTI_SZ, nullptr, nullptr,
+                           &size) != ERROR_SUCCESS)
+            return false;
+        entries.assign(size / sizeof(wchar_t) + 1, L'\0');
+        return ::RegGetValueW(HKEY_LOCAL_MACHINE, kKey, kValue, RRF_RT_REG_MULTI_SZ, nullptr,
+                              entries.data(), &size) == ERROR_SUCCESS;
+    }
+    std::wstring saved_;
+    bool had_ = false;
+};
+
+// Another program holding a file open without delete sharing (the 64-bit
+// seeder's "hold"), until the object is released or destroyed.
+class HeldFile {
+  public:
+    explicit HeldFile(const std::wstring& path) {
+        const std::wstring event = L"ktest-hold-" + std::to_wstring(::GetCurrentProcessId());
+        held_ = ::CreateEventW(nullptr, TRUE, FALSE, (event + L"-held").c_str());
+        release_ = ::CreateEventW(nullptr, TRUE, FALSE, (event + L"-release").c_str());
+        const std::wstring program = Native64Program(L"demo_machine.exe");
+        std::wstring commandLine = L"\"" + program + L"\" hold \"" + path + L"\" " + event;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION started{};
+        if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                              nullptr, nullptr, &startup, &started))
+            return;
+        ::CloseHandle(started.hThread);
+        process_ = started.hProcess;
+        holding_ = ::WaitForSingleObject(held_, 30000) == WAIT_OBJECT_0;
+    }
+    ~HeldFile() {
+        Release();
+        ::CloseHandle(held_);
+        ::CloseHandle(release_);
+    }
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    bool Holding() const { return holding_; }
+    void Release() {
+        if (process_ == nullptr)
+            return;
+        ::SetEvent(release_);
+        if (::WaitForSingleObject(process_, 30000) != WAIT_OBJECT_0)
+            ::TerminateProcess(process_, 1);
+        ::CloseHandle(process_);
+        process_ = nullptr;
+    }
+
+  private:
+    HANDLE held_ = nullptr;
+    HANDLE release_ = nullptr;
+    HANDLE process_ = nullptr;
+    bool holding_ = false;
+};
+
+// A driver whose interface DLL an application holds open: everything else
+// goes at once, the DLL at the restart (Windows' list of pending deletions),
+// exit code 3010 with the file named, and the restart deletes it.
+TEST_F(CliOnAPc, HeldInterfaceDllGoesAtTheRestartAndEverythingElseAtOnce) {
+    ASSERT_TRUE(seeded_);
+    SavedPendingRenames pendingRenames;
+    const wchar_t* x64 = L"Windows x64";
+    ASSERT_TRUE(DeleteRecordOnly(x64, PC_CHINESE_VENDOR));
+    const std::wstring config = PcDriverFolder(x64) + L"KV2100UI.DLL";
+    const std::wstring shown = ShownPath(config);
+    HeldFile held(shown);
+    ASSERT_TRUE(held.Holding());
+
+    std::string output;
+    EXPECT_EQ(Cli(L"remove --json --driver " + Quoted(PC_CHINESE_VENDOR), output), 3010u) << output;
+    const json answer = Parsed(output);
+    EXPECT_EQ(answer["succeeded"], true);
+    EXPECT_EQ(answer["scheduledAtRestart"], json({Utf8(shown)})) << output;
+    EXPECT_EQ(answer["remains"],
+              json({{{"kind", "file"}, {"path", Utf8(shown)}, {"state", "atRestart"}}}))
+        << output;
+    EXPECT_EQ(Present(x64, {L"KV2100.DLL", L"KV2100.GPD", L"KV2100RES.DLL"}),
+              std::vector<std::string>{});
+    EXPECT_FALSE(FileExists(PcInfFolder() + L"oem15.inf"));
+    EXPECT_FALSE(FolderExists(PcStoreFolder(L"kv2100.inf_amd64_6d0e4f2a8b1c3957")));
+    EXPECT_TRUE(SavedPendingRenames::Lists(shown));
+    EXPECT_EQ(spoolerState.State(), DWORD{SERVICE_RUNNING});
+    EXPECT_EQ(CountOf(OperationLogText(), Ansi(L"文件正在使用，将在重启后删除：" + shown)), 1);
+
+    held.Release();
+    ASSERT_TRUE(FileExists(config));
+    EXPECT_EQ(RunProgram(NativeSystem32() + L"\\wineboot.exe", L"-r", 120000), 0u);
+    EXPECT_FALSE(FileExists(config)) << "deleted at the restart";
+    EXPECT_FALSE(SavedPendingRenames::Lists(shown));
+}
+
 // A driver that a printer uses: nothing changes and the printer is named;
 // with --with-printers the printer goes first, then the driver.
 TEST_F(CliOnWine, DriverThatAPrinterUsesIsRefusedUnlessItsPrintersGoToo) {

@@ -223,6 +223,69 @@ TEST_F(CliOnFakeSpooler, LeftoversOfADriverWithoutRecordAreRemovedWithTheirOwnEx
     }
 }
 
+// Every removal says what remains of the driver, from a new inventory:
+// nothing only when nothing of it is found any longer; else each item, kept
+// with the plan's reason, waiting for the restart, or failed.
+TEST_F(CliOnFakeSpooler, RemovalSaysWhatRemainsAndNothingOnlyWhenNothingIsFound) {
+    ScratchFolder windows;
+    FakeMachineState& machine = InstallFakeMachine(windows.path());
+    const std::wstring store = windows.path() + L"System32\\DriverStore\\FileRepository\\";
+    auto seed = [&](const std::string& model, const std::string& provider, const wchar_t* oem,
+                    const std::wstring& folder) {
+        const std::string inf = "[Version]\r\nClass=Printer\r\nProvider=" + provider +
+                                "\r\n[Strings]\r\nM=\"" + model + "\"\r\n";
+        WriteBytes(windows.path() + L"inf\\" + oem, inf);
+        if (!folder.empty())
+            WriteBytes(store + folder + L"\\x.inf", inf);
+    };
+    const std::wstring held = store + L"held.inf_amd64_1\\";
+    machine.filesInUse = {{held + L"x.inf", ERROR_SHARING_VIOLATION}};
+    struct Case {
+        const wchar_t* driver;
+        int exitCode;
+        nlohmann::json remains;
+        nlohmann::json scheduled;
+        std::string text;  // a line of the text answer
+    };
+    const Case cases[] = {
+        {L"Gone PCL6", EXIT_RESTART_RECOMMENDED, nlohmann::json::array(), nlohmann::json::array(),
+         "Nothing of Gone PCL6 remains."},
+        {L"Inbox Only",
+         EXIT_OK,
+         {{{"kind", "oemInf"},
+           {"path", Utf8(windows.path()) + "inf\\oem10.inf"},
+           {"state", "kept"},
+           {"reason", "Windows' own package"}}},
+         nlohmann::json::array(),
+         "  oemInf  " + Utf8(windows.path()) + "inf\\oem10.inf  (kept: Windows' own package)"},
+        {L"Held PCL6",
+         EXIT_RESTART_RECOMMENDED,
+         {{{"kind", "package"}, {"path", Utf8(held)}, {"state", "atRestart"}}},
+         {Utf8(held) + "x.inf", Utf8(held)},
+         "In use, deleted at the next restart:"},
+    };
+    for (const bool json : {true, false}) {
+        seed("Gone PCL6", "KAVRO", L"oem9.inf", L"gone.inf_amd64_1");
+        seed("Inbox Only", "Microsoft", L"oem10.inf", L"");
+        seed("Held PCL6", "KAVRO", L"oem11.inf", L"held.inf_amd64_1");
+        for (const Case& c : cases) {
+            written.clear();
+            Args arguments = {L"remove", L"--driver", c.driver};
+            if (json)
+                arguments.push_back(L"--json");
+            EXPECT_EQ(RunCli(arguments, Keep), c.exitCode) << written;
+            if (!json) {
+                EXPECT_NE(written.find(c.text + "\n"), std::string::npos) << written;
+                continue;
+            }
+            const nlohmann::json answer = nlohmann::json::parse(written);
+            EXPECT_EQ(answer["remains"], c.remains) << written;
+            EXPECT_EQ(answer["nothingRemains"], c.remains.empty()) << written;
+            EXPECT_EQ(answer["scheduledAtRestart"], c.scheduled) << written;
+        }
+    }
+}
+
 HANDLE const kToken = reinterpret_cast<HANDLE>(0x7070);
 BOOL WINAPI FakeOpenToken(HANDLE, DWORD, PHANDLE token) {
     *token = kToken;

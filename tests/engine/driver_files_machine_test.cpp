@@ -94,43 +94,42 @@ BOOL WINAPI PrivateWindowsFolder(HWND owner, LPWSTR path, int folder, BOOL creat
     return TRUE;
 }
 
-TEST(DriverFilesOnDisk, LockedFileFailsTheCleanupOnlyAsTheLastAttemptedDeletion) {
+BOOL WINAPI RefuseToSchedule(LPCWSTR, LPCWSTR, DWORD) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+// A held file that cannot be scheduled for the restart either fails the
+// cleanup, whichever of the driver's names matched it; the other files go.
+TEST(DriverFilesOnDisk, LockedFileThatCannotBeScheduledFailsTheCleanupWhereverItIs) {
     ResetOperationLog();
     ScratchFolder scratch;
     privateWindows = scratch.path() + L"Windows";
     ScopedWin32Fakes fakes;
     win32.SHGetSpecialFolderPathW = PrivateWindowsFolder;
+    win32.MoveFileExW = RefuseToSchedule;
     FakeNativeMachine(IMAGE_FILE_MACHINE_AMD64, false);
     const std::wstring v3 = privateWindows + L"\\System32\\spool\\drivers\\w32x86\\3\\";
-    WriteBytes(v3 + L"AX.DLL", "module");
-    WriteBytes(v3 + L"KTRMLOCK.GPD", "data file");
     DriverBlock block({v3 + L"X.DLL"}, L"", v3 + L"KTRMLOCK.GPD");
-    auto lock = [](const std::wstring& path) {
-        return ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    };
-
-    // Held file matched by an earlier name: logged, but the data file's walk decides.
-    HANDLE held = lock(v3 + L"AX.DLL");
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    BOOL result = DeleteDriverFiles(block.info);
-    ::CloseHandle(held);
-    EXPECT_TRUE(result);
-    EXPECT_TRUE(FileExists(v3 + L"AX.DLL"));
-    EXPECT_FALSE(FileExists(v3 + L"KTRMLOCK.GPD"));
-    EXPECT_EQ(CountOf(OperationLogText(), "DeleteFile" + Utf8(v3) + "AX.DLL failed with error "),
-              1);
-
-    // Held data file, the last deletion attempted.
-    WriteBytes(v3 + L"KTRMLOCK.GPD", "data file");
-    held = lock(v3 + L"KTRMLOCK.GPD");
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    result = DeleteDriverFiles(block.info);
-    ::CloseHandle(held);
-    EXPECT_FALSE(result);
-    EXPECT_FALSE(FileExists(v3 + L"AX.DLL"));
-    EXPECT_TRUE(FileExists(v3 + L"KTRMLOCK.GPD"));
-    ResetOperationLog();
+    for (const wchar_t* locked : {L"AX.DLL", L"KTRMLOCK.GPD"}) {
+        WriteBytes(v3 + L"AX.DLL", "module");
+        WriteBytes(v3 + L"KTRMLOCK.GPD", "data file");
+        const HANDLE held = ::CreateFileW((v3 + locked).c_str(), GENERIC_READ, 0, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        const BOOL result = DeleteDriverFiles(block.info);
+        ::CloseHandle(held);
+        EXPECT_FALSE(result) << Utf8(locked);
+        EXPECT_TRUE(FileExists(v3 + locked));
+        EXPECT_EQ(
+            CountOf(OperationLogText(), "DeleteFile" + Utf8(v3 + locked) + " failed with error 32"),
+            1);
+        EXPECT_EQ(
+            CountOf(OperationLogText(), "MoveFileEx" + Utf8(v3 + locked) + " failed with error 5"),
+            1);
+        ResetOperationLog();
+    }
+    EXPECT_FALSE(FileExists(v3 + L"AX.DLL")) << "the other file went";
 }
 
 TEST_F(DriverFoldersOnWine, DriverInstalledThroughTheSpoolerLosesItsOwnFilesOnly) {

@@ -233,7 +233,18 @@ TEST_F(DriverPackagesOnDisk, PackageWithNestedFoldersIsRemovedInnermostFirst) {
     EXPECT_TRUE(FolderExists(repository));
 }
 
-TEST_F(DriverPackagesOnDisk, LockedFileFailsThePurgeOnlyInTheLastMatchingPackage) {
+std::vector<std::wstring> scheduledPaths;
+BOOL scheduleResult = TRUE;
+BOOL WINAPI RecordSchedule(LPCWSTR path, LPCWSTR, DWORD) {
+    scheduledPaths.push_back(path);
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return scheduleResult;
+}
+
+// A file another program holds goes at the restart, its folder after it;
+// where it cannot be scheduled, it fails the purge even in the first of two
+// packages.
+TEST_F(DriverPackagesOnDisk, LockedFileGoesAtTheRestartAndFailsThePurgeOnlyWhenItCannot) {
     const std::string text = "Model=\"" + driverAnsi + "\"\r\n";
     const std::vector<std::wstring> names = {L"ktest_lock_a.inf_x86_1", L"ktest_lock_b.inf_x86_1"};
     // Seeds both packages, each with an INF and a driver file, and gives them
@@ -252,31 +263,33 @@ TEST_F(DriverPackagesOnDisk, LockedFileFailsThePurgeOnlyInTheLastMatchingPackage
             std::swap(folders[0], folders[1]);
         return folders;
     };
-
-    std::vector<std::wstring> packagesInOrder = seedBoth();
-    Lock(packagesInOrder[0] + L"ktest.sys");
-    EXPECT_TRUE(PurgeDriverStore(driver));
-    EXPECT_TRUE(FileExists(packagesInOrder[0] + L"ktest.sys"));
-    EXPECT_FALSE(FolderExists(packagesInOrder[1]));
-    EXPECT_EQ(CountOf(OperationLogText(), "DeleteFile" + Utf8(ShownPath(packagesInOrder[0])) +
-                                              "ktest.sys failed with error"),
-              1);
-    EXPECT_TRUE(launches.empty());
-
-    ::CloseHandle(heldFiles.back());
-    heldFiles.pop_back();
-    RemoveTree(packagesInOrder[0]);
-    ResetOperationLog();
-    packagesInOrder = seedBoth();
-    Lock(packagesInOrder[1] + L"ktest.sys");
-    EXPECT_FALSE(PurgeDriverStore(driver));
-    EXPECT_FALSE(FolderExists(packagesInOrder[0]));
-    EXPECT_TRUE(FileExists(packagesInOrder[1] + L"ktest.sys"));
-    const std::string log = OperationLogText();
-    EXPECT_EQ(CountOf(log, "DeleteFile" + Utf8(ShownPath(packagesInOrder[1])) +
-                               "ktest.sys failed with error"),
-              1);
-    EXPECT_EQ(CountOf(log, "RemoveDirectory failed with error"), 1);
+    win32.MoveFileExW = RecordSchedule;
+    for (const BOOL schedulable : {TRUE, FALSE}) {
+        scheduleResult = schedulable;
+        scheduledPaths.clear();
+        ResetOperationLog();
+        const std::vector<std::wstring> packages = seedBoth();
+        const std::wstring shown = ShownPath(packages[0]);
+        Lock(packages[0] + L"ktest.sys");
+        EXPECT_EQ(PurgeDriverStore(driver), schedulable);
+        EXPECT_TRUE(FileExists(packages[0] + L"ktest.sys"));
+        EXPECT_FALSE(FolderExists(packages[1]));
+        const std::string log = OperationLogText();
+        if (schedulable) {
+            EXPECT_EQ(scheduledPaths,
+                      (std::vector<std::wstring>{shown + L"ktest.sys",
+                                                 shown.substr(0, shown.size() - 1)}));
+            EXPECT_EQ(CountOf(log, " failed with error"), 0) << log;
+        } else {
+            EXPECT_EQ(CountOf(log, "DeleteFile" + Utf8(shown) + "ktest.sys failed with error"), 1);
+            EXPECT_EQ(CountOf(log, "MoveFileEx" + Utf8(shown) + "ktest.sys failed with error 5"),
+                      1);
+            EXPECT_EQ(CountOf(log, "RemoveDirectory failed with error"), 1);
+        }
+        ::CloseHandle(heldFiles.back());
+        heldFiles.pop_back();
+        RemoveTree(packages[0]);
+    }
 }
 
 // --- INFs as the setup API reads them -------------------------------------

@@ -16,6 +16,7 @@
 #include "engine/file_helpers.h"
 #include "fakes/fake_folder_tree.h"
 #include "fakes/fake_machine.h"
+#include "fakes/utf8_operation_log.h"
 #include "support/test_support.h"
 
 namespace {
@@ -29,6 +30,7 @@ constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
 
 std::map<std::wstring, std::string> contents;
 std::set<std::wstring> undeletable;              // DeleteFileW / RemoveDirectoryW refuse these
+std::set<std::wstring> unschedulable;            // MoveFileExW refuses these
 std::set<std::wstring> unopenable;               // CreateFileW refuses these: held open elsewhere
 std::map<std::wstring, LONGLONG> reportedSizes;  // GetFileSizeEx says so, not the contents
 // Open fake files: handle slot -> path; an empty path is a closed slot.
@@ -39,7 +41,8 @@ std::vector<size_t> readOffsets;
 std::map<std::wstring, int> opens;
 std::map<std::wstring, size_t> bytesRead;
 // Every observable call, in order: "cmd <parameters>", "sleep <ms>",
-// "delete <path>", "rmdir <path>", "setup <name> <flags> <reserved>".
+// "delete <path>", "rmdir <path>", "setup <name> <flags> <reserved>",
+// "restart <path>" (MoveFileExW, its path as given; flags checked).
 std::vector<std::wstring> events;
 
 bool OnFakeDisk(const std::wstring& path) {
@@ -137,6 +140,17 @@ BOOL WINAPI FakeRemoveDirectory(LPCWSTR path) {
     return TRUE;
 }
 
+BOOL WINAPI FakeScheduleAtRestart(LPCWSTR path, LPCWSTR target, DWORD flags) {
+    EXPECT_EQ(target, nullptr);
+    EXPECT_EQ(flags, DWORD{MOVEFILE_DELAY_UNTIL_REBOOT});
+    events.push_back(L"restart " + std::wstring(path));
+    if (unschedulable.count(path)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // Fills the fake enumeration and contents with `files`; each folder lists its
 // entries in the order they first appear here.
 void InstallFakeDisk(const std::vector<std::pair<std::wstring, std::string>>& files) {
@@ -194,10 +208,11 @@ void WINAPI RecordingSleep(DWORD milliseconds) {
 }
 
 BOOL setupResult = TRUE;
+DWORD setupError = ERROR_INVALID_PARAMETER;  // the last error it leaves, also on success
 BOOL WINAPI RecordingSetupUninstall(PCWSTR name, DWORD flags, PVOID reserved) {
     events.push_back(L"setup " + std::wstring(name) + L" " + std::to_wstring(flags) +
                      (reserved ? L" reserved" : L" null"));
-    ::SetLastError(ERROR_ACCESS_DENIED);
+    ::SetLastError(setupError);
     return setupResult;
 }
 
@@ -206,12 +221,15 @@ class DriverPackagesFake : public ::testing::Test {
     void SetUp() override {
         ResetOperationLog();
         undeletable.clear();
+        unschedulable.clear();
         openFiles.clear();
         readOffsets.clear();
         events.clear();
         windowsFolderLookups = 0;
         windowsFolderKnown = true;
         setupResult = TRUE;
+        setupError = ERROR_INVALID_PARAMETER;
+        win32.MoveFileExW = FakeScheduleAtRestart;
         win32.CreateFileW = FakeCreateFile;
         win32.GetFileSizeEx = FakeGetFileSize;
         win32.ReadFile = FakeReadFile;
@@ -387,6 +405,19 @@ TEST_F(DriverPackagesFake, UninstallOemInfsHandsBareNamesOfMatchingOemFilesToThe
     EXPECT_EQ(windowsFolderLookups, 1);
     EXPECT_EQ(OperationLogText(), "");
     EXPECT_EQ(contents.size(), 6u);  // the setup API alone removes files
+
+    // A copy the setup API could not delete because it is in use goes at the
+    // restart; one that cannot be scheduled either fails the step.
+    events.clear();
+    setupError = ERROR_SHARING_VIOLATION;
+    undeletable = {kInf + L"oem1.inf"};
+    EXPECT_TRUE(UninstallOemInfs(L"KTest Laser 1000"));
+    EXPECT_EQ(events,
+              (std::vector<std::wstring>{L"setup oem1.inf 1 null", L"delete " + kInf + L"oem1.inf",
+                                         L"restart " + kInf + L"oem1.inf", L"setup oem4.inf 1 null",
+                                         L"delete " + kInf + L"sub\\oem4.inf"}));
+    unschedulable = {kInf + L"oem1.inf"};
+    EXPECT_FALSE(UninstallOemInfs(L"KTest Laser 1000"));
 }
 
 TEST_F(DriverPackagesFake, NothingMentionsTheDriverSoNothingIsUninstalledOrLaunched) {
@@ -436,34 +467,71 @@ TEST_F(DriverPackagesFake, PurgeTakesOverWaitsThenDeletesEachMatchingPackageOnce
     EXPECT_EQ(OperationLogText(), "");
 }
 
-TEST_F(DriverPackagesFake, LastMatchingPackageDecidesTheResult) {
+// A file in use goes at the restart, after it the folders that it keeps from
+// being emptied, deepest first; the run goes on. Only a file that can be
+// neither deleted nor scheduled fails, in whichever package it lies.
+TEST_F(DriverPackagesFake, HeldFileIsScheduledWithItsFoldersAndOnlyAnUnschedulableOneFails) {
     const std::wstring first = kRepository + L"a.inf_x86_1\\";
     const std::wstring last = kRepository + L"b.inf_x86_2\\";
+    const std::wstring held = first + L"x86\\a.sys";
     const std::vector<std::pair<std::wstring, std::string>> disk = {
         {first + L"a.inf", "KTest Laser"},
-        {first + L"a.sys", "MZ"},
+        {held, "MZ"},
         {last + L"b.inf", "KTest Laser"},
         {last + L"b.sys", "MZ"}};
-    const std::vector<std::wstring> bothPackages = {
-        L"delete " + first + L"a.inf", L"delete " + first + L"a.sys", L"rmdir " + first,
-        L"delete " + last + L"b.inf",  L"delete " + last + L"b.sys",  L"rmdir " + last};
-
-    InstallFakeDisk(disk);
-    undeletable = {first + L"a.sys", first};
-    EXPECT_TRUE(PurgeDriverStore(L"KTest Laser"));
-    EXPECT_EQ(events, bothPackages);
-    const std::string log = OperationLogText();
-    EXPECT_EQ(CountOf(log, "DeleteFile" + Utf8(first) + "a.sys failed with error 5"), 1);
-    EXPECT_EQ(CountOf(log, "RemoveDirectory failed with error 145"), 1);
-
-    ResetOperationLog();
-    events.clear();
-    InstallFakeDisk(disk);
-    undeletable = {last + L"b.sys", last};
-    EXPECT_FALSE(PurgeDriverStore(L"KTest Laser"));
-    EXPECT_EQ(events, bothPackages);
-    EXPECT_EQ(CountOf(OperationLogText(), "DeleteFile" + Utf8(last) + "b.sys failed with error 5"),
-              1);
+    const std::vector<std::wstring> lastPackage = {L"delete " + last + L"b.inf",
+                                                   L"delete " + last + L"b.sys", L"rmdir " + last};
+    struct Case {
+        const char* name;
+        bool schedulable;
+        BOOL result;
+        std::vector<std::wstring> firstPackage;
+        std::vector<std::string> log;  // records, without timestamps and system texts
+    };
+    const std::string shownHeld = Utf8(held);
+    const Case cases[] = {
+        {"in use",
+         true,
+         TRUE,
+         {L"delete " + first + L"a.inf", L"delete " + held, L"restart " + held,
+          L"rmdir " + first + L"x86\\", L"restart " + first + L"x86", L"rmdir " + first,
+          L"restart " + first.substr(0, first.size() - 1)},
+         {"文件正在使用，将在重启后删除：" + shownHeld,
+          "文件正在使用，将在重启后删除：" + Utf8(first) + "x86\\",
+          "文件正在使用，将在重启后删除：" + Utf8(first)}},
+        {"not schedulable",
+         false,
+         FALSE,
+         {L"delete " + first + L"a.inf", L"delete " + held, L"restart " + held,
+          L"rmdir " + first + L"x86\\", L"rmdir " + first},
+         {"DeleteFile" + shownHeld + " failed with error 5",
+          "MoveFileEx" + shownHeld + " failed with error 5",
+          "RemoveDirectory failed with error 145", "RemoveDirectory failed with error 145"}},
+    };
+    WriteOperationLogAsUtf8();
+    for (const Case& c : cases) {
+        ResetOperationLog();
+        events.clear();
+        InstallFakeDisk(disk);
+        undeletable = {held, first + L"x86\\", first};
+        unschedulable.clear();
+        if (!c.schedulable)
+            unschedulable = {held};
+        EXPECT_EQ(PurgeDriverStore(L"KTest Laser"), c.result) << c.name;
+        std::vector<std::wstring> expected = c.firstPackage;
+        expected.insert(expected.end(), lastPackage.begin(), lastPackage.end());
+        EXPECT_EQ(events, expected) << c.name;
+        std::vector<std::string> records;
+        const std::string log = OperationLogText();
+        for (size_t at = 0; at < log.size(); at = log.find('\0', at) + 1) {
+            std::string record = log.substr(at, log.find('\0', at) - at);
+            record = record.substr(0, record.find("     "));
+            const size_t code = record.find(" failed with error ");
+            records.push_back(code == std::string::npos ? record
+                                                        : record.substr(0, record.find(':', code)));
+        }
+        EXPECT_EQ(records, c.log) << c.name;
+    }
 }
 
 TEST_F(DriverPackagesFake, InfDirectlyInTheRepositoryIsPassedOver) {

@@ -2,6 +2,7 @@
 // its pauses, and where each failure stops it.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <ostream>
 #include <set>
@@ -388,20 +389,71 @@ TEST_F(UninstallSequence, ReenumerationFailureIsLoggedAndStillSucceeds) {
 
 namespace {
 
-TEST_F(UninstallSequence, DriverFileThatCannotBeDeletedStopsBeforeThePackages) {
-    // Deletions in order: the two spool files, then KX.DLL, KXUI.DLL, KX.GPD.
-    FailCalls("DeleteFile", 5, ERROR_SHARING_VIOLATION);
-    EXPECT_FALSE(RunUninstallSequence({PrinterRow(L"KAVRO X1", driver)}));
+// Files another program holds (a driver file of an earlier name, the oem
+// INF, a package file) go at the restart, the package's folders after the
+// file that keeps them from being emptied; everything else goes at once and
+// the run succeeds.
+TEST_F(UninstallSequence, FilesInUseGoAtTheRestartAndTheRunSucceeds) {
+    const std::wstring drivers = windows + L"System32\\spool\\drivers\\w32x86\\3\\";
+    const std::wstring package = windows + L"System32\\DriverStore\\FileRepository\\kx.inf_x86_1\\";
+    machine->filesInUse = {{drivers + L"KX.DLL", ERROR_SHARING_VIOLATION},
+                           {windows + L"inf\\oem5.inf", ERROR_SHARING_VIOLATION},
+                           {package + L"sub\\kx.dll", ERROR_ACCESS_DENIED}};
+    std::vector<StepOutcome> outcomes;
+    EXPECT_TRUE(RunUninstallSequence({PrinterRow(L"KAVRO X1", driver)}, &outcomes))
+        << OperationLogText();
+    std::map<std::string, ScheduledPaths> scheduledBy;
+    for (const StepOutcome& outcome : outcomes) {
+        EXPECT_TRUE(outcome.succeeded) << Utf8(StepName(outcome.step));
+        if (!outcome.scheduled.empty())
+            scheduledBy[Utf8(StepName(outcome.step))] = outcome.scheduled;
+    }
+    EXPECT_EQ(scheduledBy,
+              (std::map<std::string, ScheduledPaths>{
+                  {"DeleteDriverFiles", {drivers + L"KX.DLL"}},
+                  {"UninstallOemInfs", {windows + L"inf\\oem5.inf"}},
+                  {"PurgeDriverStore", {package + L"sub\\kx.dll", package + L"sub\\", package}}}));
+    EXPECT_EQ(
+        CallsNamed({"MoveFileEx"}),
+        (std::vector<std::string>{
+            "MoveFileEx(" + Utf8(drivers) + "KX.DLL)",
+            "MoveFileEx(" + Utf8(windows) + "inf\\oem5.inf)",
+            "MoveFileEx(" + Utf8(package) + "sub\\kx.dll)", "MoveFileEx(" + Utf8(package) + "sub)",
+            "MoveFileEx(" + Utf8(package.substr(0, package.size() - 1)) + ")"}));
+    EXPECT_FALSE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\KXUI.DLL"));
+    EXPECT_FALSE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\KX.GPD"));
+    EXPECT_FALSE(Exists(L"System32\\DriverStore\\FileRepository\\kx.inf_x86_1\\kx.inf"));
+    EXPECT_EQ(CallsNamed({"DeletePrinter"}), std::vector<std::string>{"DeletePrinter(KAVRO X1)"});
     const std::vector<std::string> records = LogRecords();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_NE(records[0].find("KX.GPD failed with error "), std::string::npos) << records[0];
+    ASSERT_EQ(records.size(), 5u) << OperationLogText();
+    EXPECT_EQ(records[0], "文件正在使用，将在重启后删除：" + Utf8(drivers) + "KX.DLL");
+    EXPECT_EQ(records[4], "文件正在使用，将在重启后删除：" + Utf8(package));
+}
+
+// A held file that cannot be scheduled either fails its step even when a
+// later deletion of the same step succeeds: no run reports success while a
+// file it was to delete stays without a schedule.
+TEST_F(UninstallSequence, FileThatCanBeNeitherDeletedNorScheduledFailsItsStepInWhicheverWalk) {
+    const std::wstring drivers = windows + L"System32\\spool\\drivers\\w32x86\\3\\";
+    machine->filesInUse = {{drivers + L"KX.DLL", ERROR_SHARING_VIOLATION}};
+    FailCalls("MoveFileEx", 1, ERROR_ACCESS_DENIED);
+    std::vector<StepOutcome> outcomes;
+    EXPECT_FALSE(RunUninstallSequence({PrinterRow(L"KAVRO X1", driver)}, &outcomes));
+    ASSERT_FALSE(outcomes.empty());
+    EXPECT_EQ(outcomes.back().step, UninstallStep::DeleteDriverFiles);
+    EXPECT_EQ(outcomes.back().failedCall, L"DeleteFile" + drivers + L"KX.DLL");
+    EXPECT_EQ(outcomes.back().error, DWORD{ERROR_SHARING_VIOLATION});
+    EXPECT_EQ(LogRecords(), (std::vector<std::string>{
+                                "DeleteFile" + Utf8(drivers) + "KX.DLL failed with error ",
+                                "MoveFileEx" + Utf8(drivers) + "KX.DLL failed with error "}));
+    EXPECT_FALSE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\KX.GPD")) << "the walk went on";
     EXPECT_EQ(CallsNamed({"SetupUninstallOEMInf", "DeletePrinter"}), std::vector<std::string>{});
-    EXPECT_TRUE(FakeSecurity().owned.empty());
     EXPECT_EQ(machine->spoolerState, static_cast<DWORD>(SERVICE_STOPPED));
 }
 
+// A folder that stays full with nothing in it scheduled is no file in use.
 TEST_F(UninstallSequence, PackageFolderThatCannotBeRemovedStopsBeforeTheSpoolerStarts) {
-    FailCalls("RemoveDirectory", 1, ERROR_ACCESS_DENIED);
+    FailCalls("RemoveDirectory", 1, ERROR_DIR_NOT_EMPTY);
     EXPECT_FALSE(RunUninstallSequence({PrinterRow(L"KAVRO X1", driver)}));
     const std::vector<std::string> records = LogRecords();
     ASSERT_FALSE(records.empty());

@@ -178,8 +178,28 @@ BOOL WINAPI FakeEnumPrinterDrivers(LPWSTR,
     return TRUE;
 }
 
+// The error DeleteFileW gives for a file held open, or 0.
+DWORD InUseError(const std::wstring& path) {
+    const auto held = machine.filesInUse.find(path);
+    return held == machine.filesInUse.end() ? 0 : held->second;
+}
+
 BOOL WINAPI FakeSetupUninstallOEMInf(PCWSTR name, DWORD flags, PVOID) {
-    return !Record("SetupUninstallOEMInf", Utf8(name) + "," + std::to_string(flags));
+    if (Record("SetupUninstallOEMInf", Utf8(name) + "," + std::to_string(flags)))
+        return FALSE;
+    const std::wstring inf = machine.windowsFolder + L"inf\\" + name;
+    if (const DWORD error = InUseError(inf)) {
+        ::SetLastError(error);
+        return FALSE;
+    }
+    ::DeleteFileW(inf.c_str());  // the copy goes, as Windows removes it
+    return TRUE;
+}
+
+BOOL WINAPI FakeMoveFileEx(LPCWSTR path, LPCWSTR target, DWORD flags) {
+    EXPECT_EQ(target, nullptr);
+    EXPECT_EQ(flags, DWORD{MOVEFILE_DELAY_UNTIL_REBOOT});
+    return !Record("MoveFileEx", Utf8(path));
 }
 
 CONFIGRET WINAPI FakeLocateDevNode(PDEVINST node, DEVINSTID_W, ULONG) {
@@ -202,6 +222,10 @@ void WINAPI FakeSleep(DWORD milliseconds) {
 BOOL WINAPI RecordingDeleteFile(LPCWSTR path) {
     if (Record("DeleteFile", Utf8(path)))
         return FALSE;
+    if (const DWORD error = InUseError(path)) {
+        ::SetLastError(error);
+        return FALSE;
+    }
     return ::DeleteFileW(path);
 }
 
@@ -440,6 +464,7 @@ FakeMachineState& InstallFakeMachine(const std::wstring& windowsFolder) {
     win32.DeletePrinterDriverExW = FakeDeletePrinterDriverEx;
     win32.EnumPrinterDriversW = FakeEnumPrinterDrivers;
     win32.SetupUninstallOEMInfW = FakeSetupUninstallOEMInf;
+    win32.MoveFileExW = FakeMoveFileEx;
     win32.CM_Locate_DevNodeW = FakeLocateDevNode;
     win32.CM_Reenumerate_DevNode = FakeReenumerateDevNode;
     win32.Sleep = FakeSleep;

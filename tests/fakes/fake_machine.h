@@ -33,6 +33,12 @@ struct FakeMachineState {
     // Call name -> (first failing call number, error). Calls are counted per
     // name from 1; every call from that number on fails with the error.
     std::map<std::string, std::pair<int, DWORD>> failures;
+    // Files another program holds open (full path as the program walks it ->
+    // the error DeleteFileW gives for it): they stay, and the setup API's
+    // removal of such an oem INF fails with the same error (any other oem
+    // INF copy it removes from the inf folder). MoveFileExW
+    // ("MoveFileEx", recorded and failed by FailCalls) only records.
+    std::map<std::wstring, DWORD> filesInUse;
     CONFIGRET locateResult = CR_SUCCESS;
     std::vector<std::string> calls;  // "Name(argument)" in call order
     std::map<std::string, int> counts;

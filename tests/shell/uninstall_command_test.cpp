@@ -216,6 +216,29 @@ TEST_F(UninstallCommand, SuccessAsksAtFullBarAndYesReboots) {
     EXPECT_EQ(TimerRequests(), std::vector<UINT>{WM_STOP_PROGRESS_TIMER});
 }
 
+// A file of the driver's package that another program holds goes at the
+// restart; it is the run's only shortfall, so the dialog shows the success
+// question, which offers that restart (the record's deletion, which Wine
+// refuses with 87, is the fake machine's).
+TEST_F(UninstallCommand, HeldPackageFileGoesAtTheRestartAndTheSuccessBoxOffersIt) {
+    spooler.drivers = {L"Lone PCL"};
+    FillAndSelect(0);
+    const std::wstring package =
+        scratch.path() + L"System32\\DriverStore\\FileRepository\\lone.inf_x86_1\\";
+    WriteBytes(package + L"lone.inf", "Model=\"Lone PCL\"\r\n");
+    WriteBytes(package + L"lone.dll", "MZ");
+    machine->filesInUse = {{package + L"lone.dll", ERROR_SHARING_VIOLATION}};
+
+    RunUninstallCommand();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, UNINSTALL_SUCCEEDED_TEXT);
+    EXPECT_EQ(CallsNamed({"MoveFileEx"}).size(), 2u) << "the file, then its folder";
+    EXPECT_EQ(
+        CountOf(OperationLogText(), "文件正在使用，将在重启后删除：" + Utf8(package) + "lone.dll"),
+        1);
+    EXPECT_EQ(DriverRemovals().size(), 1u);
+}
+
 TEST_F(UninstallCommand, SuccessAnsweredNoDoesNotReboot) {
     spooler.printers = {{L"Office", L"Shared PCL"}, {L"Lab", L"Shared PCL"}};
     FillAndSelect(0);

@@ -1,0 +1,117 @@
+#include "engine/what_remains.h"
+
+#include <set>
+
+#include "engine/driver_inventory.h"
+#include "platform/unique_handles.h"
+
+namespace {
+
+// A file or folder (with or without its trailing backslash) that exists.
+bool ItemThere(const std::wstring& path) {
+    std::wstring item = path;
+    if (item.size() > 3 && item.back() == L'\\')
+        item.pop_back();
+    WIN32_FIND_DATAW data{};
+    const unique_find found(win32.FindFirstFileW(item.c_str(), &data));
+    return found.is_valid();
+}
+
+std::wstring Joined(const std::vector<std::wstring>& names) {
+    std::wstring text;
+    for (const std::wstring& name : names)
+        text += (text.empty() ? L"" : L", ") + name;
+    return text;
+}
+
+// Collects the remaining files, oem INFs and packages, each path once.
+class RemainingPaths {
+  public:
+    RemainingPaths(std::vector<RemainingItem>& items, const ScheduledPaths& scheduled)
+        : items_(items) {
+        for (const std::wstring& path : scheduled)
+            scheduled_.insert(UpperInvariant(path));
+    }
+
+    // `path` when it exists: kept for `keptBecause`, else at the restart or
+    // failed.
+    void Add(RemainingKind kind, const std::wstring& path, const std::wstring& keptBecause) {
+        if (path.empty() || !seen_.insert(UpperInvariant(path)).second || !ItemThere(path))
+            return;
+        RemainingItem item{kind, path, RemainingState::Failed, keptBecause};
+        if (!keptBecause.empty())
+            item.state = RemainingState::Kept;
+        else if (scheduled_.count(UpperInvariant(path)))
+            item.state = RemainingState::AtRestart;
+        items_.push_back(std::move(item));
+    }
+
+    void AddPlan(const RemovalPlan& plan) {
+        for (const auto* files : {&plan.driverFiles, &plan.spoolerFiles}) {
+            for (const DriverFileMatch& file : *files)
+                Add(RemainingKind::File, file.path, file.keptBecause);
+        }
+        for (const PackageMatch& inf : plan.packages.oemInfs)
+            Add(RemainingKind::OemInf, inf.inf, inf.keptBecause);
+        for (const PackageMatch& package : plan.packages.packages)
+            Add(RemainingKind::Package, package.folder, package.keptBecause);
+    }
+
+  private:
+    std::vector<RemainingItem>& items_;
+    std::set<std::wstring> scheduled_;
+    std::set<std::wstring> seen_;
+};
+
+void AddRecords(std::vector<RemainingItem>& items,
+                const DriverInventory& inventory,
+                const std::wstring& driverName,
+                const RemovalPlan& plan) {
+    const DriverRecords records = RecordsNamed(inventory.everyDriver, driverName);
+    if (records.empty())
+        return;
+    RemainingItem driver{RemainingKind::Driver, driverName, RemainingState::Failed, {}};
+    if (plan.driver.empty()) {
+        const std::vector<std::wstring> printers = PrintersUsing(inventory, driverName);
+        driver.state = RemainingState::Kept;
+        driver.reason = printers.empty() ? L"a printer's removal keeps its driver"
+                                         : L"used by printers " + Joined(printers);
+    }
+    items.push_back(std::move(driver));
+}
+
+void AddPrinters(std::vector<RemainingItem>& items,
+                 const DriverInventory& inventory,
+                 const RemovalPlan& plan) {
+    for (const std::wstring& printer : plan.printers) {
+        for (const DriverListEntry& row : inventory.rows) {
+            if (row.isPrinter && row.printerName == printer) {
+                items.push_back({RemainingKind::Printer, printer, RemainingState::Failed, {}});
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<RemainingItem> FindWhatRemains(const std::wstring& driverName,
+                                           const RemovalPlan& plan,
+                                           const ScheduledPaths& scheduled) {
+    std::vector<RemainingItem> items;
+    const DriverInventory inventory = TakeDriverInventory(nullptr);
+    AddRecords(items, inventory, driverName, plan);
+    AddPrinters(items, inventory, plan);
+    if (driverName.empty() || plan.driver.empty())
+        return items;
+    const DriverRecords records = RecordsNamed(inventory.everyDriver, driverName);
+    const RemovalPlan now =
+        records.empty()
+            ? PlanLeftoverRemoval(driverName, inventory)
+            : PlanRowRemoval(DriverListEntry{nullptr, records.front(), {}, false, driverName},
+                             inventory.everyDriver);
+    RemainingPaths paths(items, scheduled);
+    paths.AddPlan(now);
+    paths.AddPlan(plan);
+    return items;
+}
