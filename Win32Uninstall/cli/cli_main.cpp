@@ -63,7 +63,7 @@ DriverListEntry RowToPlan(const DriverInventory& inventory,
     const bool shared = count != inventory.useCounts.end() && count->second > 1;
     if (options.byPrinter || !listed.isPrinter || !shared)
         return listed;
-    return DriverListEntry{nullptr, listed.driverInfo, {}, false, listed.driverName};
+    return DriverListEntry{nullptr, listed.driverInfo, {}, false, listed.driverName, {}};
 }
 
 std::string Joined(const std::vector<std::wstring>& names) {
@@ -93,7 +93,9 @@ void RunPlan(Answer& answer, const RemovalPlan& plan, const CliOptions& options)
     answer.object["steps"] = OutcomesJson(outcomes);
     answer.object["succeeded"] = succeeded;
     answer.object["spoolerRegistry"] = bypass.registryUsed;
-    answer.text = OutcomesText(outcomes);
+    answer.object["monitors"] = ComponentsJson(plan.monitors);
+    answer.object["printProcessors"] = ComponentsJson(plan.printProcessors);
+    answer.text = OutcomesText(outcomes) + ComponentsText(plan);
     if (bypass.registryUsed) {
         answer.object["spoolerRunsAgain"] = bypass.spoolerRunsAgain;
         answer.text +=
@@ -126,7 +128,7 @@ Answer Remove(const CliOptions& options) {
                                               " named \"" + Utf8Of(options.name) + "\"");
     }
     const DriverListEntry listed = leftovers
-                                       ? DriverListEntry{nullptr, nullptr, {}, false, options.name}
+                                       ? DriverListEntry{nullptr, nullptr, {}, false, options.name, {}}
                                        : inventory.rows[static_cast<size_t>(index)];
     if (!leftovers)
         plan = PlanRemoval(RowToPlan(inventory, listed, options), inventory, options.withPrinters);

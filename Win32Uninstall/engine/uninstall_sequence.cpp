@@ -5,6 +5,7 @@
 
 #include "engine/driver_files.h"
 #include "engine/driver_packages.h"
+#include "engine/file_helpers.h"
 #include "engine/queue_purge.h"
 #include "engine/service_control.h"
 #include "engine/spooler_registry.h"
@@ -90,6 +91,75 @@ bool RemoveFilesOfEveryDriver(StepRunner& steps, const std::vector<RemovalPlan>&
            RemoveDriverFilesAndPackages(steps, plans, false);
 }
 
+// What the removal without the spooler logs when it finds the spooler
+// running before a change of its registry.
+constexpr wchar_t kSpoolerRunsText[] = L"打印后台处理程序正在运行，未修改注册表";
+
+// Runs `change` on the spooler's registry only while the spooler is stopped.
+template <typename Change>
+bool WhileSpoolerStopped(Change&& change) {
+    if (!SpoolerIsStopped()) {
+        WriteLog(kSpoolerRunsText, false);
+        return false;
+    }
+    return change();
+}
+
+// The one place where a language monitor's or print processor's DLL is
+// deleted, once its registration is gone: none, or one that stays, is
+// success.
+bool DeleteComponentDll(const RegisteredComponent& component) {
+    return component.dll.empty() || !component.dllKeptBecause.empty() ||
+           DeleteListedFile(component.dll) != FALSE;
+}
+
+bool Goes(const RegisteredComponent& component) {
+    return component.keptBecause.empty();
+}
+
+bool AnyComponentGoes(const RemovalPlan& plan) {
+    return std::any_of(plan.monitors.begin(), plan.monitors.end(), Goes) ||
+           std::any_of(plan.printProcessors.begin(), plan.printProcessors.end(), Goes);
+}
+
+// The plan's language monitors and print processors that go, each with its
+// DLL after it: through the spooler's calls, or, with `throughRegistry`,
+// through its registry while the spooler is stopped.
+bool RemoveComponents(StepRunner& steps, const RemovalPlan& plan, bool throughRegistry) {
+    for (const RegisteredComponent& monitor : plan.monitors) {
+        if (Goes(monitor) &&
+            !steps.Run(throughRegistry ? UninstallStep::DeleteMonitorKey
+                                       : UninstallStep::DeleteMonitor,
+                       monitor.name, [&] {
+                           const bool unregistered =
+                               throughRegistry
+                                   ? WhileSpoolerStopped([&] { return DeleteMonitorKey(monitor.name); })
+                                   : DeleteMonitorFromSpooler(monitor.name);
+                           return unregistered && DeleteComponentDll(monitor);
+                       })) {
+            return false;
+        }
+    }
+    for (const RegisteredComponent& processor : plan.printProcessors) {
+        if (Goes(processor) &&
+            !steps.Run(throughRegistry ? UninstallStep::DeletePrintProcessorKey
+                                       : UninstallStep::DeletePrintProcessor,
+                       processor.name, [&] {
+                           const bool unregistered =
+                               throughRegistry ? WhileSpoolerStopped([&] {
+                                   return DeletePrintProcessorKey(processor.environment,
+                                                                  processor.name);
+                               })
+                                               : DeletePrintProcessorFromSpooler(
+                                                     processor.environment, processor.name);
+                           return unregistered && DeleteComponentDll(processor);
+                       })) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool RemoveSpoolerRecords(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
     for (const RemovalPlan& plan : plans) {
         for (const std::wstring& printer : plan.printers) {
@@ -109,6 +179,11 @@ bool RemoveSpoolerRecords(StepRunner& steps, const std::vector<RemovalPlan>& pla
             }
         }
     }
+    // What the drivers registered, once no record names it any longer.
+    for (const RemovalPlan& plan : plans) {
+        if (!RemoveComponents(steps, plan, false))
+            return false;
+    }
     return true;
 }
 
@@ -124,20 +199,6 @@ bool StartSpooler() {
         return true;
     WriteLog(L"开启服务失败", false);
     return false;
-}
-
-// What the removal without the spooler logs when it finds the spooler
-// running before a change of its registry.
-constexpr wchar_t kSpoolerRunsText[] = L"打印后台处理程序正在运行，未修改注册表";
-
-// Runs `change` on the spooler's registry only while the spooler is stopped.
-template <typename Change>
-bool WhileSpoolerStopped(Change&& change) {
-    if (!SpoolerIsStopped()) {
-        WriteLog(kSpoolerRunsText, false);
-        return false;
-    }
-    return change();
 }
 
 bool RemoveRegistryRecords(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
@@ -156,6 +217,10 @@ bool RemoveRegistryRecords(StepRunner& steps, const std::vector<RemovalPlan>& pl
             })) {
             return false;
         }
+    }
+    for (const RemovalPlan& plan : plans) {
+        if (!RemoveComponents(steps, plan, true))
+            return false;
     }
     return true;
 }
@@ -226,6 +291,14 @@ const wchar_t* StepName(UninstallStep step) {
             return L"DeletePrinterKey";
         case UninstallStep::DeleteDriverKey:
             return L"DeleteDriverKey";
+        case UninstallStep::DeleteMonitor:
+            return L"DeleteMonitor";
+        case UninstallStep::DeletePrintProcessor:
+            return L"DeletePrintProcessor";
+        case UninstallStep::DeleteMonitorKey:
+            return L"DeleteMonitorKey";
+        case UninstallStep::DeletePrintProcessorKey:
+            return L"DeletePrintProcessorKey";
     }
     return L"";
 }
@@ -278,7 +351,10 @@ bool RunLeftoverRemoval(const RemovalPlan& plan, std::vector<StepOutcome>* outco
     const bool filesGo =
         std::any_of(plan.driverFiles.begin(), plan.driverFiles.end(),
                     [](const DriverFileMatch& file) { return file.keptBecause.empty(); });
-    if (filesGo) {
+    // A monitor or print processor goes while the spooler is stopped: its
+    // keys are what the spooler loads at its start, and its DLL is then free.
+    const bool stops = filesGo || AnyComponentGoes(plan);
+    if (stops) {
         if (!steps.Run(UninstallStep::StopSpooler, kSpooler, StopSpooler))
             return false;
         win32.Sleep(kStepPauseMs);
@@ -287,10 +363,11 @@ bool RunLeftoverRemoval(const RemovalPlan& plan, std::vector<StepOutcome>* outco
     const bool removed =
         (!filesGo || steps.Run(UninstallStep::DeleteDriverFiles, name,
                                [&] { return DeleteDriverFiles(plan.driverFiles) != FALSE; })) &&
+        RemoveComponents(steps, plan, true) &&
         steps.Run(UninstallStep::UninstallOemInfs, name,
                   [&] { return UninstallOemInfs(plan.packages.oemInfs) != FALSE; }) &&
         steps.Run(UninstallStep::PurgeDriverStore, name,
                   [&] { return PurgeDriverStore(plan.packages.packages) != FALSE; });
-    const bool started = !filesGo || steps.Run(UninstallStep::StartSpooler, kSpooler, StartSpooler);
+    const bool started = !stops || steps.Run(UninstallStep::StartSpooler, kSpooler, StartSpooler);
     return removed && started;
 }

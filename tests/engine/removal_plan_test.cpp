@@ -169,7 +169,7 @@ class RemovalPlanOnAPc : public ::testing::Test {
                 continue;
             inventory.everyDriver.push_back(record);
             if (inventory.useCounts.count(name) == 0)
-                inventory.rows.push_back({nullptr, record, L"", false, name});
+                inventory.rows.push_back({nullptr, record, L"", false, name, {}});
             inventory.useCounts[name] = 1;
         }
         return inventory;
@@ -271,7 +271,7 @@ TEST_F(RemovalPlanOnAPc, DriverThatPrintersUseIsRefusedUnlessThePrintersGoToo) {
     const DriverListEntry driverRow = inventory.rows[3];  // KAVRO MF6000 PCL6
     for (const wchar_t* printer : {L"Front Desk", L"财务部"}) {
         inventory.rows.push_back(
-            {nullptr, driverRow.driverInfo, printer, true, driverRow.driverName});
+            {nullptr, driverRow.driverInfo, printer, true, driverRow.driverName, {}});
         ++inventory.useCounts[driverRow.driverName];
     }
 
