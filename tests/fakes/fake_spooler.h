@@ -16,6 +16,7 @@ struct Printer {
     std::wstring driver;
     DWORD openError = 0;       // OpenPrinter fails with it
     DWORD getDriverError = 0;  // every GetPrinterDriver call fails with it
+    std::wstring printProcessor = L"winprint";  // the enumeration's pPrintProcessor
 };
 
 struct State {
