@@ -127,9 +127,9 @@ Answer Remove(const CliOptions& options) {
                                               (options.byPrinter ? "printer" : "driver") +
                                               " named \"" + Utf8Of(options.name) + "\"");
     }
-    const DriverListEntry listed = leftovers
-                                       ? DriverListEntry{nullptr, nullptr, {}, false, options.name, {}}
-                                       : inventory.rows[static_cast<size_t>(index)];
+    const DriverListEntry listed =
+        leftovers ? DriverListEntry{nullptr, nullptr, {}, false, options.name, {}}
+                  : inventory.rows[static_cast<size_t>(index)];
     if (!leftovers)
         plan = PlanRemoval(RowToPlan(inventory, listed, options), inventory, options.withPrinters);
     Answer answer;

@@ -80,7 +80,8 @@ void AddKeptComponents(json& kept,
                        const char* kind) {
     for (const RegisteredComponent& component : components) {
         if (!component.keptBecause.empty()) {
-            json entry = {{kind, Utf8Of(component.name)}, {"reason", Utf8Of(component.keptBecause)}};
+            json entry = {{kind, Utf8Of(component.name)},
+                          {"reason", Utf8Of(component.keptBecause)}};
             if (!component.environment.empty())
                 entry["environment"] = Utf8Of(component.environment);
             kept.push_back(entry);
@@ -205,12 +206,13 @@ std::string UnusedPackagesText(const std::vector<UnusedPackage>& packages) {
 json ComponentsJson(const std::vector<RegisteredComponent>& components) {
     json list = json::array();
     for (const RegisteredComponent& component : components) {
-        list.push_back({{"name", Utf8Of(component.name)},
-                        {"environment", TextOrNull(component.environment)},
-                        {"dll", component.dll.empty() ? json(nullptr) : json(PathText(component.dll))},
-                        {"goes", component.keptBecause.empty()},
-                        {"reason", TextOrNull(component.keptBecause)},
-                        {"dllKeptBecause", TextOrNull(component.dllKeptBecause)}});
+        list.push_back(
+            {{"name", Utf8Of(component.name)},
+             {"environment", TextOrNull(component.environment)},
+             {"dll", component.dll.empty() ? json(nullptr) : json(PathText(component.dll))},
+             {"goes", component.keptBecause.empty()},
+             {"reason", TextOrNull(component.keptBecause)},
+             {"dllKeptBecause", TextOrNull(component.dllKeptBecause)}});
     }
     return list;
 }

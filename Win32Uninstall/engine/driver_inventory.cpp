@@ -179,9 +179,10 @@ DriverInventory RegistryInventory(HWND ownerWindow, DriverRecords everyDriver) {
     std::vector<std::wstring> printerNames;
     for (const RegistryPrinter& printer : ReadRegistryPrinters()) {
         printerNames.push_back(printer.name);
-        DriverListEntry row{ownerWindow, PrinterDriverRecord(inventory.everyDriver, printer.driver),
-                            printer.name, true,
-                            printer.driver, printer.printProcessor};
+        DriverListEntry row{
+            ownerWindow,    PrinterDriverRecord(inventory.everyDriver, printer.driver),
+            printer.name,   true,
+            printer.driver, printer.printProcessor};
         AddRow(inventory, std::move(row));
     }
     AddDriverRows(inventory, printerNames, ownerWindow);

@@ -191,10 +191,9 @@ PackageRegistrations ReadPackageRegistrations(const RemovalPlan& plan) {
 }
 
 bool Registers(const std::vector<InfRegistration>& registrations, const std::wstring& name) {
-    return std::any_of(registrations.begin(), registrations.end(),
-                       [&](const InfRegistration& registration) {
-                           return SameText(registration.name, name);
-                       });
+    return std::any_of(
+        registrations.begin(), registrations.end(),
+        [&](const InfRegistration& registration) { return SameText(registration.name, name); });
 }
 
 const RegistryComponent* Registered(const std::vector<RegistryComponent>& registry,
@@ -245,7 +244,8 @@ void PlanDll(RegisteredComponent& planned,
     }
     for (const RegistryComponent& other : registry) {
         const bool goes = std::any_of(alsoGoing.begin(), alsoGoing.end(), [&](const auto& going) {
-            return SameText(going.name, other.name) && SameText(going.environment, other.environment);
+            return SameText(going.name, other.name) &&
+                   SameText(going.environment, other.environment);
         });
         if (!goes && !SameText(other.name, registered.name) &&
             SameText(other.environment, registered.environment) && SameText(other.dll, dll)) {
@@ -362,9 +362,9 @@ bool IsWindowsPrintProcessor(const std::wstring& name) {
 }
 
 bool IsWindowsComponentDll(const std::wstring& dll) {
-    return OneOf(dll, {L"localspl.dll", L"tcpmon.dll", L"usbmon.dll", L"WSDMon.dll",
-                       L"AppMon.dll", L"FXSMON.DLL", L"lprmon.dll", L"pjlmon.dll",
-                       L"cnbjmon.dll", L"winprint.dll", L"localui.dll", L"tcpmonui.dll"});
+    return OneOf(dll, {L"localspl.dll", L"tcpmon.dll", L"usbmon.dll", L"WSDMon.dll", L"AppMon.dll",
+                       L"FXSMON.DLL", L"lprmon.dll", L"pjlmon.dll", L"cnbjmon.dll", L"winprint.dll",
+                       L"localui.dll", L"tcpmonui.dll"});
 }
 
 void PlanRegisteredComponents(RemovalPlan& plan, const DriverInventory& inventory) {

@@ -305,7 +305,8 @@ std::vector<RegistryComponent> ReadComponents(HKEY key,
     for (const std::wstring& name : SubkeyNames(key)) {
         const unique_hkey component = OpenKey(key, name, READ_ACCESS);
         if (component)
-            components.push_back({name, environment, ReadText(component.get(), L"Driver"), dllFolder});
+            components.push_back(
+                {name, environment, ReadText(component.get(), L"Driver"), dllFolder});
     }
     return components;
 }
@@ -313,8 +314,8 @@ std::vector<RegistryComponent> ReadComponents(HKEY key,
 // Deletes `name` below the spooler's key `below`; a missing parent is success.
 bool DeletePrintKey(const std::wstring& below, const std::wstring& name) {
     LONG status = ERROR_SUCCESS;
-    const unique_hkey parent = OpenKey(
-        HKEY_LOCAL_MACHINE, std::wstring(SPOOLER_PRINT_KEY) + below, DELETE_ACCESS, &status);
+    const unique_hkey parent = OpenKey(HKEY_LOCAL_MACHINE, std::wstring(SPOOLER_PRINT_KEY) + below,
+                                       DELETE_ACCESS, &status);
     if (!parent)
         return status == ERROR_FILE_NOT_FOUND;
     return DeleteTree(parent.get(), name);
@@ -338,9 +339,9 @@ std::vector<RegistryComponent> ReadRegistryPrintProcessors() {
         return processors;
     for (const std::wstring& environment : SubkeyNames(environments.get())) {
         const unique_hkey environmentKey = OpenKey(environments.get(), environment, READ_ACCESS);
-        const unique_hkey key = environmentKey ? OpenKey(environmentKey.get(), L"Print Processors",
-                                                         READ_ACCESS)
-                                               : unique_hkey();
+        const unique_hkey key =
+            environmentKey ? OpenKey(environmentKey.get(), L"Print Processors", READ_ACCESS)
+                           : unique_hkey();
         if (!key)
             continue;
         const std::wstring folder =

@@ -122,39 +122,36 @@ bool AnyComponentGoes(const RemovalPlan& plan) {
            std::any_of(plan.printProcessors.begin(), plan.printProcessors.end(), Goes);
 }
 
-// The plan's language monitors and print processors that go, each with its
-// DLL after it: through the spooler's calls, or, with `throughRegistry`,
-// through its registry while the spooler is stopped.
-bool RemoveComponents(StepRunner& steps, const RemovalPlan& plan, bool throughRegistry) {
-    for (const RegisteredComponent& monitor : plan.monitors) {
-        if (Goes(monitor) &&
-            !steps.Run(throughRegistry ? UninstallStep::DeleteMonitorKey
-                                       : UninstallStep::DeleteMonitor,
-                       monitor.name, [&] {
-                           const bool unregistered =
-                               throughRegistry
-                                   ? WhileSpoolerStopped([&] { return DeleteMonitorKey(monitor.name); })
-                                   : DeleteMonitorFromSpooler(monitor.name);
-                           return unregistered && DeleteComponentDll(monitor);
-                       })) {
-            return false;
-        }
+// Unregisters a monitor or print processor: through the spooler's call, or,
+// with `throughRegistry`, by its key while the spooler is stopped.
+bool Unregister(const RegisteredComponent& component, bool monitor, bool throughRegistry) {
+    if (!throughRegistry) {
+        return monitor ? DeleteMonitorFromSpooler(component.name)
+                       : DeletePrintProcessorFromSpooler(component.environment, component.name);
     }
-    for (const RegisteredComponent& processor : plan.printProcessors) {
-        if (Goes(processor) &&
-            !steps.Run(throughRegistry ? UninstallStep::DeletePrintProcessorKey
-                                       : UninstallStep::DeletePrintProcessor,
-                       processor.name, [&] {
-                           const bool unregistered =
-                               throughRegistry ? WhileSpoolerStopped([&] {
-                                   return DeletePrintProcessorKey(processor.environment,
-                                                                  processor.name);
-                               })
-                                               : DeletePrintProcessorFromSpooler(
-                                                     processor.environment, processor.name);
-                           return unregistered && DeleteComponentDll(processor);
-                       })) {
-            return false;
+    return WhileSpoolerStopped([&] {
+        return monitor ? DeleteMonitorKey(component.name)
+                       : DeletePrintProcessorKey(component.environment, component.name);
+    });
+}
+
+// The plan's language monitors, then its print processors, that go, each
+// unregistered and then its DLL deleted; the first failure ends the step.
+bool RemoveComponents(StepRunner& steps, const RemovalPlan& plan, bool throughRegistry) {
+    for (const bool monitor : {true, false}) {
+        const UninstallStep step =
+            monitor
+                ? (throughRegistry ? UninstallStep::DeleteMonitorKey : UninstallStep::DeleteMonitor)
+                : (throughRegistry ? UninstallStep::DeletePrintProcessorKey
+                                   : UninstallStep::DeletePrintProcessor);
+        for (const RegisteredComponent& component :
+             monitor ? plan.monitors : plan.printProcessors) {
+            if (Goes(component) && !steps.Run(step, component.name, [&] {
+                    return Unregister(component, monitor, throughRegistry) &&
+                           DeleteComponentDll(component);
+                })) {
+                return false;
+            }
         }
     }
     return true;

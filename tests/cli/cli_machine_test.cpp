@@ -355,7 +355,8 @@ TEST_F(CliOnAPc, LeftoversOfADeletedDriverArePreviewedAndRemovedButWhatOthersUse
     EXPECT_EQ(preview["leftovers"], true);
     EXPECT_EQ(preview["preview"]["oemInfs"], json({Utf8(PcInfFolder() + L"oem14.inf")}));
     EXPECT_EQ(preview["preview"]["packages"].size(), 1u) << output;
-    EXPECT_EQ(preview["preview"]["monitors"][0]["dll"], Utf8(ShownPath(NativeSystem32() + L"\\lumenlm.dll")))
+    EXPECT_EQ(preview["preview"]["monitors"][0]["dll"],
+              Utf8(ShownPath(NativeSystem32() + L"\\lumenlm.dll")))
         << output;
     EXPECT_EQ(preview["preview"]["printProcessors"][0]["name"], Utf8(PC_LUMEN_PROCESSOR)) << output;
     EXPECT_TRUE(FolderExists(package));
@@ -382,13 +383,12 @@ TEST_F(CliOnAPc, LeftoversOfADeletedDriverArePreviewedAndRemovedButWhatOthersUse
     // through Needs=UNIDRV_BIDI.OEM of Windows' ntprint.inf.
     ASSERT_TRUE(DeleteRecordOnly(x64, PC_CHINESE_VENDOR));
     EXPECT_EQ(Cli(L"remove --json --driver " + Quoted(PC_CHINESE_VENDOR), output), 3010u) << output;
-    EXPECT_EQ(Parsed(output)["monitors"],
-              json({{{"name", Utf8(PC_KAVRO_MONITOR)},
-                     {"environment", nullptr},
-                     {"dll", nullptr},
-                     {"goes", false},
-                     {"reason", "used by driver KAVRO MF6000 PCL6"},
-                     {"dllKeptBecause", nullptr}}}))
+    EXPECT_EQ(Parsed(output)["monitors"], json({{{"name", Utf8(PC_KAVRO_MONITOR)},
+                                                 {"environment", nullptr},
+                                                 {"dll", nullptr},
+                                                 {"goes", false},
+                                                 {"reason", "used by driver KAVRO MF6000 PCL6"},
+                                                 {"dllKeptBecause", nullptr}}}))
         << output;
     EXPECT_TRUE(PcMonitorRegistered(PC_KAVRO_MONITOR));
     EXPECT_TRUE(FileExists(NativeSystem32() + L"\\kvlangmon.dll"));

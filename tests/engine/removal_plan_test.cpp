@@ -354,17 +354,20 @@ TEST_F(RemovalPlanOnAPc, RegisteredMonitorsAndProcessorsGoOnlyWhenNothingElseUse
         L"Inbox Vendor Monitor");
     const std::string manufacturer = "[Manufacturer]\r\nKAVRO = KAVRO, NTamd64\r\n";
     Package(L"oem8.inf", L"kv9.inf_amd64_1234",
-            manufacturer + "[KAVRO.NTamd64]\r\n\"KAVRO KV-9 PCL6\" = KV9\r\n"
-                           "[KV9]\r\nLanguageMonitor = %KLM%\r\nInclude = ntprint.inf\r\n"
-                           "Needs = UNIDRV_BIDI.OEM\r\n"
-                           "[KV9.NTamd64]\r\nPrintProcessor = \"KAVRO Print Processor,kvpp.dll\"\r\n"
-                           "[Strings]\r\nKLM = \"KAVRO Language Monitor,kvlm.dll\"\r\n");
+            manufacturer +
+                "[KAVRO.NTamd64]\r\n\"KAVRO KV-9 PCL6\" = KV9\r\n"
+                "[KV9]\r\nLanguageMonitor = %KLM%\r\nInclude = ntprint.inf\r\n"
+                "Needs = UNIDRV_BIDI.OEM\r\n"
+                "[KV9.NTamd64]\r\nPrintProcessor = \"KAVRO Print Processor,kvpp.dll\"\r\n"
+                "[Strings]\r\nKLM = \"KAVRO Language Monitor,kvlm.dll\"\r\n");
     Package(L"oem10.inf", L"kv59.inf_amd64_5678",
-            manufacturer + "[KAVRO.NTamd64]\r\n\"KAVRO KV-5\" = KV5\r\n\"KAVRO KV-9 PCL6\" = KV9\r\n"
-                           "[KV5]\r\nPrintProcessor = \"KAVRO Print Processor,kvpp.dll\"\r\n");
+            manufacturer +
+                "[KAVRO.NTamd64]\r\n\"KAVRO KV-5\" = KV5\r\n\"KAVRO KV-9 PCL6\" = KV9\r\n"
+                "[KV5]\r\nPrintProcessor = \"KAVRO Print Processor,kvpp.dll\"\r\n");
     Package(L"oem11.inf", L"kv78.inf_amd64_9abc",
-            manufacturer + "[KAVRO.NTamd64]\r\n\"KAVRO KV-7\" = KV78\r\n\"KAVRO KV-8\" = KV78\r\n"
-                           "[KV78]\r\nInclude = ntprint.inf\r\nNeeds = UNIDRV_BIDI.OEM\r\n");
+            manufacturer +
+                "[KAVRO.NTamd64]\r\n\"KAVRO KV-7\" = KV78\r\n\"KAVRO KV-8\" = KV78\r\n"
+                "[KV78]\r\nInclude = ntprint.inf\r\nNeeds = UNIDRV_BIDI.OEM\r\n");
     const std::vector<ComponentCase> cases = {
         {"the last driver that registered them",
          L"KAVRO KV-9 PCL6",
@@ -385,7 +388,10 @@ TEST_F(RemovalPlanOnAPc, RegisteredMonitorsAndProcessorsGoOnlyWhenNothingElseUse
          {"go monitor KAVRO Language Monitor System32\\kvlm.dll",
           "keep processor KAVRO Print Processor: registered by "
           "System32\\DriverStore\\FileRepository\\kv59.inf_amd64_5678\\kv59.inf that stays"}},
-        {"PJL through Needs", L"KAVRO KV-7", {L"KAVRO KV-8"}, {},
+        {"PJL through Needs",
+         L"KAVRO KV-7",
+         {L"KAVRO KV-8"},
+         {},
          {"keep monitor PJL Language Monitor: Windows' own monitor"}},
         {"a monitor the record names and the package does not register",
          L"KAVRO KV-8",

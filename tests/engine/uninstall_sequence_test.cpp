@@ -431,11 +431,12 @@ class UninstallSequenceComponents : public UninstallSequence {
 
 std::vector<std::string> ComponentCalls() {
     std::vector<std::string> calls;
-    for (const std::string& call :
-         CallsNamed({"DeletePrinterDriverEx", "DeleteMonitor", "DeletePrintProcessor", "DeleteFile"})) {
+    for (const std::string& call : CallsNamed(
+             {"DeletePrinterDriverEx", "DeleteMonitor", "DeletePrintProcessor", "DeleteFile"})) {
         if (CallName(call) != "DeleteFile" || call.find("kv") != std::string::npos)
-            calls.push_back(CallName(call) == "DeleteFile" ? "DeleteFile(" + call.substr(call.rfind('\\') + 1)
-                                                           : call);
+            calls.push_back(CallName(call) == "DeleteFile"
+                                ? "DeleteFile(" + call.substr(call.rfind('\\') + 1)
+                                : call);
     }
     return calls;
 }
@@ -443,12 +444,11 @@ std::vector<std::string> ComponentCalls() {
 TEST_F(UninstallSequenceComponents, GoThroughTheSpoolerAfterTheDriverRecordThenTheirDlls) {
     std::vector<StepOutcome> outcomes;
     EXPECT_TRUE(RunRemovalPlans({Plan()}, &outcomes)) << OperationLogText();
-    EXPECT_EQ(ComponentCalls(),
-              (std::vector<std::string>{"DeletePrinterDriverEx(Windows NT x86,KAVRO X1,1,3)",
-                                        "DeleteMonitor(KAVRO Language Monitor)",
-                                        "DeleteFile(kvlm.dll)",
-                                        "DeletePrintProcessor(Windows NT x86,KAVRO Print Processor)",
-                                        "DeleteFile(kvpp.dll)"}));
+    EXPECT_EQ(ComponentCalls(), (std::vector<std::string>{
+                                    "DeletePrinterDriverEx(Windows NT x86,KAVRO X1,1,3)",
+                                    "DeleteMonitor(KAVRO Language Monitor)", "DeleteFile(kvlm.dll)",
+                                    "DeletePrintProcessor(Windows NT x86,KAVRO Print Processor)",
+                                    "DeleteFile(kvpp.dll)"}));
     EXPECT_FALSE(Exists(kMonitorDll));
     EXPECT_FALSE(Exists(kProcessorDll));
     ASSERT_GE(outcomes.size(), 3u);

@@ -178,7 +178,8 @@ const std::vector<PcPackage> PC_PACKAGES = {
      L"[Lumen.NTx86]\r\n%Model% = LUMPS3, LumenLUMPS3A1\r\n"
      L"[LUMPS3]\r\nCopyFiles = @LUMPS3.PPD, @LUMPS3.INI, PSCRIPT_FILES\r\n"
      L"DataFile = LUMPS3.PPD\r\nInclude = ntprint.inf\r\nNeeds = PSCRIPT.OEM\r\n"
-     L"LanguageMonitor = %LumenMonitor%\r\nPrintProcessor = \"Lumen Print Processor,lumenpp.dll\"\r\n"
+     L"LanguageMonitor = %LumenMonitor%\r\nPrintProcessor = \"Lumen Print "
+     L"Processor,lumenpp.dll\"\r\n"
      L"[PSCRIPT_FILES]\r\nPSCRIPT5.DLL\r\nPS5UI.DLL\r\nPSCRIPT.NTF\r\nPS_SCHM.GDL\r\n"
      L"[Strings]\r\nLumen = \"Lumen\"\r\nModel = \"Lumen PS3 Universal\"\r\n"
      L"LumenMonitor = \"Lumen Language Monitor,lumenlm.dll\"\r\n"
@@ -264,7 +265,8 @@ bool SeedPcComponents() {
 void RemovePcComponents() {
     for (const wchar_t* monitor : {PC_LUMEN_MONITOR, PC_KAVRO_MONITOR, PC_PJL_MONITOR})
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kMonitorsKey) + monitor).c_str());
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kProcessorsKey) + PC_LUMEN_PROCESSOR).c_str());
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE,
+                     (std::wstring(kProcessorsKey) + PC_LUMEN_PROCESSOR).c_str());
     for (const wchar_t* dll : {L"lumenlm.dll", L"kvlangmon.dll"})
         ::DeleteFileW((NativeSystem32() + L"\\" + dll).c_str());
     ::DeleteFileW((ProcessorFolder() + L"lumenpp.dll").c_str());
