@@ -100,10 +100,10 @@ class UninstallSequence : public ::testing::Test {
 // waits are left out.
 std::vector<std::string> Milestones() {
     std::vector<std::string> result;
-    for (const std::string& call :
-         CallsNamed({"ControlService", "StartService", "Sleep", "EnumJobs", "SetJob", "DeleteFile",
-                     "SetupUninstallOEMInf", "DeletePrinter", "DeletePrinterDriverEx",
-                     "CM_Locate_DevNode", "CM_Reenumerate_DevNode"})) {
+    for (const std::string& call : CallsNamed(
+             {"ControlService", "StartService", "Sleep", "EnumJobs", "SetJob", "DeleteFile",
+              "SetupUninstallOEMInf", "DeletePrinter", "DeletePrinterDriverEx", "DeleteMonitor",
+              "DeletePrintProcessor", "CM_Locate_DevNode", "CM_Reenumerate_DevNode"})) {
         if (CallName(call) == "Sleep" && call != "Sleep(1000)" && call != "Sleep(2000)")
             continue;
         if (CallName(call) == "DeleteFile") {
@@ -410,12 +410,6 @@ namespace {
 
 class UninstallSequenceComponents : public UninstallSequence {
   protected:
-    void SetUp() override {
-        UninstallSequence::SetUp();
-        Seed(kMonitorDll);
-        Seed(kProcessorDll);
-    }
-
     // The driver row's plan, with a monitor and a print processor of its own.
     RemovalPlan Plan() const {
         RemovalPlan plan = PlanRowRemoval(DriverRow(driver), {driver});
@@ -429,42 +423,19 @@ class UninstallSequenceComponents : public UninstallSequence {
     static constexpr wchar_t kProcessorDll[] = L"System32\\spool\\prtprocs\\W32X86\\kvpp.dll";
 };
 
-std::vector<std::string> ComponentCalls() {
-    std::vector<std::string> calls;
-    for (const std::string& call : CallsNamed(
-             {"DeletePrinterDriverEx", "DeleteMonitor", "DeletePrintProcessor", "DeleteFile"})) {
-        if (CallName(call) != "DeleteFile" || call.find("kv") != std::string::npos)
-            calls.push_back(CallName(call) == "DeleteFile"
-                                ? "DeleteFile(" + call.substr(call.rfind('\\') + 1)
-                                : call);
-    }
-    return calls;
-}
-
-TEST_F(UninstallSequenceComponents, GoThroughTheSpoolerAfterTheDriverRecordThenTheirDlls) {
-    std::vector<StepOutcome> outcomes;
-    EXPECT_TRUE(RunRemovalPlans({Plan()}, &outcomes)) << OperationLogText();
-    EXPECT_EQ(ComponentCalls(), (std::vector<std::string>{
-                                    "DeletePrinterDriverEx(Windows NT x86,KAVRO X1,1,3)",
-                                    "DeleteMonitor(KAVRO Language Monitor)", "DeleteFile(kvlm.dll)",
-                                    "DeletePrintProcessor(Windows NT x86,KAVRO Print Processor)",
-                                    "DeleteFile(kvpp.dll)"}));
-    EXPECT_FALSE(Exists(kMonitorDll));
-    EXPECT_FALSE(Exists(kProcessorDll));
-    ASSERT_GE(outcomes.size(), 3u);
-    EXPECT_EQ(Utf8(StepName(outcomes[outcomes.size() - 3].step)), "DeleteMonitor");
-    EXPECT_EQ(Utf8(StepName(outcomes[outcomes.size() - 2].step)), "DeletePrintProcessor");
-}
-
 struct ComponentFailure {
     const char* what;
-    const char* call;
+    const char* call;  // the call made to fail; none
     DWORD error;
     bool succeeds;  // an unknown one is already gone
 };
 
-TEST_F(UninstallSequenceComponents, RefusalEndsTheRunWithTheCallAndKeepsTheDllUnknownIsGone) {
+// After the driver's record: the monitor, its DLL, the print processor of its
+// environment, its DLL. A refusal ends the run with the call and its error
+// and keeps the DLL; one the spooler does not know is gone.
+TEST_F(UninstallSequenceComponents, GoAfterTheDriverRecordWithTheirDllsARefusalEndsTheRun) {
     const std::vector<ComponentFailure> cases = {
+        {"none refused", "", 0, true},
         {"monitor in use", "DeleteMonitor", ERROR_PRINT_MONITOR_IN_USE, false},
         {"unknown monitor", "DeleteMonitor", ERROR_UNKNOWN_PRINT_MONITOR, true},
         {"print processor refused", "DeletePrintProcessor", ERROR_ACCESS_DENIED, false},
@@ -475,13 +446,24 @@ TEST_F(UninstallSequenceComponents, RefusalEndsTheRunWithTheCallAndKeepsTheDllUn
         Seed(kProcessorDll);
         ResetOperationLog();
         machine = &InstallFakeMachine(windows);
-        FailCalls(c.call, 1, c.error);
+        if (*c.call != 0)
+            FailCalls(c.call, 1, c.error);
         std::vector<StepOutcome> outcomes;
         EXPECT_EQ(RunRemovalPlans({Plan()}, &outcomes), c.succeeds) << c.what;
         ASSERT_FALSE(outcomes.empty()) << c.what;
         if (c.succeeds) {
+            const std::vector<std::string> calls = Milestones();
+            const auto record = std::find(calls.begin(), calls.end(),
+                                          "DeletePrinterDriverEx(Windows NT x86,KAVRO X1,1,3)");
+            ASSERT_GE(calls.end() - record, 2) << c.what;
+            EXPECT_EQ(std::vector<std::string>(record + 1, calls.end() - 2),
+                      (std::vector<std::string>{
+                          "DeleteMonitor(KAVRO Language Monitor)", "DeleteFile(kvlm.dll)",
+                          "DeletePrintProcessor(Windows NT x86,KAVRO Print Processor)",
+                          "DeleteFile(kvpp.dll)"}))
+                << c.what;
             EXPECT_EQ(OperationLogText(), "") << c.what;
-            EXPECT_FALSE(Exists(kProcessorDll)) << c.what;
+            EXPECT_FALSE(Exists(kMonitorDll) || Exists(kProcessorDll)) << c.what;
             continue;
         }
         EXPECT_EQ(Utf8(outcomes.back().failedCall), c.call) << c.what;
