@@ -344,7 +344,11 @@ TEST_F(CliOnAPc, LeftoversOfADeletedDriverArePreviewedAndRemovedButWhatOthersUse
     std::string output;
 
     ASSERT_EQ(Cli(L"list --json", output), 0u) << output;
-    const json unused = Parsed(output)["unusedPackages"];
+    const json list = Parsed(output);
+    const json* gdi = RowNamed(list, PC_VENDOR_GDI);
+    ASSERT_NE(gdi, nullptr) << output;
+    EXPECT_EQ((*gdi)["driver"]["monitor"], Utf8(PC_KAVRO_MONITOR));
+    const json unused = list["unusedPackages"];
     ASSERT_EQ(unused.size(), 1u) << unused.dump(2);
     EXPECT_EQ(unused[0]["folder"], Utf8(ShownPath(package)));
     EXPECT_EQ(unused[0]["models"], json({Utf8(PC_SECOND_VENDOR_PS), "Lumen PS3 通用"}));
