@@ -38,6 +38,13 @@ foreach(target ${native64_targets})
   endif()
 endforeach()
 
+# The seeder registers the fixture language monitor, a 64-bit DLL beside it.
+if(BUILD_TESTING)
+  list(APPEND native64_targets print_monitor)
+  list(APPEND native64_copies COMMAND ${CMAKE_COMMAND} -E copy_if_different
+    ${NATIVE64_BUILD_DIR}/bin/print_monitor.dll ${NATIVE64_STAGE}/print_monitor.dll)
+endif()
+
 # Always run: the 64-bit build decides itself what is out of date.
 add_custom_target(native64 ALL
   COMMAND ${CMAKE_COMMAND} --build ${NATIVE64_BUILD_DIR} --target ${native64_targets}

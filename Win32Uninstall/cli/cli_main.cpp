@@ -62,7 +62,7 @@ DriverListEntry RowToPlan(const DriverInventory& inventory,
     const bool shared = count != inventory.useCounts.end() && count->second > 1;
     if (options.byPrinter || !listed.isPrinter || !shared)
         return listed;
-    return DriverListEntry{nullptr, listed.driverInfo, {}, false, listed.driverName};
+    return DriverListEntry{nullptr, listed.driverInfo, {}, false, listed.driverName, {}};
 }
 
 std::string Joined(const std::vector<std::wstring>& names) {
@@ -113,7 +113,9 @@ void RunPlan(Answer& answer,
     answer.object["succeeded"] = succeeded;
     answer.object["spoolerRegistry"] = bypass.registryUsed;
     answer.object["scheduledAtRestart"] = ScheduledJson(scheduled);
-    answer.text = OutcomesText(outcomes) + ScheduledText(scheduled);
+    answer.object["monitors"] = ComponentsJson(plan.monitors);
+    answer.object["printProcessors"] = ComponentsJson(plan.printProcessors);
+    answer.text = OutcomesText(outcomes) + ComponentsText(plan) + ScheduledText(scheduled);
     if (bypass.registryUsed) {
         answer.object["spoolerRunsAgain"] = bypass.spoolerRunsAgain;
         answer.text +=
@@ -146,9 +148,9 @@ Answer Remove(const CliOptions& options) {
                                               (options.byPrinter ? "printer" : "driver") +
                                               " named \"" + Utf8Of(options.name) + "\"");
     }
-    const DriverListEntry listed = leftovers
-                                       ? DriverListEntry{nullptr, nullptr, {}, false, options.name}
-                                       : inventory.rows[static_cast<size_t>(index)];
+    const DriverListEntry listed =
+        leftovers ? DriverListEntry{nullptr, nullptr, {}, false, options.name, {}}
+                  : inventory.rows[static_cast<size_t>(index)];
     if (!leftovers)
         plan = PlanRemoval(RowToPlan(inventory, listed, options), inventory, options.withPrinters);
     Answer answer;

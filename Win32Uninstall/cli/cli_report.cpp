@@ -45,10 +45,13 @@ json DriverJson(const DriverInventory& inventory, const DriverListEntry& row) {
         driver["environment"] = Utf8Of(TextOf(row.driverInfo->pEnvironment));
         driver["version"] = row.driverInfo->cVersion;
         driver["files"] = Paths(FilesOf(*row.driverInfo));
+        const std::wstring monitor = TextOf(row.driverInfo->pMonitorName);
+        driver["monitor"] = monitor.empty() ? json(nullptr) : json(Utf8Of(monitor));
     } else {
         driver["environment"] = nullptr;
         driver["version"] = nullptr;
         driver["files"] = json::array();
+        driver["monitor"] = nullptr;
     }
     return driver;
 }
@@ -64,6 +67,50 @@ std::vector<std::wstring> EnvironmentsOf(const RemovalPlan& plan) {
 void Line(std::string& text, const std::string& line) {
     text += line;
     text += '\n';
+}
+
+json TextOrNull(const std::wstring& text) {
+    return text.empty() ? json(nullptr) : json(Utf8Of(text));
+}
+
+// The preview's `kept` entries of components that stay, and of the DLLs that
+// stay while their component goes.
+void AddKeptComponents(json& kept,
+                       const std::vector<RegisteredComponent>& components,
+                       const char* kind) {
+    for (const RegisteredComponent& component : components) {
+        if (!component.keptBecause.empty()) {
+            json entry = {{kind, Utf8Of(component.name)},
+                          {"reason", Utf8Of(component.keptBecause)}};
+            if (!component.environment.empty())
+                entry["environment"] = Utf8Of(component.environment);
+            kept.push_back(entry);
+        } else if (!component.dllKeptBecause.empty()) {
+            kept.push_back(
+                {{"path", PathText(component.dll)}, {"reason", Utf8Of(component.dllKeptBecause)}});
+        }
+    }
+}
+
+void AddComponentLines(std::string& text,
+                       const std::vector<RegisteredComponent>& components,
+                       const char* kind) {
+    for (const RegisteredComponent& component : components) {
+        std::string line = std::string(kind) + " " + Utf8Of(component.name);
+        if (!component.environment.empty())
+            line += " [" + Utf8Of(component.environment) + "]";
+        if (!component.keptBecause.empty()) {
+            line += ": stays (" + Utf8Of(component.keptBecause) + ")";
+        } else {
+            line += ": goes";
+            if (!component.dll.empty()) {
+                line += " with " + PathText(component.dll);
+                if (!component.dllKeptBecause.empty())
+                    line += " kept (" + Utf8Of(component.dllKeptBecause) + ")";
+            }
+        }
+        Line(text, "  " + line);
+    }
 }
 
 }  // namespace
@@ -156,6 +203,30 @@ std::string UnusedPackagesText(const std::vector<UnusedPackage>& packages) {
     return text;
 }
 
+json ComponentsJson(const std::vector<RegisteredComponent>& components) {
+    json list = json::array();
+    for (const RegisteredComponent& component : components) {
+        list.push_back(
+            {{"name", Utf8Of(component.name)},
+             {"environment", TextOrNull(component.environment)},
+             {"dll", component.dll.empty() ? json(nullptr) : json(PathText(component.dll))},
+             {"goes", component.keptBecause.empty()},
+             {"reason", TextOrNull(component.keptBecause)},
+             {"dllKeptBecause", TextOrNull(component.dllKeptBecause)}});
+    }
+    return list;
+}
+
+std::string ComponentsText(const RemovalPlan& plan) {
+    if (plan.monitors.empty() && plan.printProcessors.empty())
+        return {};
+    std::string text;
+    Line(text, "language monitors and print processors it registered:");
+    AddComponentLines(text, plan.monitors, "language monitor");
+    AddComponentLines(text, plan.printProcessors, "print processor");
+    return text;
+}
+
 json PreviewJson(const RemovalPlan& plan, const std::vector<std::wstring>& spoolFiles) {
     json files = json::array();
     json kept = json::array();
@@ -186,6 +257,8 @@ json PreviewJson(const RemovalPlan& plan, const std::vector<std::wstring>& spool
                             {"inf", PathText(package.inf)},
                             {"line", Utf8Of(package.matchedLine)}});
     }
+    AddKeptComponents(kept, plan.monitors, "monitor");
+    AddKeptComponents(kept, plan.printProcessors, "printProcessor");
     json printer = plan.printers.empty() ? json(nullptr) : json(Utf8Of(plan.printers.front()));
     return {{"printer", printer},
             {"printers", Strings(plan.printers)},
@@ -195,6 +268,8 @@ json PreviewJson(const RemovalPlan& plan, const std::vector<std::wstring>& spool
             {"driverFiles", files},
             {"oemInfs", oemInfs},
             {"packages", packages},
+            {"monitors", ComponentsJson(plan.monitors)},
+            {"printProcessors", ComponentsJson(plan.printProcessors)},
             {"kept", kept},
             {"windowsPackagesKept", plan.packages.windowsPackages}};
 }
@@ -254,6 +329,7 @@ std::string PreviewText(const RemovalPlan& plan, const std::vector<std::wstring>
     }
     Line(text, "driver-store packages: " + std::to_string(packageCount));
     text += packages;
+    text += ComponentsText(plan);
     Line(text, "kept: " + std::to_string(kept.size()));
     for (const std::string& item : kept)
         Line(text, "  " + item);

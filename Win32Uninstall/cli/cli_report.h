@@ -33,6 +33,14 @@ std::string UnusedPackagesText(const std::vector<UnusedPackage>& packages);
 nlohmann::json PreviewJson(const RemovalPlan& plan, const std::vector<std::wstring>& spoolFiles);
 std::string PreviewText(const RemovalPlan& plan, const std::vector<std::wstring>& spoolFiles);
 
+// The plan's language monitors or print processors, those that go and those
+// that stay: each with its name, environment (null for a monitor), DLL (null
+// for none), whether it goes, and the reasons why it or its DLL stays.
+nlohmann::json ComponentsJson(const std::vector<RegisteredComponent>& components);
+// One line per language monitor and print processor of the plan: what goes,
+// and what stays with its reason; empty when there is none.
+std::string ComponentsText(const RemovalPlan& plan);
+
 // Each step run, with the failed call, its error code and the system's text
 // for it where the step failed.
 nlohmann::json OutcomesJson(const std::vector<StepOutcome>& outcomes);

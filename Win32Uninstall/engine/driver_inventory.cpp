@@ -82,7 +82,8 @@ void AddRow(DriverInventory& inventory, DriverListEntry row) {
 
 }  // namespace
 
-std::vector<std::wstring> EnumerateLocalPrinterNames(std::vector<std::wstring>* driverNames) {
+std::vector<std::wstring> EnumerateLocalPrinterNames(std::vector<std::wstring>* driverNames,
+                                                     std::vector<std::wstring>* printProcessors) {
     wchar_t noName[] = L"";
     DWORD needed = 0;
     DWORD returned = 0;
@@ -105,6 +106,8 @@ std::vector<std::wstring> EnumerateLocalPrinterNames(std::vector<std::wstring>* 
         names.push_back(TextOf(printers[i].pPrinterName));
         if (driverNames != nullptr)
             driverNames->push_back(TextOf(printers[i].pDriverName));
+        if (printProcessors != nullptr)
+            printProcessors->push_back(TextOf(printers[i].pPrintProcessor));
     }
     return names;
 }
@@ -152,7 +155,7 @@ void AddDriverRows(DriverInventory& inventory,
                 continue;
             }
             listed.push_back(name);
-            AddRow(inventory, DriverListEntry{ownerWindow, block, {}, false, name});
+            AddRow(inventory, DriverListEntry{ownerWindow, block, {}, false, name, {}});
         }
     }
 }
@@ -176,8 +179,10 @@ DriverInventory RegistryInventory(HWND ownerWindow, DriverRecords everyDriver) {
     std::vector<std::wstring> printerNames;
     for (const RegistryPrinter& printer : ReadRegistryPrinters()) {
         printerNames.push_back(printer.name);
-        DriverListEntry row{ownerWindow, PrinterDriverRecord(inventory.everyDriver, printer.driver),
-                            printer.name, true, printer.driver};
+        DriverListEntry row{
+            ownerWindow,    PrinterDriverRecord(inventory.everyDriver, printer.driver),
+            printer.name,   true,
+            printer.driver, printer.printProcessor};
         AddRow(inventory, std::move(row));
     }
     AddDriverRows(inventory, printerNames, ownerWindow);
@@ -268,9 +273,11 @@ DriverInventory TakeDriverInventory(HWND ownerWindow) {
     if (unreachable)
         return TakeRegistryInventory(ownerWindow);
     std::vector<std::wstring> printerDriverNames;
-    const std::vector<std::wstring> printerNames = EnumerateLocalPrinterNames(&printerDriverNames);
+    std::vector<std::wstring> printProcessors;
+    const std::vector<std::wstring> printerNames =
+        EnumerateLocalPrinterNames(&printerDriverNames, &printProcessors);
     for (size_t i = 0; i < printerNames.size(); ++i) {
-        DriverListEntry row{ownerWindow, nullptr, printerNames[i], true, {}};
+        DriverListEntry row{ownerWindow, nullptr, printerNames[i], true, {}, printProcessors[i]};
         // A printer whose driver information cannot be read keeps its row, so
         // that it can still be removed; its driver is then known only by the
         // name the printer enumeration gave, which keeps the driver's use

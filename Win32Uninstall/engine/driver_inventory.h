@@ -40,6 +40,9 @@ struct DriverListEntry {
     // a printer without driverInfo the driver name the printer enumeration
     // gave for it (empty if it gave none).
     std::wstring driverName;
+    // A printer row's print processor (pPrintProcessor of PRINTER_INFO_2,
+    // "Print Processor" of its registry key); empty for a driver row.
+    std::wstring printProcessor;
 };
 
 // A text of a spooler record; empty for none.
@@ -116,9 +119,11 @@ DriverListEntry RowForRemoval(const DriverListEntry& row, const DriverUseCounts&
 // The names of the local printers and the user's printer connections, in the
 // spooler's order; empty when the spooler cannot be asked (nothing is logged).
 // When `driverNames` is given it receives, index for index, the driver name
-// the enumeration reports for each printer (empty where it reports none).
+// the enumeration reports for each printer (empty where it reports none), and
+// `printProcessors` likewise each printer's print processor.
 std::vector<std::wstring> EnumerateLocalPrinterNames(
-    std::vector<std::wstring>* driverNames = nullptr);
+    std::vector<std::wstring>* driverNames = nullptr,
+    std::vector<std::wstring>* printProcessors = nullptr);
 
 // The installed printer drivers of Windows' own environment (also from a
 // 32-bit process on 64-bit Windows: NativePrinterEnvironment). Returns their

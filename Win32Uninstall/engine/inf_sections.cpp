@@ -206,6 +206,45 @@ void AddInstallFiles(const Sections& sections,
     }
 }
 
+void AddRegistration(std::vector<InfRegistration>& registrations,
+                     const std::wstring& value,
+                     const StringTable& strings) {
+    // The whole value may be one quoted text or one token: "<name>,<dll>".
+    const std::vector<std::wstring> fields = Fields(Substituted(Unquoted(value), strings, strings));
+    const std::wstring name = fields.front();
+    if (name.empty())
+        return;
+    for (const InfRegistration& known : registrations) {
+        if (UpperInvariant(known.name) == UpperInvariant(name))
+            return;
+    }
+    registrations.push_back({name, fields.size() > 1 ? fields[1] : std::wstring()});
+}
+
+// The LanguageMonitor and PrintProcessor lines of one install section and of
+// its decorated variants.
+void AddRegistrations(const Sections& sections,
+                      const StringTable& strings,
+                      const std::wstring& installSection,
+                      InfRegistrations& registered) {
+    const std::wstring base = UpperInvariant(installSection);
+    std::wstring key;
+    std::wstring value;
+    for (const auto& [name, lines] : sections) {
+        if (name != base && name.rfind(base + L".NT", 0) != 0)
+            continue;
+        for (const std::wstring& line : lines) {
+            if (!SplitKey(line, key, value))
+                continue;
+            const std::wstring upperKey = UpperInvariant(key);
+            if (upperKey == L"LANGUAGEMONITOR")
+                AddRegistration(registered.languageMonitors, value, strings);
+            else if (upperKey == L"PRINTPROCESSOR")
+                AddRegistration(registered.printProcessors, value, strings);
+        }
+    }
+}
+
 }  // namespace
 
 std::vector<std::wstring> ModelNames(const std::wstring& infText) {
@@ -245,4 +284,26 @@ std::vector<std::wstring> FilesInstalledFor(const std::wstring& infText,
         }
     }
     return files;
+}
+
+InfRegistrations RegisteredFor(const std::wstring& infText, const std::wstring& model) {
+    const Sections sections = ParseSections(infText);
+    const std::vector<StringTable> tables = StringTables(sections);
+    const std::wstring upperModel = UpperAsciiOf(model);
+    InfRegistrations registered;
+    std::wstring key;
+    std::wstring value;
+    for (const auto* lines : ModelSections(sections)) {
+        for (const std::wstring& line : *lines) {
+            if (!SplitKey(line, key, value))
+                continue;
+            const std::vector<std::wstring> names = NamesOf(tables, key);
+            if (model.empty() ||
+                std::any_of(names.begin(), names.end(), [&](const std::wstring& name) {
+                    return UpperAsciiOf(name) == upperModel;
+                }))
+                AddRegistrations(sections, tables.front(), Fields(value).front(), registered);
+        }
+    }
+    return registered;
 }

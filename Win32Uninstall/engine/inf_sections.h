@@ -24,3 +24,24 @@ std::vector<std::wstring> ModelNames(const std::wstring& infText);
 // name files (their first field). Sections of other INFs (Include/Needs, such
 // as Windows' own ntprint.inf) are not followed. Each name once, upper-cased.
 std::vector<std::wstring> FilesInstalledFor(const std::wstring& infText, const std::wstring& model);
+
+// A language monitor or print processor as an install section registers it:
+// LanguageMonitor="<name>,<dll>" or PrintProcessor="<name>,<dll>".
+struct InfRegistration {
+    std::wstring name;
+    std::wstring dll;  // as the INF gives it; empty when it gives none
+};
+
+struct InfRegistrations {
+    std::vector<InfRegistration> languageMonitors;
+    std::vector<InfRegistration> printProcessors;
+};
+
+// What the INF's own install sections for `model` register (every model's
+// when `model` is empty): the LanguageMonitor and PrintProcessor lines of the
+// install section that each models-section line declaring it names, and of
+// that section's decorated variants ("<section>.NTamd64", "<section>.NT"),
+// values and %tokens% resolved through [Strings]. Sections of other INFs
+// (Include/Needs: ntprint.inf's UNIDRV_BIDI.OEM brings "PJL Language
+// Monitor") are not followed: what they register is theirs. Each name once.
+InfRegistrations RegisteredFor(const std::wstring& infText, const std::wstring& model);

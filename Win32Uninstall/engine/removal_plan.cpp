@@ -6,6 +6,9 @@
 #include "engine/inf_sections.h"
 #include "engine/inf_text.h"
 #include "engine/queue_purge.h"
+#include "engine/spooler_registry.h"
+#include "platform/native_windows.h"
+#include "platform/unique_handles.h"
 
 namespace {
 
@@ -65,8 +68,12 @@ RemovalPlan PlanRowRemoval(const DriverListEntry& row, const DriverRecords& ever
 RemovalPlan PlanRemoval(const DriverListEntry& row,
                         const DriverInventory& inventory,
                         bool withPrinters) {
-    if (row.isPrinter)
-        return PlanRowRemoval(RowForRemoval(row, inventory.useCounts), inventory.everyDriver);
+    if (row.isPrinter) {
+        RemovalPlan plan =
+            PlanRowRemoval(RowForRemoval(row, inventory.useCounts), inventory.everyDriver);
+        PlanRegisteredComponents(plan, inventory);
+        return plan;
+    }
     const std::vector<std::wstring> users = PrintersUsing(inventory, row.driverName);
     if (!users.empty() && !withPrinters) {
         RemovalPlan refused;
@@ -76,6 +83,7 @@ RemovalPlan PlanRemoval(const DriverListEntry& row,
     }
     RemovalPlan plan = PlanRowRemoval(row, inventory.everyDriver);
     plan.printers = users;
+    PlanRegisteredComponents(plan, inventory);
     return plan;
 }
 
@@ -100,6 +108,7 @@ RemovalPlan PlanLeftoverRemoval(const std::wstring& driverName, const DriverInve
     }
     bool folderKnown = true;
     plan.driverFiles = FindFilesNamed(files, Pointers(others), folderKnown);
+    PlanRegisteredComponents(plan, inventory);
     return plan;
 }
 
@@ -132,4 +141,236 @@ std::wstring DriverInUseText(const RemovalPlan& plan) {
     for (const std::wstring& printer : plan.printersUsingDriver)
         printers += (printers.empty() ? L"" : L"、") + printer;
     return L"驱动" + plan.driver + L"正被打印机使用，未卸载：" + printers;
+}
+
+namespace {
+
+bool SameText(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+bool OneOf(const std::wstring& text, std::initializer_list<const wchar_t*> names) {
+    return std::any_of(names.begin(), names.end(),
+                       [&](const wchar_t* name) { return SameText(text, name); });
+}
+
+// What the packages of a plan register: those that go for the driver's
+// model, those that stay for any model.
+struct PackageRegistrations {
+    InfRegistrations removed;
+    bool removedRead = false;  // the plan removes a package, whose INF was read
+    // Each staying package's INF and what it registers.
+    std::vector<std::pair<std::wstring, InfRegistrations>> staying;
+};
+
+void AddOnce(std::vector<InfRegistration>& into, const std::vector<InfRegistration>& from) {
+    for (const InfRegistration& registration : from) {
+        if (std::none_of(into.begin(), into.end(), [&](const InfRegistration& known) {
+                return SameText(known.name, registration.name);
+            }))
+            into.push_back(registration);
+    }
+}
+
+PackageRegistrations ReadPackageRegistrations(const RemovalPlan& plan) {
+    PackageRegistrations read;
+    std::vector<PackageMatch> matches = plan.packages.packages;
+    matches.insert(matches.end(), plan.packages.oemInfs.begin(), plan.packages.oemInfs.end());
+    for (const PackageMatch& match : matches) {
+        const std::wstring text = ReadInfText(match.inf);
+        if (match.keptBecause.empty()) {
+            const InfRegistrations own = RegisteredFor(text, plan.driver);
+            AddOnce(read.removed.languageMonitors, own.languageMonitors);
+            AddOnce(read.removed.printProcessors, own.printProcessors);
+            read.removedRead = true;
+        } else {
+            read.staying.emplace_back(match.inf, RegisteredFor(text, L""));
+        }
+    }
+    return read;
+}
+
+bool Registers(const std::vector<InfRegistration>& registrations, const std::wstring& name) {
+    return std::any_of(
+        registrations.begin(), registrations.end(),
+        [&](const InfRegistration& registration) { return SameText(registration.name, name); });
+}
+
+const RegistryComponent* Registered(const std::vector<RegistryComponent>& registry,
+                                    const std::wstring& name,
+                                    const std::wstring& environment) {
+    for (const RegistryComponent& component : registry) {
+        if (SameText(component.name, name) && SameText(component.environment, environment))
+            return &component;
+    }
+    return nullptr;
+}
+
+// The reason a staying package gives for keeping `name`, or empty.
+std::wstring KeptByStayingPackage(const PackageRegistrations& packages,
+                                  const std::wstring& name,
+                                  bool monitor) {
+    for (const auto& [inf, registered] : packages.staying) {
+        if (Registers(monitor ? registered.languageMonitors : registered.printProcessors, name))
+            return L"registered by " + inf + L" that stays";
+    }
+    return {};
+}
+
+bool FileThere(const std::wstring& path) {
+    WIN32_FIND_DATAW found{};
+    const unique_find find(win32.FindFirstFileW(path.c_str(), &found));
+    return find.get() != INVALID_HANDLE_VALUE &&
+           (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The DLL of a registered component that goes, and why it stays if it does:
+// a bare file name in the folder the spooler loads it from; a path elsewhere
+// is left alone.
+void PlanDll(RegisteredComponent& planned,
+             const RegistryComponent& registered,
+             const std::vector<RegistryComponent>& registry,
+             const std::vector<RegisteredComponent>& alsoGoing) {
+    const std::wstring& dll = registered.dll;
+    if (dll.empty() || registered.dllFolder.empty() ||
+        dll.find_first_of(L"\\/:") != std::wstring::npos ||
+        !FileThere(registered.dllFolder + dll)) {
+        return;
+    }
+    planned.dll = registered.dllFolder + dll;
+    if (IsWindowsComponentDll(dll)) {
+        planned.dllKeptBecause = WINDOWS_OWN_FILE;
+        return;
+    }
+    for (const RegistryComponent& other : registry) {
+        const bool goes = std::any_of(alsoGoing.begin(), alsoGoing.end(), [&](const auto& going) {
+            return SameText(going.name, other.name) &&
+                   SameText(going.environment, other.environment);
+        });
+        if (!goes && !SameText(other.name, registered.name) &&
+            SameText(other.environment, registered.environment) && SameText(other.dll, dll)) {
+            planned.dllKeptBecause = L"used by " + other.name;
+            return;
+        }
+    }
+}
+
+// The monitor's reason to stay, or empty.
+std::wstring MonitorKeptBecause(const std::wstring& name,
+                                bool namedByRecordOnly,
+                                const PackageRegistrations& packages,
+                                const DriverRecords& everyDriver,
+                                const std::wstring& driver) {
+    if (IsWindowsMonitor(name))
+        return WINDOWS_OWN_MONITOR;
+    for (const auto& record : everyDriver) {
+        if (TextOf(record->pName) != driver && SameText(TextOf(record->pMonitorName), name))
+            return L"used by driver " + TextOf(record->pName);
+    }
+    std::wstring staying = KeptByStayingPackage(packages, name, true);
+    if (!staying.empty())
+        return staying;
+    if (namedByRecordOnly && packages.removedRead)
+        return L"not registered by the driver's own package";
+    return {};
+}
+
+std::wstring PrintProcessorKeptBecause(const std::wstring& name,
+                                       const PackageRegistrations& packages,
+                                       const RemovalPlan& plan,
+                                       const DriverInventory& inventory) {
+    if (IsWindowsPrintProcessor(name))
+        return WINDOWS_OWN_PRINT_PROCESSOR;
+    for (const DriverListEntry& row : inventory.rows) {
+        const bool goes = std::find(plan.printers.begin(), plan.printers.end(), row.printerName) !=
+                          plan.printers.end();
+        if (row.isPrinter && !goes && SameText(row.printProcessor, name))
+            return L"used by printer " + row.printerName;
+    }
+    return KeptByStayingPackage(packages, name, false);
+}
+
+void PlanMonitors(RemovalPlan& plan,
+                  const PackageRegistrations& packages,
+                  const DriverInventory& inventory) {
+    std::vector<std::wstring> names;
+    for (const InfRegistration& registration : packages.removed.languageMonitors)
+        names.push_back(registration.name);
+    const size_t fromPackages = names.size();
+    for (const auto& record : plan.driverRecords) {
+        const std::wstring monitor = TextOf(record->pMonitorName);
+        if (!monitor.empty() && std::none_of(names.begin(), names.end(), [&](const auto& name) {
+                return SameText(name, monitor);
+            }))
+            names.push_back(monitor);
+    }
+    const std::vector<RegistryComponent> registry = ReadRegistryMonitors();
+    for (size_t i = 0; i < names.size(); ++i) {
+        const RegistryComponent* registered = Registered(registry, names[i], L"");
+        if (registered == nullptr)
+            continue;
+        RegisteredComponent planned{registered->name, {}, {}, {}, {}};
+        planned.keptBecause = MonitorKeptBecause(names[i], i >= fromPackages, packages,
+                                                 inventory.everyDriver, plan.driver);
+        plan.monitors.push_back(planned);
+    }
+    for (RegisteredComponent& planned : plan.monitors) {
+        if (planned.keptBecause.empty())
+            PlanDll(planned, *Registered(registry, planned.name, L""), registry, plan.monitors);
+    }
+}
+
+void PlanPrintProcessors(RemovalPlan& plan,
+                         const PackageRegistrations& packages,
+                         const DriverInventory& inventory) {
+    std::vector<std::wstring> environments;
+    for (const auto& record : plan.driverRecords)
+        environments.push_back(TextOf(record->pEnvironment));
+    if (environments.empty() && NativePrinterEnvironment() != nullptr)
+        environments.push_back(NativePrinterEnvironment());
+    const std::vector<RegistryComponent> registry = ReadRegistryPrintProcessors();
+    for (const std::wstring& environment : environments) {
+        for (const InfRegistration& registration : packages.removed.printProcessors) {
+            const RegistryComponent* registered =
+                Registered(registry, registration.name, environment);
+            if (registered == nullptr)
+                continue;
+            RegisteredComponent planned{registered->name, registered->environment, {}, {}, {}};
+            planned.keptBecause =
+                PrintProcessorKeptBecause(registered->name, packages, plan, inventory);
+            plan.printProcessors.push_back(planned);
+        }
+    }
+    for (RegisteredComponent& planned : plan.printProcessors) {
+        if (planned.keptBecause.empty()) {
+            PlanDll(planned, *Registered(registry, planned.name, planned.environment), registry,
+                    plan.printProcessors);
+        }
+    }
+}
+
+}  // namespace
+
+bool IsWindowsMonitor(const std::wstring& name) {
+    return OneOf(name, {L"Local Port", L"Standard TCP/IP Port", L"USB Monitor", L"WSD Port",
+                        L"Appmon", L"Microsoft Shared Fax Monitor", L"LPR Port",
+                        L"PJL Language Monitor", L"BJ Language Monitor"});
+}
+
+bool IsWindowsPrintProcessor(const std::wstring& name) {
+    return OneOf(name, {L"winprint"});
+}
+
+bool IsWindowsComponentDll(const std::wstring& dll) {
+    return OneOf(dll, {L"localspl.dll", L"tcpmon.dll", L"usbmon.dll", L"WSDMon.dll", L"AppMon.dll",
+                       L"FXSMON.DLL", L"lprmon.dll", L"pjlmon.dll", L"cnbjmon.dll", L"winprint.dll",
+                       L"localui.dll", L"tcpmonui.dll"});
+}
+
+void PlanRegisteredComponents(RemovalPlan& plan, const DriverInventory& inventory) {
+    if (plan.driver.empty())
+        return;
+    const PackageRegistrations packages = ReadPackageRegistrations(plan);
+    PlanMonitors(plan, packages, inventory);
+    PlanPrintProcessors(plan, packages, inventory);
 }

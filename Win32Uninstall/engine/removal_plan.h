@@ -11,7 +11,10 @@
 //    names (full path, case-insensitive);
 //  - its oem INFs and driver-store packages, except those that another
 //    installed driver, another device class or Windows itself still uses
-//    (see driver_packages.h).
+//    (see driver_packages.h);
+//  - the language monitors and print processors that it registered itself
+//    (see PlanRegisteredComponents), except those that another driver, a
+//    printer, a package that stays or Windows itself still uses.
 // A driver that printers still use is not removed unless those printers are
 // removed with it.
 #pragma once
@@ -22,6 +25,22 @@
 #include "engine/driver_files.h"
 #include "engine/driver_inventory.h"
 #include "engine/driver_packages.h"
+
+// A language monitor or print processor that the removed driver registered.
+struct RegisteredComponent {
+    std::wstring name;
+    // A print processor's environment; empty for a monitor, which serves
+    // every environment.
+    std::wstring environment;
+    // Its DLL's full path (System32\<dll>, or spool\prtprocs\<folder>\<dll>)
+    // when that file exists; empty when there is no file to delete.
+    std::wstring dll;
+    // Why it stays; empty when it goes.
+    std::wstring keptBecause;
+    // Why its DLL stays while it goes (one of Windows' own files, or the DLL
+    // of another one that stays); empty when the DLL goes with it.
+    std::wstring dllKeptBecause;
+};
 
 struct RemovalPlan {
     // The printers deleted, in order, before the driver.
@@ -42,7 +61,53 @@ struct RemovalPlan {
     // What remains of a driver that no record has any longer (see
     // PlanLeftoverRemoval): no spooler record and no printer is removed.
     bool leftovers = false;
+    // The language monitors and print processors the driver registered
+    // (PlanRegisteredComponents); kept ones included, with their reason.
+    std::vector<RegisteredComponent> monitors;
+    std::vector<RegisteredComponent> printProcessors;
 };
+
+// The reasons why one of Windows' own monitors or print processors, or its
+// DLL, stays.
+constexpr wchar_t WINDOWS_OWN_MONITOR[] = L"Windows' own monitor";
+constexpr wchar_t WINDOWS_OWN_PRINT_PROCESSOR[] = L"Windows' own print processor";
+constexpr wchar_t WINDOWS_OWN_FILE[] = L"Windows' own file";
+
+// Whether `name` is one of the monitors or print processors that Windows
+// itself registers (a new system's, and those that Windows' own INFs such as
+// ntprint.inf register for the drivers that need them: "Local Port",
+// "Standard TCP/IP Port", "USB Monitor", "WSD Port", "PJL Language Monitor",
+// "winprint", ...), or `dll` one of their DLLs; case-insensitive.
+bool IsWindowsMonitor(const std::wstring& name);
+bool IsWindowsPrintProcessor(const std::wstring& name);
+bool IsWindowsComponentDll(const std::wstring& dll);
+
+// Decides which language monitors and print processors go with the plan's
+// driver (none for a plan without one), against `inventory` and the
+// spooler's registry (ReadRegistryMonitors, ReadRegistryPrintProcessors):
+// only what is registered there is planned. The driver's own are
+//  - the monitor its removed records name, in every environment;
+//  - the LanguageMonitor and PrintProcessor lines of its model's own install
+//    sections in the INFs of the packages the plan removes (RegisteredFor:
+//    not what comes through Include/Needs);
+// print processors in each environment of the removed records (Windows' own
+// environment for leftovers). One stays, with its reason, when
+//  - it is Windows' own ("Windows' own monitor", "Windows' own print processor");
+//  - a record of another driver, in any environment, names the monitor
+//    ("used by driver <name>");
+//  - a printer that stays uses the print processor ("used by printer <name>");
+//  - a package that stays registers it in its own sections, for any model
+//    ("registered by <inf> that stays");
+//  - the monitor is named by a removed record only, while the plan removes
+//    packages of the driver and none of them registers it itself: it came
+//    through Include/Needs of Windows' own INFs ("not registered by the
+//    driver's own package"). Without a removed package, the record alone
+//    tells.
+// A DLL stays with a component that goes when it is one of Windows' own files
+// or another registered monitor (print processor of the same environment)
+// that stays loads it. Reads the INFs of the plan's packages and the
+// registry; changes nothing.
+void PlanRegisteredComponents(RemovalPlan& plan, const DriverInventory& inventory);
 
 // Plans the removal of the listed `row` (a row of `inventory`):
 //  - a printer row loses its printer; its driver goes with it unless another

@@ -239,7 +239,8 @@ std::vector<RegistryPrinter> ReadRegistryPrinters() {
     for (const std::wstring& name : SubkeyNames(key.get())) {
         const unique_hkey printer = OpenKey(key.get(), name, READ_ACCESS);
         if (printer)
-            printers.push_back({name, ReadText(printer.get(), L"Printer Driver")});
+            printers.push_back({name, ReadText(printer.get(), L"Printer Driver"),
+                                ReadText(printer.get(), L"Print Processor")});
     }
     return printers;
 }
@@ -292,4 +293,69 @@ bool DeleteDriverKeys(const std::wstring& driverName) {
         }
     }
     return true;
+}
+
+namespace {
+
+// The "Driver" value of every subkey of `key`.
+std::vector<RegistryComponent> ReadComponents(HKEY key,
+                                              const std::wstring& environment,
+                                              const std::wstring& dllFolder) {
+    std::vector<RegistryComponent> components;
+    for (const std::wstring& name : SubkeyNames(key)) {
+        const unique_hkey component = OpenKey(key, name, READ_ACCESS);
+        if (component)
+            components.push_back(
+                {name, environment, ReadText(component.get(), L"Driver"), dllFolder});
+    }
+    return components;
+}
+
+// Deletes `name` below the spooler's key `below`; a missing parent is success.
+bool DeletePrintKey(const std::wstring& below, const std::wstring& name) {
+    LONG status = ERROR_SUCCESS;
+    const unique_hkey parent = OpenKey(HKEY_LOCAL_MACHINE, std::wstring(SPOOLER_PRINT_KEY) + below,
+                                       DELETE_ACCESS, &status);
+    if (!parent)
+        return status == ERROR_FILE_NOT_FOUND;
+    return DeleteTree(parent.get(), name);
+}
+
+}  // namespace
+
+std::vector<RegistryComponent> ReadRegistryMonitors() {
+    const unique_hkey monitors = OpenPrintKey(L"\\Monitors");
+    std::wstring system32;
+    if (!monitors || !NativeSystemFolder(system32, L"\\"))
+        return {};
+    return ReadComponents(monitors.get(), {}, system32);
+}
+
+std::vector<RegistryComponent> ReadRegistryPrintProcessors() {
+    std::vector<RegistryComponent> processors;
+    std::wstring prtprocs;
+    const unique_hkey environments = OpenPrintKey(L"\\Environments");
+    if (!environments || !NativeSystemFolder(prtprocs, L"\\spool\\prtprocs\\"))
+        return processors;
+    for (const std::wstring& environment : SubkeyNames(environments.get())) {
+        const unique_hkey environmentKey = OpenKey(environments.get(), environment, READ_ACCESS);
+        const unique_hkey key =
+            environmentKey ? OpenKey(environmentKey.get(), L"Print Processors", READ_ACCESS)
+                           : unique_hkey();
+        if (!key)
+            continue;
+        const std::wstring folder =
+            prtprocs + EnvironmentDirectory(environmentKey.get(), environment) + L"\\";
+        for (RegistryComponent& processor : ReadComponents(key.get(), environment, folder))
+            processors.push_back(std::move(processor));
+    }
+    return processors;
+}
+
+bool DeleteMonitorKey(const std::wstring& name) {
+    return DeletePrintKey(L"\\Monitors", name);
+}
+
+bool DeletePrintProcessorKey(const std::wstring& environment, const std::wstring& name) {
+    return DeletePrintKey(L"\\Environments\\" + environment + L"\\Print Processors", name);
 }

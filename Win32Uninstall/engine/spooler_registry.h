@@ -5,6 +5,8 @@
 //   HKLM\SYSTEM\CurrentControlSet\Control\Print (SPOOLER_PRINT_KEY), below it
 //     Environments\<environment>\Drivers\Version-<n>\<driver>   one driver record
 //     Printers\<printer>                                         one local printer
+//     Monitors\<monitor>                                         one print monitor
+//     Environments\<environment>\Print Processors\<processor>     one print processor
 //   HKCU\Printers\Connections\,,<server>,<queue>                 one connection
 #pragma once
 
@@ -28,6 +30,7 @@ bool IsSpoolerUnreachable(DWORD error);
 struct RegistryPrinter {
     std::wstring name;
     std::wstring driver;
+    std::wstring printProcessor;  // "Print Processor"; empty when it names none
 };
 
 // The printers under Printers\, in the registry's order. Empty when the key
@@ -56,3 +59,29 @@ bool DeletePrinterKey(const std::wstring& printerName);
 // case) with everything below it in every environment and every version. True when none is left
 // (none there is success); a failure logs as DeletePrinterKey does.
 bool DeleteDriverKeys(const std::wstring& driverName);
+
+// A print monitor or print processor as the spooler's registry holds it.
+struct RegistryComponent {
+    std::wstring name;         // the key's name
+    std::wstring environment;  // a print processor's environment; empty for a monitor
+    std::wstring dll;          // its "Driver" value, as stored
+    // The folder the spooler loads the DLL from, with a trailing backslash:
+    // Windows' own System32 for a monitor (reached as NativeSystemFolder
+    // reaches it), System32\spool\prtprocs\<environment's folder>\ for a
+    // print processor; empty when the Windows folder cannot be told.
+    std::wstring dllFolder;
+};
+
+// Every monitor under Monitors\, in the registry's order. Empty when the key
+// cannot be read (a failure other than a missing key logs "RegOpenKeyEx").
+std::vector<RegistryComponent> ReadRegistryMonitors();
+
+// Every print processor of every environment, in the registry's order.
+// Empty when nothing can be read.
+std::vector<RegistryComponent> ReadRegistryPrintProcessors();
+
+// Deletes Monitors\<name>, or Environments\<environment>\Print
+// Processors\<name>, with everything below it. A key that does not exist is
+// success; a failure logs as DeletePrinterKey does.
+bool DeleteMonitorKey(const std::wstring& name);
+bool DeletePrintProcessorKey(const std::wstring& environment, const std::wstring& name);

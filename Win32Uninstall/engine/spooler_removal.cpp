@@ -87,6 +87,27 @@ bool DeleteDriverFromSpooler(const DRIVER_INFO_6W& driverInfo) {
     return true;
 }
 
+bool DeleteMonitorFromSpooler(const std::wstring& name) {
+    std::wstring monitor = name;  // DeleteMonitorW takes a writable string
+    if (win32.DeleteMonitorW(nullptr, nullptr, monitor.data()) ||
+        ::GetLastError() == ERROR_UNKNOWN_PRINT_MONITOR) {
+        return true;
+    }
+    WriteLog(L"DeleteMonitor", true);
+    return false;
+}
+
+bool DeletePrintProcessorFromSpooler(const std::wstring& environment, const std::wstring& name) {
+    std::wstring processorEnvironment = environment;
+    std::wstring processor = name;
+    if (win32.DeletePrintProcessorW(nullptr, processorEnvironment.data(), processor.data()) ||
+        ::GetLastError() == ERROR_UNKNOWN_PRINTPROCESSOR) {
+        return true;
+    }
+    WriteLog(L"DeletePrintProcessor", true);
+    return false;
+}
+
 void ReenumerateDeviceTree() {
     DEVINST root = 0;
     CONFIGRET result = win32.CM_Locate_DevNodeW(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL);

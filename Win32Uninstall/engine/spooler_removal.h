@@ -34,6 +34,18 @@ bool IsPrinterConnection(const std::wstring& printerName);
 // the last error and gives false.
 bool DeleteDriverFromSpooler(const DRIVER_INFO_6W& driverInfo);
 
+// Removes the print monitor `name` through the spooler (DeleteMonitorW, every
+// environment). A monitor the spooler does not know (3000) is already gone:
+// true. Any other failure logs "DeleteMonitor" with the last error and gives
+// false.
+bool DeleteMonitorFromSpooler(const std::wstring& name);
+
+// Removes the print processor `name` of `environment` through the spooler
+// (DeletePrintProcessorW). One the spooler does not know (1798) is already
+// gone: true. Any other failure logs "DeletePrintProcessor" with the last
+// error and gives false.
+bool DeletePrintProcessorFromSpooler(const std::wstring& environment, const std::wstring& name);
+
 // Locates the root of the device tree and asks for an asynchronous
 // re-enumeration from it, without waiting. A configuration-manager failure
 // logs "CM_Locate_DevNode   failed:   <code>\n " (or the same with

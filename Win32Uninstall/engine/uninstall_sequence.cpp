@@ -5,6 +5,7 @@
 
 #include "engine/driver_files.h"
 #include "engine/driver_packages.h"
+#include "engine/file_helpers.h"
 #include "engine/queue_purge.h"
 #include "engine/service_control.h"
 #include "engine/spooler_registry.h"
@@ -102,6 +103,73 @@ bool RemoveFilesOfEveryDriver(StepRunner& steps, const std::vector<RemovalPlan>&
            RemoveDriverFilesAndPackages(steps, plans, false);
 }
 
+// What the removal without the spooler logs when it finds the spooler
+// running before a change of its registry.
+constexpr wchar_t kSpoolerRunsText[] = L"打印后台处理程序正在运行，未修改注册表";
+
+// Runs `change` on the spooler's registry only while the spooler is stopped.
+template <typename Change>
+bool WhileSpoolerStopped(Change&& change) {
+    if (!SpoolerIsStopped()) {
+        WriteLog(kSpoolerRunsText, false);
+        return false;
+    }
+    return change();
+}
+
+// The one place where a language monitor's or print processor's DLL is
+// deleted, once its registration is gone: none, or one that stays, is
+// success.
+bool DeleteComponentDll(const RegisteredComponent& component, ScheduledPaths& scheduled) {
+    // The spooler may still hold a DLL it loaded: that one goes at the restart.
+    return component.dll.empty() || !component.dllKeptBecause.empty() ||
+           DeleteOrSchedule(component.dll, scheduled) != FALSE;
+}
+
+bool Goes(const RegisteredComponent& component) {
+    return component.keptBecause.empty();
+}
+
+bool AnyComponentGoes(const RemovalPlan& plan) {
+    return std::any_of(plan.monitors.begin(), plan.monitors.end(), Goes) ||
+           std::any_of(plan.printProcessors.begin(), plan.printProcessors.end(), Goes);
+}
+
+// Unregisters a monitor or print processor: through the spooler's call, or,
+// with `throughRegistry`, by its key while the spooler is stopped.
+bool Unregister(const RegisteredComponent& component, bool monitor, bool throughRegistry) {
+    if (!throughRegistry) {
+        return monitor ? DeleteMonitorFromSpooler(component.name)
+                       : DeletePrintProcessorFromSpooler(component.environment, component.name);
+    }
+    return WhileSpoolerStopped([&] {
+        return monitor ? DeleteMonitorKey(component.name)
+                       : DeletePrintProcessorKey(component.environment, component.name);
+    });
+}
+
+// The plan's language monitors, then its print processors, that go, each
+// unregistered and then its DLL deleted; the first failure ends the step.
+bool RemoveComponents(StepRunner& steps, const RemovalPlan& plan, bool throughRegistry) {
+    for (const bool monitor : {true, false}) {
+        const UninstallStep step =
+            monitor
+                ? (throughRegistry ? UninstallStep::DeleteMonitorKey : UninstallStep::DeleteMonitor)
+                : (throughRegistry ? UninstallStep::DeletePrintProcessorKey
+                                   : UninstallStep::DeletePrintProcessor);
+        for (const RegisteredComponent& component :
+             monitor ? plan.monitors : plan.printProcessors) {
+            if (Goes(component) && !steps.Run(step, component.name, [&] {
+                    return Unregister(component, monitor, throughRegistry) &&
+                           DeleteComponentDll(component, steps.Scheduled());
+                })) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 bool RemoveSpoolerRecords(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
     for (const RemovalPlan& plan : plans) {
         for (const std::wstring& printer : plan.printers) {
@@ -121,6 +189,11 @@ bool RemoveSpoolerRecords(StepRunner& steps, const std::vector<RemovalPlan>& pla
             }
         }
     }
+    // What the drivers registered, once no record names it any longer.
+    for (const RemovalPlan& plan : plans) {
+        if (!RemoveComponents(steps, plan, false))
+            return false;
+    }
     return true;
 }
 
@@ -136,20 +209,6 @@ bool StartSpooler() {
         return true;
     WriteLog(L"开启服务失败", false);
     return false;
-}
-
-// What the removal without the spooler logs when it finds the spooler
-// running before a change of its registry.
-constexpr wchar_t kSpoolerRunsText[] = L"打印后台处理程序正在运行，未修改注册表";
-
-// Runs `change` on the spooler's registry only while the spooler is stopped.
-template <typename Change>
-bool WhileSpoolerStopped(Change&& change) {
-    if (!SpoolerIsStopped()) {
-        WriteLog(kSpoolerRunsText, false);
-        return false;
-    }
-    return change();
 }
 
 bool RemoveRegistryRecords(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
@@ -168,6 +227,10 @@ bool RemoveRegistryRecords(StepRunner& steps, const std::vector<RemovalPlan>& pl
             })) {
             return false;
         }
+    }
+    for (const RemovalPlan& plan : plans) {
+        if (!RemoveComponents(steps, plan, true))
+            return false;
     }
     return true;
 }
@@ -238,6 +301,14 @@ const wchar_t* StepName(UninstallStep step) {
             return L"DeletePrinterKey";
         case UninstallStep::DeleteDriverKey:
             return L"DeleteDriverKey";
+        case UninstallStep::DeleteMonitor:
+            return L"DeleteMonitor";
+        case UninstallStep::DeletePrintProcessor:
+            return L"DeletePrintProcessor";
+        case UninstallStep::DeleteMonitorKey:
+            return L"DeleteMonitorKey";
+        case UninstallStep::DeletePrintProcessorKey:
+            return L"DeletePrintProcessorKey";
     }
     return L"";
 }
@@ -297,7 +368,10 @@ bool RunLeftoverRemoval(const RemovalPlan& plan, std::vector<StepOutcome>* outco
     const bool filesGo =
         std::any_of(plan.driverFiles.begin(), plan.driverFiles.end(),
                     [](const DriverFileMatch& file) { return file.keptBecause.empty(); });
-    if (filesGo) {
+    // A monitor or print processor goes while the spooler is stopped: its
+    // keys are what the spooler loads at its start, and its DLL is then free.
+    const bool stops = filesGo || AnyComponentGoes(plan);
+    if (stops) {
         if (!steps.Run(UninstallStep::StopSpooler, kSpooler, StopSpooler))
             return false;
         win32.Sleep(kStepPauseMs);
@@ -307,7 +381,7 @@ bool RunLeftoverRemoval(const RemovalPlan& plan, std::vector<StepOutcome>* outco
          steps.Run(
              UninstallStep::DeleteDriverFiles, plan.driver,
              [&] { return DeleteDriverFiles(plan.driverFiles, steps.Scheduled()) != FALSE; })) &&
-        RemovePackages(steps, plan);
-    const bool started = !filesGo || steps.Run(UninstallStep::StartSpooler, kSpooler, StartSpooler);
+        RemoveComponents(steps, plan, true) && RemovePackages(steps, plan);
+    const bool started = !stops || steps.Run(UninstallStep::StartSpooler, kSpooler, StartSpooler);
     return removed && started;
 }

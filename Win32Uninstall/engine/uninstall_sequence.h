@@ -26,6 +26,12 @@ enum class UninstallStep {
     // A removal while the spooler cannot run (see RunRemovalPlans).
     DeletePrinterKey,
     DeleteDriverKey,
+    // The language monitors and print processors the drivers registered,
+    // through the spooler, or, while it is stopped, through its registry.
+    DeleteMonitor,
+    DeletePrintProcessor,
+    DeleteMonitorKey,
+    DeletePrintProcessorKey,
 };
 
 // The step's name as reports show it: "RestartSpooler", "PurgePrintJobs", ...
@@ -74,7 +80,9 @@ struct SpoolerBypass {
 //     deleted nor scheduled fails its step;
 //  6. start the spooler ("开启服务失败" on failure), pause 1 s;
 //  7. delete every plan's printers, then every plan's driver records (each
-//     with its own environment), through the spooler;
+//     with its own environment), then every plan's language monitors and
+//     print processors that go (DeleteMonitorW; DeletePrintProcessorW with
+//     their environment), each followed by its DLL, through the spooler;
 //  8. ask Plug and Play to re-enumerate the device tree (never a failure).
 // Each loop runs over all plans, in order, before the next step begins.
 // The first failing step ends the run with false: nothing is undone and the
@@ -88,8 +96,10 @@ struct SpoolerBypass {
 //  1. the spooler is confirmed stopped ("关闭服务失败" otherwise), pause 1 s;
 //  2. the spool files are deleted;
 //  3. every plan's printers' keys, then every plan's driver's keys in every
-//     environment and version (spooler_registry.h), each only after the
-//     spooler has been found stopped again ("打印后台处理程序正在运行，未修改注册表"
+//     environment and version, then the keys of its language monitors and
+//     print processors that go, each followed by its DLL
+//     (spooler_registry.h), each key only after the spooler has been found
+//     stopped again ("打印后台处理程序正在运行，未修改注册表"
 //     otherwise: the registry is never changed under a running spooler);
 //  4. for each plan with a driver: its driver files, the files the spooler
 //     would have deleted with it (spoolerFiles), its oem INFs and store
@@ -105,14 +115,17 @@ bool RunRemovalPlans(const std::vector<RemovalPlan>& plans,
                      std::vector<StepOutcome>* outcomes = nullptr,
                      SpoolerBypass* bypass = nullptr);
 
-// Carries out a plan of leftovers (PlanLeftoverRemoval): where files must go,
-// the spooler is stopped ("关闭服务失败" on failure), paused for 1 s, the files
-// deleted; then the oem INFs and the store packages; and the spooler started
-// again ("开启服务失败" on failure), also after a failed deletion, so that
-// printing goes on (that start is then recorded after the failed step).
-// Without files, no service is touched. Files and folders in use are
-// scheduled for the restart as in RunRemovalPlans. Returns true when every
-// step succeeded.
+// Carries out a plan of leftovers (PlanLeftoverRemoval): where files, a
+// language monitor or a print processor must go, the spooler is stopped
+// ("关闭服务失败" on failure), paused for 1 s, the files deleted, then the
+// monitors' and print processors' keys (only while the spooler is found
+// stopped, as without the spooler) and their DLLs, which the stopped spooler
+// no longer holds; then the oem INFs and the store packages; and the spooler
+// started again ("开启服务失败" on failure), also after a failed deletion, so
+// that printing goes on (that start is then recorded after the failed step).
+// Otherwise no service is touched. Files and folders in use are scheduled
+// for the restart as in RunRemovalPlans. Returns true when every step
+// succeeded.
 bool RunLeftoverRemoval(const RemovalPlan& plan, std::vector<StepOutcome>* outcomes = nullptr);
 
 // Removes the rows as they are given (PlanRowRemoval of each, against every

@@ -108,7 +108,7 @@ std::vector<RemainingItem> FindWhatRemains(const std::wstring& driverName,
     const RemovalPlan now =
         records.empty()
             ? PlanLeftoverRemoval(driverName, inventory)
-            : PlanRowRemoval(DriverListEntry{nullptr, records.front(), {}, false, driverName},
+            : PlanRowRemoval(DriverListEntry{nullptr, records.front(), {}, false, driverName, {}},
                              inventory.everyDriver);
     RemainingPaths paths(items, scheduled);
     paths.AddPlan(now);

@@ -58,6 +58,8 @@ Win32Api RealWin32Api() {
     BindSystemFunction(api.DeletePrinter, winspool, "DeletePrinter");
     BindSystemFunction(api.DeletePrinterConnectionW, winspool, "DeletePrinterConnectionW");
     BindSystemFunction(api.DeletePrinterDriverExW, winspool, "DeletePrinterDriverExW");
+    BindSystemFunction(api.DeleteMonitorW, winspool, "DeleteMonitorW");
+    BindSystemFunction(api.DeletePrintProcessorW, winspool, "DeletePrintProcessorW");
     BindSystemFunction(api.InitCommonControlsEx, LoadSystemLibrary(L"comctl32.dll"),
                        "InitCommonControlsEx");
 

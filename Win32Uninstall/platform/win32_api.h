@@ -65,6 +65,8 @@ struct Win32Api {
     decltype(&::DeletePrinter) DeletePrinter;
     decltype(&::DeletePrinterConnectionW) DeletePrinterConnectionW;
     decltype(&::DeletePrinterDriverExW) DeletePrinterDriverExW;
+    decltype(&::DeleteMonitorW) DeleteMonitorW;
+    decltype(&::DeletePrintProcessorW) DeletePrintProcessorW;
 
     // Service control manager.
     decltype(&::OpenSCManagerW) OpenSCManagerW;

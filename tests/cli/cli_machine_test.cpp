@@ -340,12 +340,15 @@ TEST_F(CliOnAPc, LeftoversOfADeletedDriverArePreviewedAndRemovedButWhatOthersUse
     const wchar_t* x86 = L"Windows NT x86";
     ASSERT_TRUE(DeleteRecordOnly(x64, PC_SECOND_VENDOR_PS));
     ASSERT_TRUE(DeleteRecordOnly(x86, PC_SECOND_VENDOR_PS));
-    ASSERT_TRUE(DeleteRecordOnly(x64, PC_VENDOR_GDI));
     const std::wstring package = PcStoreFolder(L"lumps3.inf_amd64_0f1e2d3c4b5a6978");
     std::string output;
 
     ASSERT_EQ(Cli(L"list --json", output), 0u) << output;
-    const json unused = Parsed(output)["unusedPackages"];
+    const json list = Parsed(output);
+    const json* gdi = RowNamed(list, PC_VENDOR_GDI);
+    ASSERT_NE(gdi, nullptr) << output;
+    EXPECT_EQ((*gdi)["driver"]["monitor"], Utf8(PC_KAVRO_MONITOR));
+    const json unused = list["unusedPackages"];
     ASSERT_EQ(unused.size(), 1u) << unused.dump(2);
     EXPECT_EQ(unused[0]["folder"], Utf8(ShownPath(package)));
     EXPECT_EQ(unused[0]["models"], json({Utf8(PC_SECOND_VENDOR_PS), "Lumen PS3 通用"}));
@@ -356,6 +359,10 @@ TEST_F(CliOnAPc, LeftoversOfADeletedDriverArePreviewedAndRemovedButWhatOthersUse
     EXPECT_EQ(preview["leftovers"], true);
     EXPECT_EQ(preview["preview"]["oemInfs"], json({Utf8(PcInfFolder() + L"oem14.inf")}));
     EXPECT_EQ(preview["preview"]["packages"].size(), 1u) << output;
+    EXPECT_EQ(preview["preview"]["monitors"][0]["dll"],
+              Utf8(ShownPath(NativeSystem32() + L"\\lumenlm.dll")))
+        << output;
+    EXPECT_EQ(preview["preview"]["printProcessors"][0]["name"], Utf8(PC_LUMEN_PROCESSOR)) << output;
     EXPECT_TRUE(FolderExists(package));
 
     EXPECT_EQ(Cli(L"remove --json --driver " + Quoted(PC_SECOND_VENDOR_PS), output), 3010u)
@@ -368,6 +375,30 @@ TEST_F(CliOnAPc, LeftoversOfADeletedDriverArePreviewedAndRemovedButWhatOthersUse
     EXPECT_EQ(Missing(x64, {L"PSCRIPT5.DLL", L"PS5UI.DLL", L"PSCRIPT.NTF", L"PS_SCHM.GDL"}),
               std::vector<std::string>{});
     EXPECT_EQ(spoolerState.State(), DWORD{SERVICE_RUNNING}) << "the spooler was started again";
+    // Lumen's own language monitor and print processor went with it, DLLs too.
+    const std::wstring processorDll = NativeSystem32() + L"\\spool\\prtprocs\\x64\\lumenpp.dll";
+    EXPECT_FALSE(PcMonitorRegistered(PC_LUMEN_MONITOR));
+    EXPECT_FALSE(FileExists(NativeSystem32() + L"\\lumenlm.dll"));
+    EXPECT_FALSE(PcPrintProcessorRegistered(PC_LUMEN_PROCESSOR));
+    EXPECT_FALSE(FileExists(processorDll));
+
+    // KAVRO's monitor, which the installed MF6000 PCL6 names, stays with its
+    // DLL; so does "PJL Language Monitor", which the package has only
+    // through Needs=UNIDRV_BIDI.OEM of Windows' ntprint.inf.
+    ASSERT_TRUE(DeleteRecordOnly(x64, PC_CHINESE_VENDOR));
+    EXPECT_EQ(Cli(L"remove --json --driver " + Quoted(PC_CHINESE_VENDOR), output), 3010u) << output;
+    EXPECT_EQ(Parsed(output)["monitors"], json({{{"name", Utf8(PC_KAVRO_MONITOR)},
+                                                 {"environment", nullptr},
+                                                 {"dll", nullptr},
+                                                 {"goes", false},
+                                                 {"reason", "used by driver KAVRO MF6000 PCL6"},
+                                                 {"dllKeptBecause", nullptr}}}))
+        << output;
+    EXPECT_TRUE(PcMonitorRegistered(PC_KAVRO_MONITOR));
+    EXPECT_TRUE(FileExists(NativeSystem32() + L"\\kvlangmon.dll"));
+    EXPECT_TRUE(PcMonitorRegistered(PC_PJL_MONITOR));
+
+    ASSERT_TRUE(DeleteRecordOnly(x64, PC_VENDOR_GDI));
 
     EXPECT_EQ(Cli(L"remove --json --driver " + Quoted(PC_VENDOR_GDI), output), 0u) << output;
     EXPECT_EQ(Parsed(output)["leftovers"], true);

@@ -68,7 +68,7 @@ TEST(CliArguments, BadInputIsRefusedWithAReason) {
 
 TEST(CliRowChoice, NamesPickTheRowTheDialogWouldList) {
     auto row = [](bool isPrinter, const std::wstring& printer, const std::wstring& driver) {
-        return DriverListEntry{nullptr, nullptr, printer, isPrinter, driver};
+        return DriverListEntry{nullptr, nullptr, printer, isPrinter, driver, {}};
     };
     const std::vector<DriverListEntry> rows = {
         row(true, L"Front Desk", L"Shared PCL6"), row(true, L"LaserJet 1020", L"LaserJet 1020"),

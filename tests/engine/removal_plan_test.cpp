@@ -14,6 +14,7 @@
 #include "engine/removal_plan.h"
 #include "fakes/driver_block.h"
 #include "fakes/fake_machine.h"
+#include "fakes/fake_print_registry.h"
 #include "support/test_support.h"
 
 namespace {
@@ -134,8 +135,10 @@ class RemovalPlanOnAPc : public ::testing::Test {
              const wchar_t* environment,
              const std::wstring& folder,
              const std::vector<std::wstring>& mainFiles,
-             const std::vector<std::wstring>& dependents) {
-        records_.push_back(MakeDriverRecord(name, environment, folder, mainFiles, dependents));
+             const std::vector<std::wstring>& dependents,
+             const std::wstring& monitor = {}) {
+        records_.push_back(
+            MakeDriverRecord(name, environment, folder, mainFiles, dependents, monitor));
         machine_->drivers.push_back(records_.back().get());
         for (const std::wstring& file : mainFiles) {
             if (!file.empty())
@@ -169,7 +172,7 @@ class RemovalPlanOnAPc : public ::testing::Test {
                 continue;
             inventory.everyDriver.push_back(record);
             if (inventory.useCounts.count(name) == 0)
-                inventory.rows.push_back({nullptr, record, L"", false, name});
+                inventory.rows.push_back({nullptr, record, L"", false, name, {}});
             inventory.useCounts[name] = 1;
         }
         return inventory;
@@ -271,7 +274,7 @@ TEST_F(RemovalPlanOnAPc, DriverThatPrintersUseIsRefusedUnlessThePrintersGoToo) {
     const DriverListEntry driverRow = inventory.rows[3];  // KAVRO MF6000 PCL6
     for (const wchar_t* printer : {L"Front Desk", L"财务部"}) {
         inventory.rows.push_back(
-            {nullptr, driverRow.driverInfo, printer, true, driverRow.driverName});
+            {nullptr, driverRow.driverInfo, printer, true, driverRow.driverName, {}});
         ++inventory.useCounts[driverRow.driverName];
     }
 
@@ -290,6 +293,123 @@ TEST_F(RemovalPlanOnAPc, DriverThatPrintersUseIsRefusedUnlessThePrintersGoToo) {
     const RemovalPlan printerOnly = PlanRemoval(inventory.rows.back(), inventory);
     EXPECT_EQ(printerOnly.printers, std::vector<std::wstring>{L"财务部"});
     EXPECT_TRUE(printerOnly.driver.empty() && printerOnly.driverFiles.empty());
+}
+
+// --- Language monitors and print processors --------------------------------
+
+struct ComponentCase {
+    const char* what;
+    std::wstring driver;
+    std::vector<std::wstring> alreadyRemoved;
+    std::vector<std::pair<std::wstring, std::wstring>> printers;  // name, print processor
+    std::vector<std::string> decisions;
+};
+
+// "go <kind> <name> <dll below the scratch folder>" or "keep <kind> <name>: <reason>".
+std::vector<std::string> ComponentDecisions(const RemovalPlan& plan, const std::wstring& scratch) {
+    std::vector<std::string> decisions;
+    auto add = [&](const char* kind, const RegisteredComponent& component) {
+        std::string reason = Utf8(component.keptBecause);
+        const size_t at = reason.find(Utf8(scratch));
+        if (at != std::string::npos)
+            reason.erase(at, Utf8(scratch).size());
+        decisions.push_back(
+            component.keptBecause.empty()
+                ? std::string("go ") + kind + " " + Utf8(component.name) + " " +
+                      Utf8(component.dll.substr(component.dll.empty() ? 0 : scratch.size()))
+                : std::string("keep ") + kind + " " + Utf8(component.name) + ": " + reason);
+    };
+    for (const RegisteredComponent& monitor : plan.monitors)
+        add("monitor", monitor);
+    for (const RegisteredComponent& processor : plan.printProcessors)
+        add("processor", processor);
+    return decisions;
+}
+
+// A vendor's own monitor and print processor go with its last driver; another
+// driver's record (of another environment), a printer that stays, a package
+// that stays or Windows keeps them. "PJL Language Monitor", which comes
+// through Needs=UNIDRV_BIDI.OEM of ntprint.inf, is Windows'; so is a monitor
+// that only the record names while the driver's package does not register it.
+TEST_F(RemovalPlanOnAPc, RegisteredMonitorsAndProcessorsGoOnlyWhenNothingElseUsesThem) {
+    FakePrintRegistry registry;
+    registry.AddMonitor(L"KAVRO Language Monitor", L"kvlm.dll");
+    registry.AddMonitor(L"PJL Language Monitor", L"pjlmon.dll");
+    registry.AddMonitor(L"Inbox Vendor Monitor", L"inboxmon.dll");
+    registry.AddPrintProcessor(kX64, L"KAVRO Print Processor", L"kvpp.dll");
+    registry.AddPrintProcessor(kX64, L"winprint", L"winprint.dll");
+    for (const wchar_t* dll : {L"System32\\kvlm.dll", L"System32\\pjlmon.dll",
+                               L"System32\\spool\\prtprocs\\x64\\kvpp.dll"})
+        WriteBytes(scratch_.path() + dll, "MZ");
+    const std::wstring x64 = Drivers() + L"x64\\3\\";
+    const std::wstring x86 = Drivers() + L"W32X86\\3\\";
+    Add(L"KAVRO KV-9 PCL6", kX64, x64, {L"KV9.DLL", L"KV9UI.DLL", L"KV9.GPD"}, {},
+        L"KAVRO Language Monitor");
+    Add(L"KAVRO KV-9 PS", kX86, x86, {L"KV9PS.DLL", L"KV9PSUI.DLL", L"KV9.PPD"}, {},
+        L"KAVRO Language Monitor");
+    Add(L"KAVRO KV-5", kX64, x64, {L"KV5.DLL", L"KV5UI.DLL", L"KV5.GPD"}, {});
+    Add(L"KAVRO KV-7", kX64, x64, {L"KV7.DLL", L"KV7UI.DLL", L"KV7.GPD"}, {},
+        L"PJL Language Monitor");
+    Add(L"KAVRO KV-8", kX64, x64, {L"KV8.DLL", L"KV8UI.DLL", L"KV8.GPD"}, {},
+        L"Inbox Vendor Monitor");
+    const std::string manufacturer = "[Manufacturer]\r\nKAVRO = KAVRO, NTamd64\r\n";
+    Package(L"oem8.inf", L"kv9.inf_amd64_1234",
+            manufacturer +
+                "[KAVRO.NTamd64]\r\n\"KAVRO KV-9 PCL6\" = KV9\r\n"
+                "[KV9]\r\nLanguageMonitor = %KLM%\r\nInclude = ntprint.inf\r\n"
+                "Needs = UNIDRV_BIDI.OEM\r\n"
+                "[KV9.NTamd64]\r\nPrintProcessor = \"KAVRO Print Processor,kvpp.dll\"\r\n"
+                "[Strings]\r\nKLM = \"KAVRO Language Monitor,kvlm.dll\"\r\n");
+    Package(L"oem10.inf", L"kv59.inf_amd64_5678",
+            manufacturer +
+                "[KAVRO.NTamd64]\r\n\"KAVRO KV-5\" = KV5\r\n\"KAVRO KV-9 PCL6\" = KV9\r\n"
+                "[KV5]\r\nPrintProcessor = \"KAVRO Print Processor,kvpp.dll\"\r\n");
+    Package(L"oem11.inf", L"kv78.inf_amd64_9abc",
+            manufacturer +
+                "[KAVRO.NTamd64]\r\n\"KAVRO KV-7\" = KV78\r\n\"KAVRO KV-8\" = KV78\r\n"
+                "[KV78]\r\nInclude = ntprint.inf\r\nNeeds = UNIDRV_BIDI.OEM\r\n");
+    const std::vector<ComponentCase> cases = {
+        {"the last driver that registered them",
+         L"KAVRO KV-9 PCL6",
+         {L"KAVRO KV-9 PS", L"KAVRO KV-5"},
+         {},
+         {"go monitor KAVRO Language Monitor System32\\kvlm.dll",
+          "go processor KAVRO Print Processor System32\\spool\\prtprocs\\x64\\kvpp.dll"}},
+        {"an x86 record names the monitor, a printer that stays uses the print processor",
+         L"KAVRO KV-9 PCL6",
+         {L"KAVRO KV-5"},
+         {{L"Front Desk", L"KAVRO Print Processor"}},
+         {"keep monitor KAVRO Language Monitor: used by driver KAVRO KV-9 PS",
+          "keep processor KAVRO Print Processor: used by printer Front Desk"}},
+        {"a package that stays registers the print processor for its other model",
+         L"KAVRO KV-9 PCL6",
+         {L"KAVRO KV-9 PS"},
+         {},
+         {"go monitor KAVRO Language Monitor System32\\kvlm.dll",
+          "keep processor KAVRO Print Processor: registered by "
+          "System32\\DriverStore\\FileRepository\\kv59.inf_amd64_5678\\kv59.inf that stays"}},
+        {"PJL through Needs",
+         L"KAVRO KV-7",
+         {L"KAVRO KV-8"},
+         {},
+         {"keep monitor PJL Language Monitor: Windows' own monitor"}},
+        {"a monitor the record names and the package does not register",
+         L"KAVRO KV-8",
+         {L"KAVRO KV-7"},
+         {},
+         {"keep monitor Inbox Vendor Monitor: not registered by the driver's own package"}},
+    };
+    for (const ComponentCase& c : cases) {
+        DriverInventory inventory = Inventory(c.alreadyRemoved);
+        for (const auto& [printer, processor] : c.printers)
+            inventory.rows.push_back({nullptr, nullptr, printer, true, L"Other", processor});
+        const auto row =
+            std::find_if(inventory.rows.begin(), inventory.rows.end(),
+                         [&](const DriverListEntry& r) { return r.driverName == c.driver; });
+        ASSERT_NE(row, inventory.rows.end()) << c.what;
+        const RemovalPlan plan = PlanRemoval(*row, inventory);
+        EXPECT_EQ(ComponentDecisions(plan, scratch_.path()), c.decisions) << c.what;
+    }
 }
 
 }  // namespace

@@ -104,10 +104,10 @@ class UninstallSequence : public ::testing::Test {
 std::vector<std::string> Milestones() {
     std::vector<std::string> result;
     DWORD watched = 0;
-    for (const std::string& call :
-         CallsNamed({"ControlService", "StartService", "Sleep", "EnumJobs", "SetJob", "DeleteFile",
-                     "SetupUninstallOEMInf", "DeletePrinter", "DeletePrinterDriverEx",
-                     "CM_Locate_DevNode", "CM_Reenumerate_DevNode"})) {
+    for (const std::string& call : CallsNamed(
+             {"ControlService", "StartService", "Sleep", "EnumJobs", "SetJob", "DeleteFile",
+              "SetupUninstallOEMInf", "DeletePrinter", "DeletePrinterDriverEx", "DeleteMonitor",
+              "DeletePrintProcessor", "CM_Locate_DevNode", "CM_Reenumerate_DevNode"})) {
         const bool watch = call == "Sleep(" + std::to_string(SPOOLER_WATCH_POLL_MS) + ")";
         if (!watch && watched > 0) {
             result.push_back("Watch(" + std::to_string(watched) + ")");
@@ -462,6 +462,144 @@ TEST_F(UninstallSequence, PackageFolderThatCannotBeRemovedStopsBeforeTheSpoolerS
               std::vector<std::string>{"SetupUninstallOEMInf(oem5.inf,1)"});
     EXPECT_EQ(CallsNamed({"StartService"}).size(), 1u);  // only the restart's
     EXPECT_EQ(CallsNamed({"DeletePrinter"}), std::vector<std::string>{});
+}
+
+}  // namespace
+
+namespace {
+
+// --- Language monitors and print processors --------------------------------
+
+class UninstallSequenceComponents : public UninstallSequence {
+  protected:
+    // The driver row's plan, with a monitor and a print processor of its own.
+    RemovalPlan Plan() const {
+        RemovalPlan plan = PlanRowRemoval(DriverRow(driver), {driver});
+        plan.monitors = {{L"KAVRO Language Monitor", L"", windows + kMonitorDll, L"", L""}};
+        plan.printProcessors = {
+            {L"KAVRO Print Processor", L"Windows NT x86", windows + kProcessorDll, L"", L""}};
+        return plan;
+    }
+
+    static constexpr wchar_t kMonitorDll[] = L"System32\\kvlm.dll";
+    static constexpr wchar_t kProcessorDll[] = L"System32\\spool\\prtprocs\\W32X86\\kvpp.dll";
+};
+
+struct ComponentFailure {
+    const char* what;
+    const char* call;  // the call made to fail; none
+    DWORD error;
+    bool succeeds;  // an unknown one is already gone
+};
+
+// After the driver's record: the monitor, its DLL, the print processor of its
+// environment, its DLL. A refusal ends the run with the call and its error
+// and keeps the DLL; one the spooler does not know is gone.
+TEST_F(UninstallSequenceComponents, GoAfterTheDriverRecordWithTheirDllsARefusalEndsTheRun) {
+    const std::vector<ComponentFailure> cases = {
+        {"none refused", "", 0, true},
+        {"monitor in use", "DeleteMonitor", ERROR_PRINT_MONITOR_IN_USE, false},
+        {"unknown monitor", "DeleteMonitor", ERROR_UNKNOWN_PRINT_MONITOR, true},
+        {"print processor refused", "DeletePrintProcessor", ERROR_ACCESS_DENIED, false},
+        {"unknown print processor", "DeletePrintProcessor", ERROR_UNKNOWN_PRINTPROCESSOR, true},
+    };
+    for (const ComponentFailure& c : cases) {
+        Seed(kMonitorDll);
+        Seed(kProcessorDll);
+        ResetOperationLog();
+        machine = &InstallFakeMachine(windows);
+        if (*c.call != 0)
+            FailCalls(c.call, 1, c.error);
+        std::vector<StepOutcome> outcomes;
+        EXPECT_EQ(RunRemovalPlans({Plan()}, &outcomes), c.succeeds) << c.what;
+        ASSERT_FALSE(outcomes.empty()) << c.what;
+        if (c.succeeds) {
+            const std::vector<std::string> calls = Milestones();
+            const auto record = std::find(calls.begin(), calls.end(),
+                                          "DeletePrinterDriverEx(Windows NT x86,KAVRO X1,1,3)");
+            ASSERT_GE(calls.end() - record, 2) << c.what;
+            EXPECT_EQ(std::vector<std::string>(record + 1, calls.end() - 2),
+                      (std::vector<std::string>{
+                          "DeleteMonitor(KAVRO Language Monitor)", "DeleteFile(kvlm.dll)",
+                          "DeletePrintProcessor(Windows NT x86,KAVRO Print Processor)",
+                          "DeleteFile(kvpp.dll)"}))
+                << c.what;
+            EXPECT_EQ(OperationLogText(), "") << c.what;
+            EXPECT_FALSE(Exists(kMonitorDll) || Exists(kProcessorDll)) << c.what;
+            continue;
+        }
+        EXPECT_EQ(Utf8(outcomes.back().failedCall), c.call) << c.what;
+        EXPECT_EQ(outcomes.back().error, c.error) << c.what;
+        EXPECT_EQ(LogRecords().back(), std::string(c.call) + " failed with error ") << c.what;
+        const bool monitorRefused = std::string(c.call) == "DeleteMonitor";
+        EXPECT_EQ(Exists(kMonitorDll), monitorRefused) << c.what;
+        EXPECT_TRUE(Exists(kProcessorDll)) << c.what;
+        EXPECT_EQ(CallsNamed({"DeletePrintProcessor"}).size(), monitorRefused ? 0u : 1u) << c.what;
+    }
+}
+
+// While the spooler cannot run, their keys go, as the driver's does, and only
+// while the spooler is stopped; a removal of leftovers does the same.
+TEST_F(UninstallSequenceComponents, WithoutTheSpoolerTheirKeysGoOnlyWhileItIsStopped) {
+    FakePrintRegistry registry;
+    const std::wstring driverKey = L"Environments\\Windows NT x86\\Drivers\\Version-3\\KAVRO X1";
+    const std::wstring monitorKey = L"Monitors\\KAVRO Language Monitor";
+    const std::wstring processorKey =
+        L"Environments\\Windows NT x86\\Print Processors\\KAVRO Print Processor";
+    auto seedRegistry = [&] {
+        registry.AddMonitor(L"KAVRO Language Monitor", L"kvlm.dll");
+        registry.AddPrintProcessor(L"Windows NT x86", L"KAVRO Print Processor", L"kvpp.dll");
+        Seed(kMonitorDll);
+        Seed(kProcessorDll);
+    };
+    registry.AddDriver(L"Windows NT x86", L"KAVRO X1", {L"KXDRV.DLL"}, {L"KX.DLL"});
+    seedRegistry();
+    machine->spoolerCrashes = [&] { return registry.Exists(monitorKey); };
+    std::vector<StepOutcome> outcomes;
+    EXPECT_TRUE(RunRemovalPlans({Plan()}, &outcomes)) << OperationLogText();
+    std::vector<std::string> steps;
+    for (const StepOutcome& outcome : outcomes)
+        steps.push_back(Utf8(StepName(outcome.step)));
+    EXPECT_EQ(std::vector<std::string>(steps.begin() + 3, steps.begin() + 6),
+              (std::vector<std::string>{"DeleteDriverKey", "DeleteMonitorKey",
+                                        "DeletePrintProcessorKey"}));
+    EXPECT_FALSE(registry.Exists(driverKey));
+    EXPECT_FALSE(registry.Exists(monitorKey));
+    EXPECT_FALSE(registry.Exists(processorKey));
+    EXPECT_FALSE(Exists(kMonitorDll));
+    EXPECT_FALSE(Exists(kProcessorDll));
+    EXPECT_EQ(CallsNamed({"DeleteMonitor", "DeletePrintProcessor"}), std::vector<std::string>{});
+
+    // Leftovers: the spooler is stopped for them, and their keys go.
+    RemovalPlan leftovers = Plan();
+    leftovers.leftovers = true;
+    leftovers.driverRecords.clear();
+    leftovers.driverFiles.clear();
+    leftovers.packages = {};
+    seedRegistry();
+    machine->spoolerCrashes = nullptr;
+    outcomes.clear();
+    EXPECT_TRUE(RunLeftoverRemoval(leftovers, &outcomes)) << OperationLogText();
+    steps.clear();
+    for (const StepOutcome& outcome : outcomes)
+        steps.push_back(Utf8(StepName(outcome.step)));
+    EXPECT_EQ(steps, (std::vector<std::string>{"StopSpooler", "DeleteMonitorKey",
+                                               "DeletePrintProcessorKey", "UninstallOemInfs",
+                                               "PurgeDriverStore", "StartSpooler"}));
+    EXPECT_FALSE(registry.Exists(monitorKey));
+    EXPECT_FALSE(Exists(kProcessorDll));
+
+    // Started by someone else while the removal paused: nothing is changed.
+    seedRegistry();
+    machine->onSleep = [&](DWORD pause) {
+        if (pause == 1000 && machine->spoolerState == SERVICE_STOPPED)
+            machine->spoolerState = SERVICE_RUNNING;
+    };
+    EXPECT_FALSE(RunLeftoverRemoval(leftovers));
+    EXPECT_TRUE(registry.Exists(monitorKey));
+    EXPECT_TRUE(registry.Exists(processorKey));
+    EXPECT_TRUE(Exists(kMonitorDll));
+    EXPECT_NE(OperationLogText().find("打印后台处理程序正在运行，未修改注册表"), std::string::npos);
 }
 
 }  // namespace

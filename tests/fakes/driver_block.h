@@ -30,16 +30,17 @@ struct DriverBlock {
 #include <memory>
 
 // A whole level-6 record of one environment whose files lie in `folder` (a
-// full path with a trailing backslash); file names are bare and may be
-// empty. The record owns its texts; copies share them.
+// full path with a trailing backslash), naming `monitor` when one is given;
+// file names are bare and may be empty. The record owns its texts; copies share them.
 inline std::shared_ptr<const DRIVER_INFO_6W> MakeDriverRecord(
     const std::wstring& name,
     const std::wstring& environment,
     const std::wstring& folder,
     const std::vector<std::wstring>& mainFiles,  // driver, config, data, help
-    const std::vector<std::wstring>& dependents) {
+    const std::vector<std::wstring>& dependents,
+    const std::wstring& monitor = {}) {
     struct Owned {
-        std::wstring name, environment, files[4], dependentText;
+        std::wstring name, environment, files[4], dependentText, monitor;
         DRIVER_INFO_6W info{};
     };
     auto owned = std::make_shared<Owned>();
@@ -61,5 +62,8 @@ inline std::shared_ptr<const DRIVER_INFO_6W> MakeDriverRecord(
     owned->info.pEnvironment = owned->environment.data();
     owned->info.cVersion = 3;
     owned->info.pDependentFiles = owned->dependentText.data();
+    owned->monitor = monitor;
+    if (!monitor.empty())
+        owned->info.pMonitorName = owned->monitor.data();
     return std::shared_ptr<const DRIVER_INFO_6W>(owned, &owned->info);
 }

@@ -154,6 +154,14 @@ FakeDeletePrinterDriverEx(LPWSTR, LPWSTR environment, LPWSTR name, DWORD flags, 
                         L"," + std::to_wstring(version)));
 }
 
+BOOL WINAPI FakeDeleteMonitor(LPWSTR, LPWSTR, LPWSTR name) {
+    return !Record("DeleteMonitor", Utf8(name));
+}
+
+BOOL WINAPI FakeDeletePrintProcessor(LPWSTR, LPWSTR environment, LPWSTR name) {
+    return !Record("DeletePrintProcessor", Utf8(std::wstring(environment) + L"," + name));
+}
+
 BOOL WINAPI FakeEnumPrinterDrivers(LPWSTR,
                                    LPWSTR environment,
                                    DWORD,
@@ -462,6 +470,8 @@ FakeMachineState& InstallFakeMachine(const std::wstring& windowsFolder) {
     win32.SetJobW = FakeSetJob;
     win32.DeletePrinter = FakeDeletePrinter;
     win32.DeletePrinterDriverExW = FakeDeletePrinterDriverEx;
+    win32.DeleteMonitorW = FakeDeleteMonitor;
+    win32.DeletePrintProcessorW = FakeDeletePrintProcessor;
     win32.EnumPrinterDriversW = FakeEnumPrinterDrivers;
     win32.SetupUninstallOEMInfW = FakeSetupUninstallOEMInf;
     win32.MoveFileExW = FakeMoveFileEx;

@@ -44,6 +44,8 @@ struct FakeMachineState {
     std::map<std::string, int> counts;
 };
 
+// DeleteMonitorW and DeletePrintProcessorW succeed, recorded as
+// "DeleteMonitor(<name>)" and "DeletePrintProcessor(<environment>,<name>)".
 // Puts the fake machine into `win32` (restore it with ScopedWin32Fakes).
 // SHGetSpecialFolderPathW answers the Windows and system folders from
 // `windowsFolder` and passes every other folder (Documents, for the log) to

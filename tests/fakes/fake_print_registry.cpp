@@ -60,8 +60,22 @@ void FakePrintRegistry::AddDriver(const std::wstring& environment,
               ERROR_SUCCESS);
 }
 
-void FakePrintRegistry::AddPrinter(const std::wstring& name, const std::wstring& driver) {
+void FakePrintRegistry::AddPrinter(const std::wstring& name,
+                                   const std::wstring& driver,
+                                   const std::wstring& printProcessor) {
     SetText(L"Printers\\" + name, L"Printer Driver", REG_SZ, driver);
+    SetText(L"Printers\\" + name, L"Print Processor", REG_SZ, printProcessor);
+}
+
+void FakePrintRegistry::AddMonitor(const std::wstring& name, const std::wstring& dll) {
+    SetText(L"Monitors\\" + name, L"Driver", REG_SZ, dll);
+}
+
+void FakePrintRegistry::AddPrintProcessor(const std::wstring& environment,
+                                          const std::wstring& name,
+                                          const std::wstring& dll) {
+    SetText(L"Environments\\" + environment + L"\\Print Processors\\" + name, L"Driver", REG_SZ,
+            dll);
 }
 
 bool FakePrintRegistry::Exists(const std::wstring& below) const {

@@ -26,8 +26,16 @@ class FakePrintRegistry {
                    const std::vector<std::wstring>& files,
                    const std::vector<std::wstring>& dependentFiles,
                    const std::wstring& monitor = {});
-    // Printers\<name> with "Printer Driver".
-    void AddPrinter(const std::wstring& name, const std::wstring& driver);
+    // Printers\<name> with "Printer Driver" and "Print Processor".
+    void AddPrinter(const std::wstring& name,
+                    const std::wstring& driver,
+                    const std::wstring& printProcessor = L"winprint");
+    // Monitors\<name>, and Environments\<environment>\Print Processors\<name>,
+    // with "Driver".
+    void AddMonitor(const std::wstring& name, const std::wstring& dll);
+    void AddPrintProcessor(const std::wstring& environment,
+                           const std::wstring& name,
+                           const std::wstring& dll);
     // Whether the key below the spooler's key exists.
     bool Exists(const std::wstring& below) const;
 

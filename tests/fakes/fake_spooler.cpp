@@ -95,7 +95,8 @@ BOOL WINAPI EnumPrinters(DWORD flags,
     }
     DWORD bytes = 0;
     for (const Printer& p : spooler.printers) {
-        bytes += sizeof(PRINTER_INFO_2W) + TextBytes(p.name) + TextBytes(p.driver);
+        bytes += sizeof(PRINTER_INFO_2W) + TextBytes(p.name) + TextBytes(p.driver) +
+                 TextBytes(p.printProcessor);
     }
     if (!Fits(bytes, buffer, size, needed))
         return spooler.printers.empty();
@@ -105,6 +106,7 @@ BOOL WINAPI EnumPrinters(DWORD flags,
         records[i] = PRINTER_INFO_2W{};
         records[i].pPrinterName = Place(spooler.printers[i].name, cursor);
         records[i].pDriverName = Place(spooler.printers[i].driver, cursor);
+        records[i].pPrintProcessor = Place(spooler.printers[i].printProcessor, cursor);
     }
     *returned = static_cast<DWORD>(spooler.printers.size());
     return TRUE;

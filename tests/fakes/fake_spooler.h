@@ -14,8 +14,9 @@ struct Printer {
     std::wstring name;
     // The driver the printer enumeration names and GetPrinterDriver reports.
     std::wstring driver;
-    DWORD openError = 0;       // OpenPrinter fails with it
-    DWORD getDriverError = 0;  // every GetPrinterDriver call fails with it
+    DWORD openError = 0;                        // OpenPrinter fails with it
+    DWORD getDriverError = 0;                   // every GetPrinterDriver call fails with it
+    std::wstring printProcessor = L"winprint";  // the enumeration's pPrintProcessor
 };
 
 struct State {

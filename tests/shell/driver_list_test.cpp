@@ -51,6 +51,7 @@ class DriverList : public ::testing::Test {
 
 TEST_F(DriverList, PrintersThenDriversInSpoolerOrderAtExplicitIndexesInSpiteOfSorting) {
     spooler.printers = {{L"Zeta 打印机", L"Shared PCL"}, {L"Alpha", L"Mono"}};
+    spooler.printers[1].printProcessor = L"KAVRO Print Processor";
     spooler.drivers = {L"Zulu Driver", L"Mono", L"Shared PCL", L"Beta Driver"};
     FillDriverList();
 
@@ -60,6 +61,9 @@ TEST_F(DriverList, PrintersThenDriversInSpoolerOrderAtExplicitIndexesInSpiteOfSo
     EXPECT_EQ(Rows(),
               (std::vector<std::string>{"P:Zeta 打印机/Shared PCL", "P:Alpha/Mono", "D:Zulu Driver",
                                         "D:Mono", "D:Shared PCL", "D:Beta Driver"}));
+    // Each printer's print processor, which keeps it while the printer stays.
+    EXPECT_EQ(driverEntries[0].printProcessor, L"winprint");
+    EXPECT_EQ(driverEntries[1].printProcessor, L"KAVRO Print Processor");
     for (const DriverListEntry& row : driverEntries) {
         EXPECT_EQ(row.ownerWindow, fake_dialog::kDialog);
         ASSERT_NE(row.driverInfo, nullptr);
@@ -231,9 +235,10 @@ TEST_F(DriverList, SpoolerThatDoesNotAnswerIsListedFromItsRegistry) {
     FakePrintRegistry registry;
     registry.AddDriver(L"Windows NT x86", L"Kavro", {L"kv.dll"}, {});
     registry.AddDriver(L"Windows NT x86", L"Other", {L"ot.dll"}, {});
-    registry.AddPrinter(L"Kavro", L"Kavro");
+    registry.AddPrinter(L"Kavro", L"Kavro", L"KAVRO Print Processor");
     FillDriverList();
     EXPECT_EQ(Rows(), (std::vector<std::string>{"P:Kavro/Kavro", "D:Other"}));
+    EXPECT_EQ(driverEntries[0].printProcessor, L"KAVRO Print Processor");
     ASSERT_NE(driverEntries[0].driverInfo, nullptr);
     EXPECT_EQ(driverUseCounts, (std::map<std::wstring, int>{{L"Kavro", 1}, {L"Other", 1}}));
     EXPECT_TRUE(log.Lines().empty());

@@ -58,6 +58,7 @@ bool AddPcDriver(const PcDriver& driver) {
     info.pDataFile = main[2].data();
     info.pHelpFile = main[3].empty() ? nullptr : main[3].data();
     info.pDependentFiles = dependents.data();
+    info.pMonitorName = const_cast<wchar_t*>(driver.monitor);
     if (!::AddPrinterDriverExW(nullptr, 3, reinterpret_cast<BYTE*>(&info), APD_COPY_NEW_FILES) &&
         ::GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) {
         return false;
@@ -76,6 +77,10 @@ const wchar_t* const PC_VENDOR_GDI = L"KAVRO MF6000 PCL6";
 const wchar_t* const PC_GENERIC_TEXT = L"Generic / Text Only";
 const wchar_t* const PC_CHINESE_VENDOR =
     L"\u5C9A\u62D3 KV-2100 PCL6 \u6253\u5370\u673A\u9A71\u52A8";
+const wchar_t* const PC_LUMEN_MONITOR = L"Lumen Language Monitor";
+const wchar_t* const PC_KAVRO_MONITOR = L"KAVRO Language Monitor";
+const wchar_t* const PC_LUMEN_PROCESSOR = L"Lumen Print Processor";
+const wchar_t* const PC_PJL_MONITOR = L"PJL Language Monitor";
 
 // Windows 10 1709 x64's inbox printing, as its print registry shows it, and
 // what users add.
@@ -104,7 +109,8 @@ const std::vector<PcDriver> PC_DRIVERS = {
     {PC_VENDOR_GDI,
      kX64,
      {L"KVMFGDI.DLL", L"KVMFUI.DLL", L"KVMF6000.GPD", L""},
-     {L"KVMFCOM.DLL", L"KVMF6000.ICM", L"KVMFRES.DLL"}},
+     {L"KVMFCOM.DLL", L"KVMF6000.ICM", L"KVMFRES.DLL"},
+     PC_KAVRO_MONITOR},
     {L"KAVRO MF6000 PCL6 PS",
      kX64,
      {L"PSCRIPT5.DLL", L"PS5UI.DLL", L"KVMF6000.PPD", L"PSCRIPT.HLP"},
@@ -112,15 +118,18 @@ const std::vector<PcDriver> PC_DRIVERS = {
     {PC_SECOND_VENDOR_PS,
      kX64,
      {L"PSCRIPT5.DLL", L"PS5UI.DLL", L"LUMPS3.PPD", L"PSCRIPT.HLP"},
-     {L"PSCRIPT.NTF", L"PS_SCHM.GDL", L"LUMPS3.INI"}},
+     {L"PSCRIPT.NTF", L"PS_SCHM.GDL", L"LUMPS3.INI"},
+     PC_LUMEN_MONITOR},
     {PC_SECOND_VENDOR_PS,
      kX86,
      {L"PSCRIPT5.DLL", L"PS5UI.DLL", L"LUMPS3.PPD", L"PSCRIPT.HLP"},
-     {L"PSCRIPT.NTF", L"PS_SCHM.GDL", L"LUMPS3.INI"}},
+     {L"PSCRIPT.NTF", L"PS_SCHM.GDL", L"LUMPS3.INI"},
+     PC_LUMEN_MONITOR},
     {PC_CHINESE_VENDOR,
      kX64,
      {L"KV2100.DLL", L"KV2100UI.DLL", L"KV2100.GPD", L""},
-     {L"KV2100RES.DLL", L"UNIRES.DLL", L"STDNAMES.GPD"}},
+     {L"KV2100RES.DLL", L"UNIRES.DLL", L"STDNAMES.GPD"},
+     PC_KAVRO_MONITOR},
 };
 
 // Windows' own ntprint.inf, as Windows Update also publishes a newer version
@@ -169,8 +178,11 @@ const std::vector<PcPackage> PC_PACKAGES = {
      L"[Lumen.NTx86]\r\n%Model% = LUMPS3, LumenLUMPS3A1\r\n"
      L"[LUMPS3]\r\nCopyFiles = @LUMPS3.PPD, @LUMPS3.INI, PSCRIPT_FILES\r\n"
      L"DataFile = LUMPS3.PPD\r\nInclude = ntprint.inf\r\nNeeds = PSCRIPT.OEM\r\n"
+     L"LanguageMonitor = %LumenMonitor%\r\nPrintProcessor = \"Lumen Print "
+     L"Processor,lumenpp.dll\"\r\n"
      L"[PSCRIPT_FILES]\r\nPSCRIPT5.DLL\r\nPS5UI.DLL\r\nPSCRIPT.NTF\r\nPS_SCHM.GDL\r\n"
      L"[Strings]\r\nLumen = \"Lumen\"\r\nModel = \"Lumen PS3 Universal\"\r\n"
+     L"LumenMonitor = \"Lumen Language Monitor,lumenlm.dll\"\r\n"
      L"[Strings.0804]\r\nModel = \"Lumen PS3 \u901A\u7528\"\r\n",
      true},
     {L"oem15.inf", L"kv2100.inf_amd64_6d0e4f2a8b1c3957",
@@ -179,6 +191,8 @@ const std::vector<PcPackage> PC_PACKAGES = {
      L"%KV2100% = KV2100, USBPRINT\\KAVROKV2100E5F6\r\n"
      L"[KV2100]\r\nCopyFiles = @KV2100.DLL, @KV2100UI.DLL, @KV2100.GPD, @KV2100RES.DLL\r\n"
      L"DriverFile = KV2100.DLL\r\nConfigFile = KV2100UI.DLL\r\nDataFile = KV2100.GPD\r\n"
+     L"LanguageMonitor = \"KAVRO Language Monitor,kvlangmon.dll\"\r\n"
+     L"Include = ntprint.inf\r\nNeeds = UNIDRV_BIDI.OEM\r\n"
      L"[Strings]\r\nKAVRO=\"KAVRO\"\r\nKV2100=\"KAVRO KV-2100 PCL6 Printer Driver\"\r\n"
      L"[Strings.0804]\r\nKAVRO=\"\u5C9A\u62D3\"\r\n"
      L"KV2100=\"\u5C9A\u62D3 KV-2100 PCL6 \u6253\u5370\u673A\u9A71\u52A8\"\r\n",
@@ -202,8 +216,74 @@ std::wstring PcInfFolder() {
     return std::wstring(windows) + L"\\inf\\";
 }
 
+namespace {
+
+constexpr wchar_t kMonitorsKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
+constexpr wchar_t kProcessorsKey[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Print Processors\\";
+
+std::wstring ProcessorFolder() {
+    return NativeSystem32() + L"\\spool\\prtprocs\\x64\\";
+}
+
+// The fixture monitor, copied into System32 under the vendor's DLL name and
+// registered as the vendor's INF has the spooler register it.
+bool AddPcMonitor(const wchar_t* name, const wchar_t* dll) {
+    if (!::CopyFileW((ExecutableFolder() + L"print_monitor.dll").c_str(),
+                     (NativeSystem32() + L"\\" + dll).c_str(), FALSE)) {
+        return false;
+    }
+    MONITOR_INFO_2W info{const_cast<wchar_t*>(name), nullptr, const_cast<wchar_t*>(dll)};
+    return ::AddMonitorW(nullptr, 2, reinterpret_cast<BYTE*>(&info)) ||
+           ::GetLastError() == ERROR_PRINT_MONITOR_ALREADY_INSTALLED;
+}
+
+bool KeyExists(const std::wstring& path) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    ::RegCloseKey(key);
+    return true;
+}
+
+bool SeedPcComponents() {
+    // Windows' own, as an install from ntprint.inf leaves it (its DLL is
+    // Windows', not the tests').
+    const wchar_t pjl[] = L"pjlmon.dll";
+    const bool pjlSeeded =
+        ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (std::wstring(kMonitorsKey) + PC_PJL_MONITOR).c_str(),
+                          L"Driver", REG_SZ, pjl, sizeof pjl) == ERROR_SUCCESS;
+    ::CreateDirectoryW(ProcessorFolder().c_str(), nullptr);
+    WriteBytes(ProcessorFolder() + L"lumenpp.dll", "MZ");
+    return pjlSeeded && AddPcMonitor(PC_LUMEN_MONITOR, L"lumenlm.dll") &&
+           AddPcMonitor(PC_KAVRO_MONITOR, L"kvlangmon.dll") &&
+           ::AddPrintProcessorW(nullptr, const_cast<wchar_t*>(kX64),
+                                const_cast<wchar_t*>(L"lumenpp.dll"),
+                                const_cast<wchar_t*>(PC_LUMEN_PROCESSOR));
+}
+
+void RemovePcComponents() {
+    for (const wchar_t* monitor : {PC_LUMEN_MONITOR, PC_KAVRO_MONITOR, PC_PJL_MONITOR})
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kMonitorsKey) + monitor).c_str());
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE,
+                     (std::wstring(kProcessorsKey) + PC_LUMEN_PROCESSOR).c_str());
+    for (const wchar_t* dll : {L"lumenlm.dll", L"kvlangmon.dll"})
+        ::DeleteFileW((NativeSystem32() + L"\\" + dll).c_str());
+    ::DeleteFileW((ProcessorFolder() + L"lumenpp.dll").c_str());
+}
+
+}  // namespace
+
+bool PcMonitorRegistered(const wchar_t* name) {
+    return KeyExists(std::wstring(kMonitorsKey) + name);
+}
+
+bool PcPrintProcessorRegistered(const wchar_t* name) {
+    return KeyExists(std::wstring(kProcessorsKey) + name);
+}
+
 bool SeedPc() {
-    bool seeded = true;
+    bool seeded = SeedPcComponents();
     for (const PcDriver& driver : PC_DRIVERS)
         seeded = AddPcDriver(driver) && seeded;
     for (const PcPackage& package : PC_PACKAGES) {
@@ -222,6 +302,7 @@ bool SeedPc() {
 }
 
 void RemovePc() {
+    RemovePcComponents();
     for (const PcDriver& driver : PC_DRIVERS) {
         ::DeletePrinterDriverExW(nullptr, const_cast<wchar_t*>(driver.environment),
                                  const_cast<wchar_t*>(driver.name), 0, 0);

@@ -19,6 +19,7 @@ struct PcDriver {
     const wchar_t* environment;        // "Windows x64" or "Windows NT x86"
     std::vector<const wchar_t*> main;  // driver, config, data, help (bare names)
     std::vector<const wchar_t*> dependents;
+    const wchar_t* monitor = nullptr;  // the language monitor its record names
 };
 
 struct PcPackage {
@@ -40,6 +41,21 @@ extern const wchar_t* const PC_GENERIC_TEXT;
 // A vendor driver with a Chinese name, installed from a UTF-16 INF that names
 // it through a token of [Strings.0804].
 extern const wchar_t* const PC_CHINESE_VENDOR;
+
+// The language monitors and the print processor of the PC: the vendors' own
+// (a copy of the fixture monitor DLL in System32, registered with
+// AddMonitorW; a print processor DLL in spool\prtprocs\x64\ registered with
+// AddPrintProcessorW), and Windows' "PJL Language Monitor", which Windows'
+// ntprint.inf registers for the drivers that need it.
+extern const wchar_t* const PC_LUMEN_MONITOR;    // Lumen's, lumenlm.dll
+extern const wchar_t* const PC_KAVRO_MONITOR;    // KAVRO's, kvlangmon.dll, named by two drivers
+extern const wchar_t* const PC_LUMEN_PROCESSOR;  // Lumen's, lumenpp.dll, "Windows x64"
+extern const wchar_t* const PC_PJL_MONITOR;
+
+// Whether the spooler's registry has the monitor, or the print processor of
+// "Windows x64".
+bool PcMonitorRegistered(const wchar_t* name);
+bool PcPrintProcessorRegistered(const wchar_t* name);
 
 // Seeds the whole PC; true when every driver's files are where its record
 // says (Wine accepts records of files it did not copy).
