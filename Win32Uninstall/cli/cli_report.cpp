@@ -389,6 +389,10 @@ const char* KindName(RemainingKind kind) {
             return "oemInf";
         case RemainingKind::Package:
             return "package";
+        case RemainingKind::Monitor:
+            return "monitor";
+        case RemainingKind::PrintProcessor:
+            return "printProcessor";
     }
     return "";
 }
@@ -406,7 +410,8 @@ const char* StateName(RemainingState state) {
 }
 
 bool IsNamed(RemainingKind kind) {
-    return kind == RemainingKind::Driver || kind == RemainingKind::Printer;
+    return kind == RemainingKind::Driver || kind == RemainingKind::Printer ||
+           kind == RemainingKind::Monitor || kind == RemainingKind::PrintProcessor;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "engine/driver_inventory.h"
+#include "engine/spooler_registry.h"
 #include "platform/unique_handles.h"
 
 namespace {
@@ -93,6 +94,39 @@ void AddPrinters(std::vector<RemainingItem>& items,
     }
 }
 
+bool Registered(const std::vector<RegistryComponent>& registered,
+                const RegisteredComponent& component) {
+    for (const RegistryComponent& entry : registered) {
+        if (UpperInvariant(entry.name) == UpperInvariant(component.name) &&
+            UpperInvariant(entry.environment) == UpperInvariant(component.environment)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The plan's monitors or print processors that `registered` still holds,
+// and their DLLs that still exist.
+void AddComponents(std::vector<RemainingItem>& items,
+                   RemainingPaths& paths,
+                   RemainingKind kind,
+                   const std::vector<RegisteredComponent>& components,
+                   const std::vector<RegistryComponent>& registered) {
+    for (const RegisteredComponent& component : components) {
+        if (Registered(registered, component)) {
+            const std::wstring name = component.environment.empty()
+                                          ? component.name
+                                          : component.name + L" (" + component.environment + L")";
+            items.push_back(
+                {kind, name,
+                 component.keptBecause.empty() ? RemainingState::Failed : RemainingState::Kept,
+                 component.keptBecause});
+        }
+        paths.Add(RemainingKind::File, component.dll,
+                  component.keptBecause.empty() ? component.dllKeptBecause : component.keptBecause);
+    }
+}
+
 }  // namespace
 
 std::vector<RemainingItem> FindWhatRemains(const std::wstring& driverName,
@@ -113,5 +147,8 @@ std::vector<RemainingItem> FindWhatRemains(const std::wstring& driverName,
     RemainingPaths paths(items, scheduled);
     paths.AddPlan(now);
     paths.AddPlan(plan);
+    AddComponents(items, paths, RemainingKind::Monitor, plan.monitors, ReadRegistryMonitors());
+    AddComponents(items, paths, RemainingKind::PrintProcessor, plan.printProcessors,
+                  ReadRegistryPrintProcessors());
     return items;
 }

@@ -9,7 +9,7 @@
 #include "engine/file_helpers.h"
 #include "engine/removal_plan.h"
 
-enum class RemainingKind { Driver, Printer, File, OemInf, Package };
+enum class RemainingKind { Driver, Printer, File, OemInf, Package, Monitor, PrintProcessor };
 
 enum class RemainingState {
     Kept,       // the removal keeps it on purpose; `reason` says why
@@ -19,8 +19,9 @@ enum class RemainingState {
 
 struct RemainingItem {
     RemainingKind kind = RemainingKind::File;
-    // A driver's or printer's name; the path of a file, an oem INF or a
-    // package folder (trailing backslash), as the removal walked it.
+    // A driver's, printer's or monitor's name, a print processor's name with
+    // its environment ("<name> (<environment>)"); the path of a file, an oem
+    // INF or a package folder (trailing backslash), as the removal walked it.
     std::wstring name;
     RemainingState state = RemainingState::Failed;
     // For a kept item: the plan's reason ("Windows' own package", "used by
@@ -41,7 +42,10 @@ struct RemainingItem {
 //    the plan's reason when a plan keeps them; at the restart when the
 //    removal scheduled them (`scheduled`, paths compared case-insensitively);
 //    otherwise failed. Each path once. The files of a driver that a
-//    printer-only removal keeps are not listed: they stay with the driver.
+//    printer-only removal keeps are not listed: they stay with the driver;
+//  - the plan's language monitors and print processors that the spooler's
+//    registry still holds (kept with the plan's reason, else failed), and
+//    their DLLs that still exist, as the files above.
 // Empty when the inventory finds nothing of the driver: that is the only
 // answer that says nothing remains. Logs only what the walks log.
 std::vector<RemainingItem> FindWhatRemains(const std::wstring& driverName,

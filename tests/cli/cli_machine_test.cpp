@@ -381,6 +381,8 @@ TEST_F(CliOnAPc, LeftoversOfADeletedDriverArePreviewedAndRemovedButWhatOthersUse
     EXPECT_FALSE(FileExists(NativeSystem32() + L"\\lumenlm.dll"));
     EXPECT_FALSE(PcPrintProcessorRegistered(PC_LUMEN_PROCESSOR));
     EXPECT_FALSE(FileExists(processorDll));
+    for (const json& item : Parsed(output)["remains"])
+        EXPECT_NE(item["kind"], "monitor") << output;
 
     // KAVRO's monitor, which the installed MF6000 PCL6 names, stays with its
     // DLL; so does "PJL Language Monitor", which the package has only
@@ -394,6 +396,12 @@ TEST_F(CliOnAPc, LeftoversOfADeletedDriverArePreviewedAndRemovedButWhatOthersUse
                                                  {"reason", "used by driver KAVRO MF6000 PCL6"},
                                                  {"dllKeptBecause", nullptr}}}))
         << output;
+    const json remains = Parsed(output)["remains"];
+    const json keptMonitor = {{"kind", "monitor"},
+                              {"name", Utf8(PC_KAVRO_MONITOR)},
+                              {"state", "kept"},
+                              {"reason", "used by driver KAVRO MF6000 PCL6"}};
+    EXPECT_NE(std::find(remains.begin(), remains.end(), keptMonitor), remains.end()) << output;
     EXPECT_TRUE(PcMonitorRegistered(PC_KAVRO_MONITOR));
     EXPECT_TRUE(FileExists(NativeSystem32() + L"\\kvlangmon.dll"));
     EXPECT_TRUE(PcMonitorRegistered(PC_PJL_MONITOR));
@@ -528,8 +536,13 @@ TEST_F(CliOnAPc, HeldInterfaceDllGoesAtTheRestartAndEverythingElseAtOnce) {
     const json answer = Parsed(output);
     EXPECT_EQ(answer["succeeded"], true);
     EXPECT_EQ(answer["scheduledAtRestart"], json({Utf8(shown)})) << output;
+    // The held file, and the language monitor that another driver shares.
     EXPECT_EQ(answer["remains"],
-              json({{{"kind", "file"}, {"path", Utf8(shown)}, {"state", "atRestart"}}}))
+              json({{{"kind", "file"}, {"path", Utf8(shown)}, {"state", "atRestart"}},
+                    {{"kind", "monitor"},
+                     {"name", Utf8(PC_KAVRO_MONITOR)},
+                     {"state", "kept"},
+                     {"reason", "used by driver KAVRO MF6000 PCL6"}}}))
         << output;
     EXPECT_EQ(Present(x64, {L"KV2100.DLL", L"KV2100.GPD", L"KV2100RES.DLL"}),
               std::vector<std::string>{});
