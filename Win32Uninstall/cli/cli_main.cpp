@@ -1,5 +1,7 @@
 #include "cli/cli_main.h"
 
+#include <algorithm>
+
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
 #include "engine/driver_inventory.h"
@@ -88,7 +90,12 @@ void RunPlan(Answer& answer, const RemovalPlan& plan, const CliOptions& options)
     SpoolerBypass bypass;
     const bool succeeded = plan.leftovers ? RunLeftoverRemoval(plan, &outcomes)
                                           : RunRemovalPlans({plan}, &outcomes, &bypass);
-    const bool tookDriver = plan.leftovers ? RemovesAPackage(plan) : !plan.driver.empty();
+    // A device whose removal Windows finishes at the restart needs one too.
+    const bool restartNeeded =
+        std::any_of(outcomes.begin(), outcomes.end(),
+                    [](const StepOutcome& outcome) { return outcome.restartNeeded; });
+    const bool tookDriver =
+        (plan.leftovers ? RemovesAPackage(plan) : !plan.driver.empty()) || restartNeeded;
     answer.exitCode = ExitCodeOfRemoval(succeeded, tookDriver, options.reboot);
     answer.object["steps"] = OutcomesJson(outcomes);
     answer.object["succeeded"] = succeeded;

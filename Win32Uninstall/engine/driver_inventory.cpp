@@ -181,6 +181,7 @@ DriverInventory RegistryInventory(HWND ownerWindow, DriverRecords everyDriver) {
         AddRow(inventory, std::move(row));
     }
     AddDriverRows(inventory, printerNames, ownerWindow);
+    inventory.devices = EnumerateDeviceNodes();
     return inventory;
 }
 
@@ -284,6 +285,7 @@ DriverInventory TakeDriverInventory(HWND ownerWindow) {
         AddRow(inventory, std::move(row));
     }
     AddDriverRows(inventory, printerNames, ownerWindow);
+    inventory.devices = EnumerateDeviceNodes();
     return inventory;
 }
 

@@ -25,6 +25,8 @@ enum class UninstallStep {
     // A removal while the spooler cannot run (see RunRemovalPlans).
     DeletePrinterKey,
     DeleteDriverKey,
+    // The device nodes bound to the packages that go, before those packages.
+    RemoveDevices,
 };
 
 // The step's name as reports show it: "RestartSpooler", "PurgePrintJobs", ...
@@ -41,6 +43,9 @@ struct StepOutcome {
     // sentence).
     std::wstring failedCall;
     DWORD error = 0;
+    // The step succeeded, and Windows asked for a restart to finish it (a
+    // device node whose removal needs one).
+    bool restartNeeded = false;
 };
 
 // How a removal went on without the spooler.
@@ -55,6 +60,11 @@ struct SpoolerBypass {
 //  1. restart the spooler, pause 1 s;
 //  2. for each plan with a driver, delete the first queued job of the
 //     printer named like the driver ("删除打印作业失败" on failure);
+//  2a. remove every plan's device nodes (RemoveDevice, one step per node,
+//     the instance id its subject): while the spooler runs, so that the
+//     printer class installer can take a node's print queue with it, and
+//     while the packages still exist, as pnputil removes a package's devices
+//     before the package;
 //  3. stop the spooler ("关闭服务失败" on failure), pause 1 s;
 //  4. delete the spool files;
 //  5. for each plan with a driver: its driver files, its oem INF packages,
@@ -73,6 +83,8 @@ struct SpoolerBypass {
 // it stopped again after every start), the failed RestartSpooler is recorded
 // and the removal goes on without the spooler, by the same plans:
 //  1. the spooler is confirmed stopped ("关闭服务失败" otherwise), pause 1 s;
+//  1a. every plan's device nodes are removed (they need no spooler; their
+//     queues go with the printers' keys);
 //  2. the spool files are deleted;
 //  3. every plan's printers' keys, then every plan's driver's keys in every
 //     environment and version (spooler_registry.h), each only after the
@@ -91,8 +103,9 @@ bool RunRemovalPlans(const std::vector<RemovalPlan>& plans,
                      std::vector<StepOutcome>* outcomes = nullptr,
                      SpoolerBypass* bypass = nullptr);
 
-// Carries out a plan of leftovers (PlanLeftoverRemoval): where files must go,
-// the spooler is stopped ("关闭服务失败" on failure), paused for 1 s, the files
+// Carries out a plan of leftovers (PlanLeftoverRemoval): first its device
+// nodes, before any service is touched (as in RunRemovalPlans); where files
+// must go, the spooler is stopped ("关闭服务失败" on failure), paused for 1 s, the files
 // deleted; then the oem INFs and the store packages; and the spooler started
 // again ("开启服务失败" on failure), also after a failed deletion, so that
 // printing goes on (that start is then recorded after the failed step).
