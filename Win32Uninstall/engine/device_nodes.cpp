@@ -1,11 +1,7 @@
 #include "engine/device_nodes.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <map>
 
-#include "engine/driver_packages.h"
-#include "engine/inf_sections.h"
 #include "engine/inf_text.h"
 #include "log/operation_log.h"
 #include "platform/unique_handles.h"
@@ -42,22 +38,29 @@ std::wstring GuidText(const GUID& guid) {
     return text;
 }
 
-// The driver key's InfPath, read only; empty for a node without a driver.
-std::wstring InfPathOf(HDEVINFO set, SP_DEVINFO_DATA& data) {
-    const HKEY opened =
-        win32.SetupDiOpenDevRegKey(set, &data, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_QUERY_VALUE);
-    if (opened == INVALID_HANDLE_VALUE || opened == nullptr)
-        return {};
-    const unique_hkey key(opened);
+// A text value of an open key; empty when it has none.
+std::wstring TextValue(HKEY key, const wchar_t* name) {
     wchar_t value[MAX_PATH + 1] = {};
     DWORD type = 0;
     DWORD size = MAX_PATH * sizeof(wchar_t);
-    if (win32.RegQueryValueExW(key.get(), L"InfPath", nullptr, &type,
-                               reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+    if (win32.RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
+            ERROR_SUCCESS ||
         type != REG_SZ) {
         return {};
     }
     return value;
+}
+
+// The driver key's InfPath and DriverDesc, read only; none for a node
+// without a driver.
+void ReadDriverKey(HDEVINFO set, SP_DEVINFO_DATA& data, DeviceNode& node) {
+    const HKEY opened =
+        win32.SetupDiOpenDevRegKey(set, &data, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_QUERY_VALUE);
+    if (opened == INVALID_HANDLE_VALUE || opened == nullptr)
+        return;
+    const unique_hkey key(opened);
+    node.infPath = TextValue(key.get(), L"InfPath");
+    node.driverDescription = TextValue(key.get(), L"DriverDesc");
 }
 
 DeviceNode NodeOf(HDEVINFO set, SP_DEVINFO_DATA& data) {
@@ -71,7 +74,7 @@ DeviceNode NodeOf(HDEVINFO set, SP_DEVINFO_DATA& data) {
     node.description = TextProperty(set, data, SPDRP_FRIENDLYNAME);
     if (node.description.empty())
         node.description = TextProperty(set, data, SPDRP_DEVICEDESC);
-    node.infPath = InfPathOf(set, data);
+    ReadDriverKey(set, data, node);
     return node;
 }
 
@@ -127,27 +130,12 @@ bool RemoveDevice(const DeviceNode& device, bool& restartNeeded) {
 std::vector<DeviceNode> DevicesOfModel(const std::vector<DeviceNode>& devices,
                                        const std::wstring& model) {
     std::vector<DeviceNode> found;
-    std::wstring infFolder;
-    if (model.empty() || !OemInfFolder(infFolder))
-        return found;
     const std::wstring wanted = UpperAsciiOf(model);
-    std::map<std::wstring, bool> declares;  // upper-cased INF name -> declares the model
     for (const DeviceNode& device : devices) {
-        // A bare name only: InfPath never leads out of the inf folder.
-        if (device.infPath.empty() || device.infPath.find_first_of(L"\\/:") != std::wstring::npos)
-            continue;
-        const std::wstring key = UpperInvariant(device.infPath);
-        auto known = declares.find(key);
-        if (known == declares.end()) {
-            const std::vector<std::wstring> models =
-                ModelNames(ReadInfText(infFolder + device.infPath));
-            const bool declared =
-                std::any_of(models.begin(), models.end(),
-                            [&](const std::wstring& name) { return UpperAsciiOf(name) == wanted; });
-            known = declares.emplace(key, declared).first;
-        }
-        if (known->second)
+        if (!wanted.empty() && !device.infPath.empty() &&
+            UpperAsciiOf(device.driverDescription) == wanted) {
             found.push_back(device);
+        }
     }
     return found;
 }

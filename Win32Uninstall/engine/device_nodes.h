@@ -23,6 +23,9 @@ struct DeviceNode {
     // holds it: a bare name in Windows' inf folder ("oem12.inf"); empty for a
     // node without a driver.
     std::wstring infPath;
+    // The driver key's DriverDesc: the model Windows installed from that INF,
+    // which for a printer is the printer driver's name; empty when it has none.
+    std::wstring driverDescription;
 };
 
 // Every device node of the machine, of every class, present or not
@@ -45,9 +48,8 @@ std::vector<DeviceNode> EnumerateDeviceNodes();
 // so in the same way.
 bool RemoveDevice(const DeviceNode& device, bool& restartNeeded);
 
-// The nodes of `devices` whose INF in Windows' inf folder declares `model`
-// as one of its models (ModelNames, in any language the INF defines; a-z and
-// A-Z taken alike): the devices of that driver's package, for a listing.
-// Reads each such INF once per call; changes nothing.
+// The nodes of `devices` that have a driver (an InfPath) whose DriverDesc is
+// `model`, a-z and A-Z taken alike: the devices of that printer driver, for
+// a listing. Windows writes both values when it installs a device's driver.
 std::vector<DeviceNode> DevicesOfModel(const std::vector<DeviceNode>& devices,
                                        const std::wstring& model);

@@ -115,14 +115,17 @@ std::string VendorInf() {
 // printer and its scanner, a printer of Windows' own package, one of a
 // package no driver names, and a node without a driver.
 const std::vector<DeviceNode> kDevices = {
-    {L"USBPRINT\\SECONDVENDORPS\\7&1A2B3C&0&USB001", L"Printer", L"Second Vendor PS", L"oem7.inf"},
-    {L"WSDPRINT\\SECONDVENDORPS\\UUID:5E1D", L"Printer", L"Second Vendor PS (WSD)", L"OEM7.INF"},
-    {L"USBPRINT\\KAVROMF6000A1B2\\7&2B3C&0&USB002", L"Printer", L"KAVRO MF6000", L"oem5.inf"},
-    {L"USB\\VID_2B1D&PID_6000&MI_01\\7&2B3C&0&0001", L"Image", L"KAVRO MF6000 Scanner",
-     L"oem6.inf"},
-    {L"SWD\\PRINTENUM\\{0A1B}", L"PrintQueue", L"Generic / Text Only", L"ntprint.inf"},
-    {L"USBPRINT\\SECONDVENDORPS2\\7&9&0&USB003", L"Printer", L"Second Vendor PS 2", L"oem8.inf"},
-    {L"ROOT\\LEGACY_BEEP\\0000", L"LegacyDriver", L"Beep", L""},
+    {L"USBPRINT\\SECONDVENDORPS\\7&1A2B3C&0&USB001", L"Printer", L"Second Vendor PS", L"oem7.inf",
+     L""},
+    {L"WSDPRINT\\SECONDVENDORPS\\UUID:5E1D", L"Printer", L"Second Vendor PS (WSD)", L"OEM7.INF",
+     L""},
+    {L"USBPRINT\\KAVROMF6000A1B2\\7&2B3C&0&USB002", L"Printer", L"KAVRO MF6000", L"oem5.inf", L""},
+    {L"USB\\VID_2B1D&PID_6000&MI_01\\7&2B3C&0&0001", L"Image", L"KAVRO MF6000 Scanner", L"oem6.inf",
+     L""},
+    {L"SWD\\PRINTENUM\\{0A1B}", L"PrintQueue", L"Generic / Text Only", L"ntprint.inf", L""},
+    {L"USBPRINT\\SECONDVENDORPS2\\7&9&0&USB003", L"Printer", L"Second Vendor PS 2", L"oem8.inf",
+     L""},
+    {L"ROOT\\LEGACY_BEEP\\0000", L"LegacyDriver", L"Beep", L"", L""},
 };
 
 class RemovalPlanOnAPc : public ::testing::Test {

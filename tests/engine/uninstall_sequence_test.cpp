@@ -428,7 +428,7 @@ TEST_F(UninstallSequence, RefusedDeviceRemovalIsLoggedAndEndsTheRunBeforeThePack
 TEST_F(UninstallSequence, LeftoversTakeTheirDevicesBeforeTheirPackages) {
     DriverInventory inventory;
     for (const FakeDevice& device : machine->devices)
-        inventory.devices.push_back({device.instanceId, L"Printer", L"", device.infPath});
+        inventory.devices.push_back({device.instanceId, L"Printer", L"", device.infPath, L""});
     const RemovalPlan plan = PlanLeftoverRemoval(L"KAVRO X1", inventory);
     std::vector<StepOutcome> outcomes;
     EXPECT_TRUE(RunLeftoverRemoval(plan, &outcomes));
