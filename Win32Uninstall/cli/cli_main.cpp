@@ -1,5 +1,7 @@
 #include "cli/cli_main.h"
 
+#include <algorithm>
+
 #include "cli/cli_options.h"
 #include "cli/cli_report.h"
 #include "engine/driver_inventory.h"
@@ -105,10 +107,14 @@ void RunPlan(Answer& answer,
                                           : RunRemovalPlans({plan}, &outcomes, &bypass);
     const ScheduledPaths scheduled = ScheduledAtRestart(outcomes);
     // A driver or a package gone: Windows should restart before it is
-    // installed again; a file in use goes only at the restart.
+    // installed again; a file in use goes only at the restart, and a device
+    // whose removal Windows finishes at the restart needs one too.
+    const bool restartNeeded = !scheduled.empty() || std::any_of(outcomes.begin(), outcomes.end(),
+                                                                 [](const StepOutcome& outcome) {
+                                                                     return outcome.restartNeeded;
+                                                                 });
     const bool tookDriver = plan.leftovers ? RemovesAPackage(plan) : !plan.driver.empty();
-    answer.exitCode =
-        ExitCodeOfRemoval(succeeded, tookDriver || !scheduled.empty(), options.reboot);
+    answer.exitCode = ExitCodeOfRemoval(succeeded, tookDriver || restartNeeded, options.reboot);
     answer.object["steps"] = OutcomesJson(outcomes);
     answer.object["succeeded"] = succeeded;
     answer.object["spoolerRegistry"] = bypass.registryUsed;

@@ -38,9 +38,28 @@ std::vector<std::wstring> FilesOf(const DRIVER_INFO_6W& info) {
     return files;
 }
 
+// Device nodes as the reports show them.
+json DevicesJson(const std::vector<DeviceNode>& devices) {
+    json list = json::array();
+    for (const DeviceNode& device : devices) {
+        list.push_back({{"instanceId", Utf8Of(device.instanceId)},
+                        {"description", Utf8Of(device.description)},
+                        {"class", Utf8Of(device.deviceClass)},
+                        {"oemInf", Utf8Of(device.infPath)}});
+    }
+    return list;
+}
+
+std::string DeviceText(const DeviceNode& device) {
+    return Utf8Of(device.instanceId) +
+           (device.description.empty() ? "" : "  \"" + Utf8Of(device.description) + "\"") + "  (" +
+           Utf8Of(device.infPath) + ")";
+}
+
 json DriverJson(const DriverInventory& inventory, const DriverListEntry& row) {
     json driver = {{"name", Utf8Of(row.driverName)},
-                   {"printers", Strings(PrintersUsing(inventory, row.driverName))}};
+                   {"printers", Strings(PrintersUsing(inventory, row.driverName))},
+                   {"devices", DevicesJson(DevicesOfModel(inventory.devices, row.driverName))}};
     if (row.driverInfo) {
         driver["environment"] = Utf8Of(TextOf(row.driverInfo->pEnvironment));
         driver["version"] = row.driverInfo->cVersion;
@@ -173,6 +192,8 @@ std::string InventoryText(const DriverInventory& inventory) {
                        (users.empty() ? "" : "  used by: " + users));
         for (const std::wstring& file : FilesOf(*row.driverInfo))
             Line(text, "           " + PathText(file));
+        for (const DeviceNode& device : DevicesOfModel(inventory.devices, row.driverName))
+            Line(text, "           device " + DeviceText(device));
     }
     if (inventory.rows.empty())
         Line(text, "No printers and no printer drivers.");
@@ -270,6 +291,7 @@ json PreviewJson(const RemovalPlan& plan, const std::vector<std::wstring>& spool
             {"packages", packages},
             {"monitors", ComponentsJson(plan.monitors)},
             {"printProcessors", ComponentsJson(plan.printProcessors)},
+            {"devices", DevicesJson(plan.devices)},
             {"kept", kept},
             {"windowsPackagesKept", plan.packages.windowsPackages}};
 }
@@ -330,6 +352,9 @@ std::string PreviewText(const RemovalPlan& plan, const std::vector<std::wstring>
     Line(text, "driver-store packages: " + std::to_string(packageCount));
     text += packages;
     text += ComponentsText(plan);
+    Line(text, "devices: " + std::to_string(plan.devices.size()));
+    for (const DeviceNode& device : plan.devices)
+        Line(text, "  " + DeviceText(device));
     Line(text, "kept: " + std::to_string(kept.size()));
     for (const std::string& item : kept)
         Line(text, "  " + item);
@@ -346,6 +371,8 @@ json OutcomesJson(const std::vector<StepOutcome>& outcomes) {
         json step = {{"step", Utf8Of(StepName(outcome.step))},
                      {"subject", Utf8Of(outcome.subject)},
                      {"succeeded", outcome.succeeded}};
+        if (outcome.restartNeeded)
+            step["restartNeeded"] = true;
         if (!outcome.succeeded) {
             step["failedCall"] = Utf8Of(outcome.failedCall);
             step["error"] = outcome.error;
@@ -363,6 +390,8 @@ std::string OutcomesText(const std::vector<StepOutcome>& outcomes) {
         line += Utf8Of(StepName(outcome.step));
         if (!outcome.subject.empty())
             line.append(" ").append(Utf8Of(outcome.subject));
+        if (outcome.restartNeeded)
+            line += "  (Windows must restart to finish)";
         if (!outcome.succeeded) {
             line += ": " + Utf8Of(outcome.failedCall);
             if (outcome.error != 0) {
@@ -393,6 +422,8 @@ const char* KindName(RemainingKind kind) {
             return "monitor";
         case RemainingKind::PrintProcessor:
             return "printProcessor";
+        case RemainingKind::Device:
+            return "device";
     }
     return "";
 }
@@ -411,7 +442,8 @@ const char* StateName(RemainingState state) {
 
 bool IsNamed(RemainingKind kind) {
     return kind == RemainingKind::Driver || kind == RemainingKind::Printer ||
-           kind == RemainingKind::Monitor || kind == RemainingKind::PrintProcessor;
+           kind == RemainingKind::Monitor || kind == RemainingKind::PrintProcessor ||
+           kind == RemainingKind::Device;
 }
 
 }  // namespace

@@ -186,6 +186,7 @@ DriverInventory RegistryInventory(HWND ownerWindow, DriverRecords everyDriver) {
         AddRow(inventory, std::move(row));
     }
     AddDriverRows(inventory, printerNames, ownerWindow);
+    inventory.devices = EnumerateDeviceNodes();
     return inventory;
 }
 
@@ -291,6 +292,7 @@ DriverInventory TakeDriverInventory(HWND ownerWindow) {
         AddRow(inventory, std::move(row));
     }
     AddDriverRows(inventory, printerNames, ownerWindow);
+    inventory.devices = EnumerateDeviceNodes();
     return inventory;
 }
 

@@ -19,6 +19,8 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include "engine/device_nodes.h"
+
 // One row and the unit of work of the uninstall sequence. Copying a row
 // copies the reference to the driver information block, never the block.
 struct DriverListEntry {
@@ -69,6 +71,9 @@ struct DriverInventory {
     // Read from the spooler's registry (TakeRegistryInventory), not asked of
     // the spooler.
     bool fromRegistry = false;
+    // The machine's device nodes (EnumerateDeviceNodes): those bound to a
+    // package that a removal takes go with it.
+    std::vector<DeviceNode> devices;
 };
 
 // Asks the spooler for the rows, their counts and every driver record;
@@ -79,7 +84,7 @@ struct DriverInventory {
 // enumeration gave. Logs as the lookups below do; never fails as a whole (a
 // spooler that refuses a call gives fewer rows). Where no spooler answers at
 // all (the driver enumeration fails with IsSpoolerUnreachable), the
-// inventory is TakeRegistryInventory's.
+// inventory is TakeRegistryInventory's. Either reads the device nodes too.
 DriverInventory TakeDriverInventory(HWND ownerWindow);
 
 // The inventory from the spooler's registry (spooler_registry.h), by the

@@ -7,6 +7,7 @@
 
 #include "engine/file_helpers.h"
 #include "engine/inf_scan.h"
+#include "engine/inf_sections.h"
 #include "engine/inf_text.h"
 #include "engine/store_packages.h"
 #include "platform/native_windows.h"
@@ -35,6 +36,19 @@ std::wstring KeepReason(const InfFindings& findings,
     return {};
 }
 
+// Why the package of an INF that names the driver and gave `findings` stays,
+// or empty: KeepReason, else, read only now (few INFs name the driver), the
+// models it declares (OtherModelsPackage).
+std::wstring Verdict(const std::wstring& inf,
+                     const InfFindings& findings,
+                     const std::wstring& driverName,
+                     const std::vector<std::wstring>& remainingDrivers) {
+    std::wstring reason = KeepReason(findings, remainingDrivers);
+    if (reason.empty() && findings.namesDriver)
+        reason = OtherModelsPackage(ReadInfText(inf), driverName);
+    return reason;
+}
+
 // The findings of each file that one scan reads, by its path taken
 // case-insensitively: an oem PNF's verdict comes from the INF beside it,
 // which is a candidate of its own, and each file is read once.
@@ -48,15 +62,29 @@ class ScannedFiles {
             found = findings_.emplace(key, ScanInfFile(path, names_)).first;
         return found->second;
     }
+    // The verdict on the file at `path` (see Verdict), decided once.
+    const std::wstring& VerdictOn(const std::wstring& path,
+                                  const std::wstring& driverName,
+                                  const std::vector<std::wstring>& remainingDrivers) {
+        const std::wstring key = UpperInvariant(path);
+        auto found = verdicts_.find(key);
+        if (found == verdicts_.end()) {
+            const std::wstring reason = Verdict(path, Of(path), driverName, remainingDrivers);
+            found = verdicts_.emplace(key, reason).first;
+        }
+        return found->second;
+    }
 
   private:
     const InfNames& names_;
     std::map<std::wstring, InfFindings> findings_;
+    std::map<std::wstring, std::wstring> verdicts_;
 };
 
 void AddOemMatch(std::vector<PackageMatch>& matches,
                  const std::wstring& candidate,
                  ScannedFiles& files,
+                 const std::wstring& driverName,
                  const std::vector<std::wstring>& remainingDrivers) {
     const InfFindings& findings = files.Of(candidate);
     if (!findings.namesDriver)
@@ -67,15 +95,16 @@ void AddOemMatch(std::vector<PackageMatch>& matches,
     // A precompiled oemN.PNF is no INF text: its INF beside it decides.
     const size_t dot = candidate.rfind(L'.');
     const bool decidedBeside = !IsInfName(candidate) && dot != std::wstring::npos;
-    const InfFindings& verdict =
-        decidedBeside ? files.Of(candidate.substr(0, dot) + L".inf") : findings;
-    match.keptBecause = KeepReason(verdict, remainingDrivers);
+    match.keptBecause =
+        files.VerdictOn(decidedBeside ? candidate.substr(0, dot) + L".inf" : candidate, driverName,
+                        remainingDrivers);
     matches.push_back(std::move(match));
 }
 
 void AddStoreMatch(std::vector<PackageMatch>& matches,
                    const std::wstring& candidate,
                    const InfFindings& findings,
+                   const std::wstring& driverName,
                    const std::vector<std::wstring>& remainingDrivers) {
     if (!findings.namesDriver)
         return;
@@ -83,7 +112,7 @@ void AddStoreMatch(std::vector<PackageMatch>& matches,
     match.inf = candidate;
     match.matchedLine = findings.matchedLine;
     match.folder = FolderOf(candidate);
-    match.keptBecause = KeepReason(findings, remainingDrivers);
+    match.keptBecause = Verdict(candidate, findings, driverName, remainingDrivers);
     for (PackageMatch& listed : matches) {
         if (listed.folder != match.folder)
             continue;
@@ -126,7 +155,7 @@ std::vector<PackageMatch> MatchOemInfs(const std::wstring& driverName,
     const InfNames names(driverName, remainingDrivers);
     ScannedFiles files(names);
     for (const std::wstring& candidate : OemFiles(infFolder, published))
-        AddOemMatch(matches, candidate, files, remainingDrivers);
+        AddOemMatch(matches, candidate, files, driverName, remainingDrivers);
     return matches;
 }
 
@@ -171,7 +200,8 @@ std::vector<PackageMatch> MatchStorePackages(const std::wstring& driverName,
     const StoreInfs store = FindStoreInfs(repository, published);
     const InfNames names(driverName, remainingDrivers);
     for (const std::wstring& candidate : store.candidates)
-        AddStoreMatch(matches, candidate, ScanInfFile(candidate, names), remainingDrivers);
+        AddStoreMatch(matches, candidate, ScanInfFile(candidate, names), driverName,
+                      remainingDrivers);
     if (windowsPackages != nullptr)
         *windowsPackages = store.windowsFolders.size();
     return matches;
@@ -228,6 +258,22 @@ std::wstring LineMentioningDriver(const std::wstring& text, const std::wstring& 
 std::wstring ReasonToKeepPackage(const std::wstring& infText,
                                  const std::vector<std::wstring>& remainingDrivers) {
     return KeepReason(ScanInfText(infText, InfNames(L"", remainingDrivers)), remainingDrivers);
+}
+
+std::wstring OtherModelsPackage(const std::wstring& infText, const std::wstring& driverName) {
+    const std::vector<std::wstring> models = ModelNames(infText);
+    const std::wstring driver = UpperAsciiOf(driverName);
+    if (models.empty() || driver.empty() ||
+        std::any_of(models.begin(), models.end(),
+                    [&](const std::wstring& model) { return UpperAsciiOf(model) == driver; })) {
+        return {};
+    }
+    // The model whose name holds the driver's tells a person which it is.
+    const auto holder = std::find_if(models.begin(), models.end(), [&](const std::wstring& model) {
+        return UpperAsciiOf(model).find(driver) != std::wstring::npos;
+    });
+    return L"another model's package (" + (holder != models.end() ? *holder : models.front()) +
+           L")";
 }
 
 PackageScan ScanDriverPackages(const std::wstring& driverName,

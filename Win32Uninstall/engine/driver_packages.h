@@ -7,6 +7,9 @@
 //    that stays installed (another model of a package with several);
 //  - a package whose INF's [Version] declares a device class other than
 //    printers (a multifunction device's scanner package names its printer);
+//  - a package whose INF declares models, none of which is the driver: it
+//    names the driver only inside another model's name ("KAVRO X 2" for
+//    "KAVRO X"), so it is that model's package, installed or not;
 //  - one of Windows' own packages, however it was published: in the store, a
 //    package folder named after an INF that is published under its own name
 //    in the inf folder ("ntprint.inf_amd64_<hash>", also a newer version that
@@ -58,7 +61,8 @@ struct PackageScan {
 // looks for every name at once (see inf_scan.h); an INF whose [Version]
 // declares another device class is read no further than that declaration,
 // and is a match (kept for its class) only when it names the driver before
-// it. Logs nothing.
+// it. Only an INF that names the driver and is not kept otherwise is read a
+// second time, for the models it declares (OtherModelsPackage). Logs nothing.
 PackageScan ScanDriverPackages(const std::wstring& driverName,
                                const std::vector<std::wstring>& remainingDrivers);
 
@@ -74,6 +78,14 @@ constexpr wchar_t WINDOWS_OWN_PACKAGE[] = L"Windows' own package";
 // quote, blanks aside), a-z and A-Z taken alike.
 std::wstring ReasonToKeepPackage(const std::wstring& infText,
                                  const std::vector<std::wstring>& remainingDrivers);
+
+// The reason an INF text that names `driverName` gives for keeping its
+// package as another model's, or empty: "another model's package (<model>)"
+// when the INF declares models (ModelNames, in every language it defines)
+// and none of them is the driver, a-z and A-Z taken alike; <model> is the
+// first that contains the driver's name, else the first. An INF that declares
+// the driver, or no models at all, gives none.
+std::wstring OtherModelsPackage(const std::wstring& infText, const std::wstring& driverName);
 
 // Hands every oem INF of `matches` that does not stay to
 // SetupUninstallOEMInfW, by its bare file name with SUOI_FORCEDELETE. The

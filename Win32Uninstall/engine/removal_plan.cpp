@@ -56,12 +56,31 @@ void PlanDriver(RemovalPlan& plan,
 
 }  // namespace
 
-RemovalPlan PlanRowRemoval(const DriverListEntry& row, const DriverRecords& everyDriver) {
+std::vector<DeviceNode> DevicesBoundTo(const std::vector<DeviceNode>& devices,
+                                       const std::vector<PackageMatch>& oemInfs) {
+    std::vector<DeviceNode> bound;
+    for (const DeviceNode& device : devices) {
+        const std::wstring infPath = UpperAsciiOf(device.infPath);
+        const bool goes =
+            !infPath.empty() && std::any_of(oemInfs.begin(), oemInfs.end(), [&](const auto& inf) {
+                return inf.keptBecause.empty() && UpperAsciiOf(FileNameOf(inf.inf)) == infPath;
+            });
+        if (goes)
+            bound.push_back(device);
+    }
+    return bound;
+}
+
+RemovalPlan PlanRowRemoval(const DriverListEntry& row,
+                           const DriverRecords& everyDriver,
+                           const std::vector<DeviceNode>& devices) {
     RemovalPlan plan;
     if (row.isPrinter)
         plan.printers.push_back(row.printerName);
-    if (row.driverInfo)
+    if (row.driverInfo) {
         PlanDriver(plan, row.driverInfo, everyDriver);
+        plan.devices = DevicesBoundTo(devices, plan.packages.oemInfs);
+    }
     return plan;
 }
 
@@ -69,8 +88,8 @@ RemovalPlan PlanRemoval(const DriverListEntry& row,
                         const DriverInventory& inventory,
                         bool withPrinters) {
     if (row.isPrinter) {
-        RemovalPlan plan =
-            PlanRowRemoval(RowForRemoval(row, inventory.useCounts), inventory.everyDriver);
+        RemovalPlan plan = PlanRowRemoval(RowForRemoval(row, inventory.useCounts),
+                                          inventory.everyDriver, inventory.devices);
         PlanRegisteredComponents(plan, inventory);
         return plan;
     }
@@ -81,7 +100,7 @@ RemovalPlan PlanRemoval(const DriverListEntry& row,
         refused.printersUsingDriver = users;
         return refused;
     }
-    RemovalPlan plan = PlanRowRemoval(row, inventory.everyDriver);
+    RemovalPlan plan = PlanRowRemoval(row, inventory.everyDriver, inventory.devices);
     plan.printers = users;
     PlanRegisteredComponents(plan, inventory);
     return plan;
@@ -94,6 +113,7 @@ RemovalPlan PlanLeftoverRemoval(const std::wstring& driverName, const DriverInve
     std::vector<std::wstring> remaining;
     const DriverRecords others = OtherDrivers(inventory.everyDriver, driverName, remaining);
     plan.packages = ScanDriverPackages(driverName, remaining);
+    plan.devices = DevicesBoundTo(inventory.devices, plan.packages.oemInfs);
     // The store's copy of the INF tells the files, else the oem copy.
     std::vector<std::wstring> files;
     std::vector<PackageMatch> sources = plan.packages.packages;

@@ -10,8 +10,12 @@
 //    its file names, except those that an installed driver of another name
 //    names (full path, case-insensitive);
 //  - its oem INFs and driver-store packages, except those that another
-//    installed driver, another device class or Windows itself still uses
-//    (see driver_packages.h);
+//    installed driver, another model, another device class or Windows itself
+//    still uses (see driver_packages.h);
+//  - the device nodes bound to those oem INFs (device_nodes.h): every node
+//    whose driver key's InfPath is the bare name of an oem INF the removal
+//    takes, a-z and A-Z taken alike; the nodes of a kept package and every
+//    other node stay;
 //  - the language monitors and print processors that it registered itself
 //    (see PlanRegisteredComponents), except those that another driver, a
 //    printer, a package that stays or Windows itself still uses.
@@ -65,6 +69,8 @@ struct RemovalPlan {
     // (PlanRegisteredComponents); kept ones included, with their reason.
     std::vector<RegisteredComponent> monitors;
     std::vector<RegisteredComponent> printProcessors;
+    // The device nodes removed before the packages, in the inventory's order.
+    std::vector<DeviceNode> devices;
 };
 
 // The reasons why one of Windows' own monitors or print processors, or its
@@ -125,8 +131,15 @@ RemovalPlan PlanRemoval(const DriverListEntry& row,
 // Plans a row as it is given, without the use-count rules: its printer when
 // it is a printer row, and the driver of its driverInfo when it has one, with
 // every record of that name in `everyDriver` (the row's own when there is
-// none there).
-RemovalPlan PlanRowRemoval(const DriverListEntry& row, const DriverRecords& everyDriver);
+// none there) and the nodes of `devices` bound to the oem INFs it takes.
+RemovalPlan PlanRowRemoval(const DriverListEntry& row,
+                           const DriverRecords& everyDriver,
+                           const std::vector<DeviceNode>& devices = {});
+
+// The nodes of `devices` whose InfPath is the bare file name of an oem INF
+// of `oemInfs` that goes (not kept), a-z and A-Z taken alike.
+std::vector<DeviceNode> DevicesBoundTo(const std::vector<DeviceNode>& devices,
+                                       const std::vector<PackageMatch>& oemInfs);
 
 // Plans the removal of what remains of `driverName` when no driver record of
 // that name is left in any environment (a driver deleted without its
@@ -136,7 +149,8 @@ RemovalPlan PlanRowRemoval(const DriverListEntry& row, const DriverRecords& ever
 //  - the files under the spooler's driver folders whose names are the files
 //    that those packages' INFs install for it (FilesInstalledFor; the file
 //    names are told from the INF only), but those that an installed driver
-//    names.
+//    names;
+//  - the device nodes of `inventory` bound to the oem INFs it takes.
 // The plan has `leftovers` set; it may hold nothing at all.
 RemovalPlan PlanLeftoverRemoval(const std::wstring& driverName, const DriverInventory& inventory);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "engine/device_nodes.h"
 #include "engine/driver_files.h"
 #include "engine/driver_packages.h"
 #include "engine/file_helpers.h"
@@ -42,11 +43,35 @@ class StepRunner {
 
     // Where the running step records what it scheduled for the restart.
     ScheduledPaths& Scheduled() { return scheduled_; }
+    // The step just recorded asked for a restart to finish.
+    void NeedsRestart() {
+        if (outcomes_ != nullptr && !outcomes_->empty())
+            outcomes_->back().restartNeeded = true;
+    }
 
   private:
     std::vector<StepOutcome>* outcomes_;
     ScheduledPaths scheduled_;
 };
+
+// The plan's device nodes, one step each; the first failure ends the step.
+bool RemoveDevicesOf(StepRunner& steps, const RemovalPlan& plan) {
+    for (const DeviceNode& device : plan.devices) {
+        bool restartNeeded = false;
+        if (!steps.Run(UninstallStep::RemoveDevices, device.instanceId,
+                       [&] { return RemoveDevice(device, restartNeeded); })) {
+            return false;
+        }
+        if (restartNeeded)
+            steps.NeedsRestart();
+    }
+    return true;
+}
+
+bool RemoveDevicesOfEveryPlan(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
+    return std::all_of(plans.begin(), plans.end(),
+                       [&](const RemovalPlan& plan) { return RemoveDevicesOf(steps, plan); });
+}
 
 bool PurgeJobsOfEveryDriver(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
     for (const RemovalPlan& plan : plans) {
@@ -260,6 +285,7 @@ bool RemoveWithoutSpooler(StepRunner& steps,
         return false;
     win32.Sleep(kStepPauseMs);
     const bool removed =
+        RemoveDevicesOfEveryPlan(steps, plans) &&
         steps.Run(UninstallStep::PurgeSpoolFiles, L"", [] { return PurgeSpoolFiles(); }) &&
         RemoveRegistryRecords(steps, plans) && RemoveDriverFilesAndPackages(steps, plans, true);
     bypass.spoolerRunsAgain =
@@ -309,6 +335,8 @@ const wchar_t* StepName(UninstallStep step) {
             return L"DeleteMonitorKey";
         case UninstallStep::DeletePrintProcessorKey:
             return L"DeletePrintProcessorKey";
+        case UninstallStep::RemoveDevices:
+            return L"RemoveDevices";
     }
     return L"";
 }
@@ -325,9 +353,11 @@ bool RunUninstallSequence(const std::vector<DriverListEntry>& rows,
     bool fromRegistry = false;
     const DriverRecords everyDriver =
         rows.empty() ? DriverRecords{} : EveryDriverRecord(fromRegistry);
+    const std::vector<DeviceNode> devices =
+        rows.empty() ? std::vector<DeviceNode>{} : EnumerateDeviceNodes();
     std::vector<RemovalPlan> plans;
     for (const DriverListEntry& row : rows)
-        plans.push_back(PlanRowRemoval(row, everyDriver));
+        plans.push_back(PlanRowRemoval(row, everyDriver, devices));
     return RunRemovalPlans(plans, outcomes);
 }
 
@@ -345,7 +375,7 @@ bool RunRemovalPlans(const std::vector<RemovalPlan>& plans,
                RemoveWithoutSpooler(steps, plans, bypass != nullptr ? *bypass : unused);
     }
     // The pause after the restart was its watch (SPOOLER_START_WATCH_MS).
-    if (!PurgeJobsOfEveryDriver(steps, plans))
+    if (!PurgeJobsOfEveryDriver(steps, plans) || !RemoveDevicesOfEveryPlan(steps, plans))
         return false;
 
     if (!steps.Run(UninstallStep::StopSpooler, kSpooler, StopSpooler))
@@ -365,6 +395,8 @@ bool RunRemovalPlans(const std::vector<RemovalPlan>& plans,
 
 bool RunLeftoverRemoval(const RemovalPlan& plan, std::vector<StepOutcome>* outcomes) {
     StepRunner steps(outcomes);
+    if (!RemoveDevicesOf(steps, plan))
+        return false;
     const bool filesGo =
         std::any_of(plan.driverFiles.begin(), plan.driverFiles.end(),
                     [](const DriverFileMatch& file) { return file.keptBecause.empty(); });

@@ -32,6 +32,8 @@ enum class UninstallStep {
     DeletePrintProcessor,
     DeleteMonitorKey,
     DeletePrintProcessorKey,
+    // The device nodes bound to the packages that go, before those packages.
+    RemoveDevices,
 };
 
 // The step's name as reports show it: "RestartSpooler", "PurgePrintJobs", ...
@@ -53,6 +55,9 @@ struct StepOutcome {
     // the order they were scheduled. A step that scheduled some succeeded as
     // far as they are concerned: they go at the restart.
     ScheduledPaths scheduled;
+    // The step succeeded, and Windows asked for a restart to finish it (a
+    // device node whose removal needs one).
+    bool restartNeeded = false;
 };
 
 // Every path the outcomes scheduled for the restart, in step order.
@@ -71,6 +76,11 @@ struct SpoolerBypass {
 //     the pause before the next step (SPOOLER_START_WATCH_MS);
 //  2. for each plan with a driver, delete the first queued job of the
 //     printer named like the driver ("删除打印作业失败" on failure);
+//  2a. remove every plan's device nodes (RemoveDevice, one step per node,
+//     the instance id its subject): while the spooler runs, so that the
+//     printer class installer can take a node's print queue with it, and
+//     while the packages still exist, as pnputil removes a package's devices
+//     before the package;
 //  3. stop the spooler ("关闭服务失败" on failure), pause 1 s;
 //  4. delete the spool files;
 //  5. for each plan with a driver: its driver files, its oem INF packages,
@@ -94,6 +104,8 @@ struct SpoolerBypass {
 // it stopped again after every start), the failed RestartSpooler is recorded
 // and the removal goes on without the spooler, by the same plans:
 //  1. the spooler is confirmed stopped ("关闭服务失败" otherwise), pause 1 s;
+//  1a. every plan's device nodes are removed (they need no spooler; their
+//     queues go with the printers' keys);
 //  2. the spool files are deleted;
 //  3. every plan's printers' keys, then every plan's driver's keys in every
 //     environment and version, then the keys of its language monitors and
@@ -115,8 +127,9 @@ bool RunRemovalPlans(const std::vector<RemovalPlan>& plans,
                      std::vector<StepOutcome>* outcomes = nullptr,
                      SpoolerBypass* bypass = nullptr);
 
-// Carries out a plan of leftovers (PlanLeftoverRemoval): where files, a
-// language monitor or a print processor must go, the spooler is stopped
+// Carries out a plan of leftovers (PlanLeftoverRemoval): first its device
+// nodes, before any service is touched (as in RunRemovalPlans); where files,
+// a language monitor or a print processor must go, the spooler is stopped
 // ("关闭服务失败" on failure), paused for 1 s, the files deleted, then the
 // monitors' and print processors' keys (only while the spooler is found
 // stopped, as without the spooler) and their DLLs, which the stopped spooler

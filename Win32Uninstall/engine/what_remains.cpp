@@ -127,6 +127,20 @@ void AddComponents(std::vector<RemainingItem>& items,
     }
 }
 
+void AddDevices(std::vector<RemainingItem>& items,
+                const DriverInventory& inventory,
+                const RemovalPlan& plan) {
+    for (const DeviceNode& device : plan.devices) {
+        for (const DeviceNode& node : inventory.devices) {
+            if (UpperInvariant(node.instanceId) == UpperInvariant(device.instanceId)) {
+                items.push_back(
+                    {RemainingKind::Device, device.instanceId, RemainingState::Failed, {}});
+                break;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 std::vector<RemainingItem> FindWhatRemains(const std::wstring& driverName,
@@ -136,6 +150,7 @@ std::vector<RemainingItem> FindWhatRemains(const std::wstring& driverName,
     const DriverInventory inventory = TakeDriverInventory(nullptr);
     AddRecords(items, inventory, driverName, plan);
     AddPrinters(items, inventory, plan);
+    AddDevices(items, inventory, plan);
     if (driverName.empty() || plan.driver.empty())
         return items;
     const DriverRecords records = RecordsNamed(inventory.everyDriver, driverName);

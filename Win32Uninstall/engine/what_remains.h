@@ -9,7 +9,16 @@
 #include "engine/file_helpers.h"
 #include "engine/removal_plan.h"
 
-enum class RemainingKind { Driver, Printer, File, OemInf, Package, Monitor, PrintProcessor };
+enum class RemainingKind {
+    Driver,
+    Printer,
+    File,
+    OemInf,
+    Package,
+    Monitor,
+    PrintProcessor,
+    Device,
+};
 
 enum class RemainingState {
     Kept,       // the removal keeps it on purpose; `reason` says why
@@ -20,7 +29,8 @@ enum class RemainingState {
 struct RemainingItem {
     RemainingKind kind = RemainingKind::File;
     // A driver's, printer's or monitor's name, a print processor's name with
-    // its environment ("<name> (<environment>)"); the path of a file, an oem
+    // its environment ("<name> (<environment>)"), a device node's instance
+    // id; the path of a file, an oem
     // INF or a package folder (trailing backslash), as the removal walked it.
     std::wstring name;
     RemainingState state = RemainingState::Failed;
@@ -36,6 +46,7 @@ struct RemainingItem {
 //  - each record of that name in any environment: kept when the plan kept
 //    the driver (a printer-only removal), else failed;
 //  - each printer of the plan that is still there: failed;
+//  - each device node of the plan that is still there: failed;
 //  - its files, oem INFs and packages that a new plan of that name finds
 //    (PlanRowRemoval of a remaining record, else PlanLeftoverRemoval), and
 //    those of `plan` (spooler files included) that still exist: kept with

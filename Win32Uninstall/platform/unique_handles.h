@@ -100,6 +100,13 @@ struct RegistryKeyTraits {
     static void Close(pointer value) { win32.RegCloseKey(value); }
 };
 
+// A set of device nodes of the setup API.
+struct DeviceInfoListTraits {
+    using pointer = HDEVINFO;
+    static pointer Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(pointer value) { win32.SetupDiDestroyDeviceInfoList(value); }
+};
+
 using unique_printer = UniqueResource<PrinterHandleTraits>;
 using unique_service = UniqueResource<ServiceHandleTraits>;
 using unique_find = UniqueResource<FindHandleTraits>;
@@ -107,3 +114,4 @@ using unique_file = UniqueResource<FileHandleTraits>;
 using unique_handle = UniqueResource<KernelHandleTraits>;
 using unique_local = UniqueResource<LocalMemoryTraits>;
 using unique_hkey = UniqueResource<RegistryKeyTraits>;
+using unique_devinfo = UniqueResource<DeviceInfoListTraits>;

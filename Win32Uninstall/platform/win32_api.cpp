@@ -80,6 +80,16 @@ Win32Api RealWin32Api() {
     api.SetupUninstallOEMInfW = ::SetupUninstallOEMInfW;
     api.CM_Locate_DevNodeW = ::CM_Locate_DevNodeW;
     api.CM_Reenumerate_DevNode = ::CM_Reenumerate_DevNode;
+    api.SetupDiGetClassDevsW = ::SetupDiGetClassDevsW;
+    api.SetupDiEnumDeviceInfo = ::SetupDiEnumDeviceInfo;
+    api.SetupDiGetDeviceInstanceIdW = ::SetupDiGetDeviceInstanceIdW;
+    api.SetupDiGetDeviceRegistryPropertyW = ::SetupDiGetDeviceRegistryPropertyW;
+    api.SetupDiOpenDevRegKey = ::SetupDiOpenDevRegKey;
+    api.SetupDiCreateDeviceInfoList = ::SetupDiCreateDeviceInfoList;
+    api.SetupDiOpenDeviceInfoW = ::SetupDiOpenDeviceInfoW;
+    api.SetupDiCallClassInstaller = ::SetupDiCallClassInstaller;
+    api.SetupDiGetDeviceInstallParamsW = ::SetupDiGetDeviceInstallParamsW;
+    api.SetupDiDestroyDeviceInfoList = ::SetupDiDestroyDeviceInfoList;
 
     api.IsWow64Process2 = LookUp<decltype(api.IsWow64Process2)>(L"kernel32.dll", "IsWow64Process2");
     api.IsWow64Process = ::IsWow64Process;

@@ -88,6 +88,17 @@ struct Win32Api {
     decltype(&::SetupUninstallOEMInfW) SetupUninstallOEMInfW;
     decltype(&::CM_Locate_DevNodeW) CM_Locate_DevNodeW;
     decltype(&::CM_Reenumerate_DevNode) CM_Reenumerate_DevNode;
+    // Device nodes: listed with their driver keys, and removed one by one.
+    decltype(&::SetupDiGetClassDevsW) SetupDiGetClassDevsW;
+    decltype(&::SetupDiEnumDeviceInfo) SetupDiEnumDeviceInfo;
+    decltype(&::SetupDiGetDeviceInstanceIdW) SetupDiGetDeviceInstanceIdW;
+    decltype(&::SetupDiGetDeviceRegistryPropertyW) SetupDiGetDeviceRegistryPropertyW;
+    decltype(&::SetupDiOpenDevRegKey) SetupDiOpenDevRegKey;
+    decltype(&::SetupDiCreateDeviceInfoList) SetupDiCreateDeviceInfoList;
+    decltype(&::SetupDiOpenDeviceInfoW) SetupDiOpenDeviceInfoW;
+    decltype(&::SetupDiCallClassInstaller) SetupDiCallClassInstaller;
+    decltype(&::SetupDiGetDeviceInstallParamsW) SetupDiGetDeviceInstallParamsW;
+    decltype(&::SetupDiDestroyDeviceInfoList) SetupDiDestroyDeviceInfoList;
 
     // Processes and the machine Windows runs on. IsWow64Process2 is looked up
     // at run time (Windows 10 1511 and later) and is null where it is missing.

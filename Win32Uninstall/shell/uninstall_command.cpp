@@ -90,12 +90,13 @@ void RunUninstallCommand() {
     }
     // What goes and what stays is decided here, once, against every driver
     // record the spooler (or, where it cannot be reached, its registry) has
-    // now: a driver that another row also names stays
-    // (only the row's printer goes), and a driver that printers use is not
-    // removed at all.
+    // now, and every device node: a driver that another row also names stays
+    // (only the row's printer goes), a driver that printers use is not
+    // removed at all, and the devices of the packages that go go with them.
     bool fromRegistry = false;
-    const DriverInventory inventory{driverEntries, driverUseCounts, EveryDriverRecord(fromRegistry),
-                                    fromRegistry};
+    DriverRecords everyDriver = EveryDriverRecord(fromRegistry);
+    const DriverInventory inventory{driverEntries, driverUseCounts, std::move(everyDriver),
+                                    fromRegistry, EnumerateDeviceNodes()};
     const RemovalPlan plan = PlanRemoval(driverEntries[static_cast<size_t>(index)], inventory);
     {
         win32.EnableWindow(uninstallButton, FALSE);

@@ -242,6 +242,29 @@ std::vector<std::string> Present(const wchar_t* environment, std::vector<const w
     return present;
 }
 
+// The instance ids of a report's devices, with their oem INFs.
+std::vector<std::string> DevicesIn(const json& devices) {
+    std::vector<std::string> ids;
+    for (const json& device : devices)
+        ids.push_back(device["instanceId"].get<std::string>() + " " +
+                      device["oemInf"].get<std::string>());
+    return ids;
+}
+
+std::string DeviceOf(size_t index) {
+    return Utf8(PC_DEVICES[index].instanceId) + " " + Utf8(PC_DEVICES[index].infPath);
+}
+
+// The instance ids of PC_DEVICES that no longer exist.
+std::vector<std::string> DevicesGone() {
+    std::vector<std::string> gone;
+    for (const PcDevice& device : PC_DEVICES) {
+        if (!DeviceNodeExists(device.instanceId))
+            gone.push_back(Utf8(device.instanceId));
+    }
+    return gone;
+}
+
 // The four drivers users removed one after the other. Each takes its own
 // files, oem INF and package, also from UTF-16 INFs; nothing that another
 // driver, the scanner or Windows uses goes, also not Windows Update's
@@ -253,10 +276,28 @@ TEST_F(CliOnAPc, RemovalsInARowTakeTheirOwnAndLeaveWhatOthersUse) {
     const wchar_t* x86 = L"Windows NT x86";
     std::string output;
 
+    // Each driver row lists the devices installed as that model.
+    ASSERT_EQ(Cli(L"list --json", output), 0u) << output;
+    const json list = Parsed(output);
+    const std::vector<std::pair<const wchar_t*, std::vector<std::string>>> listed = {
+        {PC_SECOND_VENDOR_PS, {DeviceOf(0), DeviceOf(1)}},
+        {PC_VENDOR_GDI, {DeviceOf(2)}},
+        {L"KAVRO MF6000 PCL6 PS", {}},
+        {PC_GENERIC_TEXT, {DeviceOf(4)}},
+        {PC_CHINESE_VENDOR, {}}};
+    for (const auto& [driver, devices] : listed) {
+        const json* row = RowNamed(list, driver);
+        ASSERT_NE(row, nullptr) << Utf8(driver);
+        EXPECT_EQ(DevicesIn((*row)["driver"]["devices"]), devices) << Utf8(driver);
+    }
+
     // The preview says beforehand what goes and what stays, and changes nothing.
     ASSERT_EQ(Cli(L"remove --what-if --json --driver " + Quoted(PC_SECOND_VENDOR_PS), output), 0u)
         << output;
     const json preview = Parsed(output)["preview"];
+    EXPECT_EQ(DevicesIn(preview["devices"]), (std::vector<std::string>{DeviceOf(0), DeviceOf(1)}));
+    EXPECT_EQ(preview["devices"][1]["description"], "Lumen PS3 Universal (WSD)");
+    EXPECT_EQ(DevicesGone(), std::vector<std::string>{});
     EXPECT_EQ(preview["environments"], json({"Windows x64", "Windows NT x86"})) << output;
     EXPECT_EQ(preview["oemInfs"], json({Utf8(PcInfFolder() + L"oem14.inf")})) << output;
     // PostScript's core files in x64\3\ stay: other PostScript drivers use them.
@@ -279,6 +320,10 @@ TEST_F(CliOnAPc, RemovalsInARowTakeTheirOwnAndLeaveWhatOthersUse) {
     EXPECT_EQ(Missing(x64, {L"PSCRIPT.NTF", L"PS_SCHM.GDL"}), std::vector<std::string>{});
     EXPECT_FALSE(FileExists(PcInfFolder() + L"oem14.inf"));
     EXPECT_FALSE(FolderExists(PcStoreFolder(L"lumps3.inf_amd64_0f1e2d3c4b5a6978")));
+    // Both printers of the package, before it, and no other device.
+    const std::vector<std::string> lumenDevices = {Utf8(PC_DEVICES[0].instanceId),
+                                                   Utf8(PC_DEVICES[1].instanceId)};
+    EXPECT_EQ(DevicesGone(), lumenDevices);
 
     EXPECT_TRUE(PreviewKeeps(PC_VENDOR_GDI, L"oem12.inf", "used by driver KAVRO MF6000 PCL6 PS"));
     EXPECT_EQ(Cli(L"remove --driver " + Quoted(PC_VENDOR_GDI), output), 1u) << output;
@@ -321,6 +366,8 @@ TEST_F(CliOnAPc, RemovalsInARowTakeTheirOwnAndLeaveWhatOthersUse) {
             EXPECT_TRUE(FileExists(PcInfFolder() + package.published)) << Utf8(package.published);
         }
     }
+    // The other model's, the scanner's and Windows' package's devices stay.
+    EXPECT_EQ(DevicesGone(), lumenDevices);
 }
 
 // Deletes a driver's spooler records as "Remove device" or printui /dd
@@ -365,8 +412,14 @@ TEST_F(CliOnAPc, LeftoversOfADeletedDriverArePreviewedAndRemovedButWhatOthersUse
     EXPECT_EQ(preview["preview"]["printProcessors"][0]["name"], Utf8(PC_LUMEN_PROCESSOR)) << output;
     EXPECT_TRUE(FolderExists(package));
 
+    EXPECT_EQ(DevicesIn(preview["preview"]["devices"]),
+              (std::vector<std::string>{DeviceOf(0), DeviceOf(1)}));
+
     EXPECT_EQ(Cli(L"remove --json --driver " + Quoted(PC_SECOND_VENDOR_PS), output), 3010u)
         << output;
+    EXPECT_EQ(Parsed(output)["steps"][0]["step"], "RemoveDevices") << output;
+    EXPECT_EQ(DevicesGone(), (std::vector<std::string>{Utf8(PC_DEVICES[0].instanceId),
+                                                       Utf8(PC_DEVICES[1].instanceId)}));
     EXPECT_FALSE(FolderExists(package));
     EXPECT_FALSE(FileExists(PcInfFolder() + L"oem14.inf"));
     EXPECT_EQ(Present(x64, {L"LUMPS3.PPD", L"LUMPS3.INI"}), std::vector<std::string>{});
@@ -412,6 +465,7 @@ TEST_F(CliOnAPc, LeftoversOfADeletedDriverArePreviewedAndRemovedButWhatOthersUse
     EXPECT_EQ(Parsed(output)["leftovers"], true);
     EXPECT_TRUE(FileExists(PcInfFolder() + L"oem12.inf"));
     EXPECT_TRUE(FolderExists(PcStoreFolder(L"kvmf6000.inf_amd64_3c1d9e0f4a2b7c65")));
+    EXPECT_TRUE(DeviceNodeExists(PC_DEVICES[2].instanceId));
     EXPECT_EQ(Cli(L"remove --driver " + Quoted(PC_SECOND_VENDOR_PS), output), 3u) << output;
 }
 

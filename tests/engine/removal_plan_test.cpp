@@ -55,6 +55,24 @@ TEST(PackageKeepRule, RemainingModelsOtherClassesAndWholeValues) {
     }
 }
 
+TEST(PackageKeepRule, AnotherModelsPackageDeclaresModelsNoneOfWhichIsTheDriver) {
+    const std::wstring models = L"[Manufacturer]\r\n%K%=K,NTamd64\r\n[K.NTamd64]\r\n";
+    const std::vector<std::pair<std::wstring, std::wstring>> cases = {
+        {models + L"\"KAVRO X 2\" = X2\r\n\"KAVRO Y\" = Y\r\n",
+         L"another model's package (KAVRO X 2)"},
+        {models + L"\"KAVRO Y\" = Y\r\n[Strings]\r\nDesc=\"replaces KAVRO X\"\r\n",
+         L"another model's package (KAVRO Y)"},
+        {models + L"\"KAVRO X 2\" = X2\r\n\"kavro x\" = X\r\n", L""},
+        // Declared in one language only: the Chinese Windows' driver name.
+        {models + L"%X% = X\r\n[Strings]\r\nX=\"KAVRO X English\"\r\n[Strings.0804]\r\n"
+                  L"X=\"KAVRO X\"\r\n",
+         L""},
+        {L"[Strings]\r\nModel=\"KAVRO X 2\"\r\n", L""},  // no models: matched as by name
+    };
+    for (const auto& [inf, expected] : cases)
+        EXPECT_EQ(OtherModelsPackage(inf, L"KAVRO X"), expected) << Utf8(inf);
+}
+
 TEST(InfSections, ModelsInEveryLanguageAndTheFilesInstalledForOne) {
     const std::wstring text =
         L"[Manufacturer]\r\n%Mfg% = KV, NTamd64\r\n"
@@ -89,9 +107,27 @@ TEST(InfSections, ModelsInEveryLanguageAndTheFilesInstalledForOne) {
 const wchar_t kX64[] = L"Windows x64";
 const wchar_t kX86[] = L"Windows NT x86";
 std::string VendorInf() {
-    return "[Version]\r\nClass=Printer\r\n[Models]\r\n\"KAVRO MF6000 PCL6\" = GDI\r\n"
-           "\"KAVRO MF6000 PCL6 PS\" = PS\r\n";
+    return "[Version]\r\nClass=Printer\r\n[Manufacturer]\r\nKAVRO=Models\r\n[Models]\r\n"
+           "\"KAVRO MF6000 PCL6\" = GDI\r\n\"KAVRO MF6000 PCL6 PS\" = PS\r\n";
 }
+
+// The PC's device nodes: two printers of the second vendor's package (USB
+// and WSD, its InfPath spelled in capitals), the vendor's multifunction
+// printer and its scanner, a printer of Windows' own package, one of a
+// package no driver names, and a node without a driver.
+const std::vector<DeviceNode> kDevices = {
+    {L"USBPRINT\\SECONDVENDORPS\\7&1A2B3C&0&USB001", L"Printer", L"Second Vendor PS", L"oem7.inf",
+     L""},
+    {L"WSDPRINT\\SECONDVENDORPS\\UUID:5E1D", L"Printer", L"Second Vendor PS (WSD)", L"OEM7.INF",
+     L""},
+    {L"USBPRINT\\KAVROMF6000A1B2\\7&2B3C&0&USB002", L"Printer", L"KAVRO MF6000", L"oem5.inf", L""},
+    {L"USB\\VID_2B1D&PID_6000&MI_01\\7&2B3C&0&0001", L"Image", L"KAVRO MF6000 Scanner", L"oem6.inf",
+     L""},
+    {L"SWD\\PRINTENUM\\{0A1B}", L"PrintQueue", L"Generic / Text Only", L"ntprint.inf", L""},
+    {L"USBPRINT\\SECONDVENDORPS2\\7&9&0&USB003", L"Printer", L"Second Vendor PS 2", L"oem8.inf",
+     L""},
+    {L"ROOT\\LEGACY_BEEP\\0000", L"LegacyDriver", L"Beep", L"", L""},
+};
 
 class RemovalPlanOnAPc : public ::testing::Test {
   protected:
@@ -127,6 +163,12 @@ class RemovalPlanOnAPc : public ::testing::Test {
         Package(L"oem7.inf", L"svps.inf_amd64_99cc",
                 "[Version]\r\nClassGUID={4D36E979-E325-11CE-BFC1-08002BE10318}\r\n"
                 "[Strings]\r\nModel=\"Second Vendor PS\"\r\n");
+        // The package of a model not installed whose name holds the second
+        // vendor's driver's.
+        Package(L"oem8.inf", L"svps2.inf_amd64_aa11",
+                "[Version]\r\nClass=Printer\r\n[Manufacturer]\r\n%SV%=SV,NTamd64\r\n"
+                "[SV.NTamd64]\r\n%Model% = SVPS2\r\n[Strings]\r\nSV=\"Second Vendor\"\r\n"
+                "Model=\"Second Vendor PS 2\"\r\n");
     }
 
     std::wstring Drivers() const { return scratch_.path() + L"System32\\spool\\drivers\\"; }
@@ -175,6 +217,7 @@ class RemovalPlanOnAPc : public ::testing::Test {
                 inventory.rows.push_back({nullptr, record, L"", false, name, {}});
             inventory.useCounts[name] = 1;
         }
+        inventory.devices = kDevices;
         return inventory;
     }
 
@@ -222,6 +265,8 @@ TEST_F(RemovalPlanOnAPc, EachDriverTakesItsOwnAndLeavesWhatOthersUse) {
          {"go " + store + "svps.inf_amd64_99cc\\", "go " + x64 + "SVPS.PPD",
           "go " + x64 + "SVPSRES.DLL", "go " + x86 + "PSCRIPT.NTF", "go " + x86 + "PS_SCHM.GDL",
           "go " + x86 + "SVPS.PPD", "go " + x86 + "SVPSRES.DLL", "go inf\\oem7.inf",
+          "keep " + store + "svps2.inf_amd64_aa11\\: another model's package (Second Vendor PS 2)",
+          "keep inf\\oem8.inf: another model's package (Second Vendor PS 2)",
           "keep " + x64 + "PSCRIPT.NTF: used by driver Microsoft PS Class Driver",
           "keep " + x64 + "PS_SCHM.GDL: used by driver Microsoft PS Class Driver"},
          {kX64, kX86}},
@@ -267,6 +312,61 @@ TEST_F(RemovalPlanOnAPc, EachDriverTakesItsOwnAndLeavesWhatOthersUse) {
         EXPECT_EQ(environments, c.environments) << c.what;
         EXPECT_EQ(plan.packages.windowsPackages, 2u) << c.what;
     }
+}
+
+// The instance ids of the plan's devices.
+std::vector<std::wstring> DeviceIds(const RemovalPlan& plan) {
+    std::vector<std::wstring> ids;
+    for (const DeviceNode& device : plan.devices)
+        ids.push_back(device.instanceId);
+    return ids;
+}
+
+struct DeviceCase {
+    const char* what;
+    std::wstring driver;
+    std::vector<std::wstring> alreadyRemoved;
+    std::vector<std::wstring> devices;
+};
+
+TEST_F(RemovalPlanOnAPc, DevicesGoWithTheOemInfsThatGoAndNoOthers) {
+    const std::vector<DeviceCase> cases = {
+        {"both printers of the package, whatever the InfPath's case",
+         L"Second Vendor PS",
+         {},
+         {kDevices[0].instanceId, kDevices[1].instanceId}},
+        {"a package that another model keeps keeps its device; the scanner's stays",
+         L"KAVRO MF6000 PCL6",
+         {},
+         {}},
+        {"the last model of the package takes its device",
+         L"KAVRO MF6000 PCL6 PS",
+         {L"KAVRO MF6000 PCL6"},
+         {kDevices[2].instanceId}},
+        {"Windows' own package keeps its devices", L"Generic / Text Only", {}, {}},
+    };
+    for (const DeviceCase& c : cases) {
+        const DriverInventory inventory = Inventory(c.alreadyRemoved);
+        const auto row =
+            std::find_if(inventory.rows.begin(), inventory.rows.end(),
+                         [&](const DriverListEntry& r) { return r.driverName == c.driver; });
+        ASSERT_NE(row, inventory.rows.end()) << c.what;
+        EXPECT_EQ(DeviceIds(PlanRemoval(*row, inventory)), c.devices) << c.what;
+    }
+    // What remains of a driver whose records are gone takes its devices too.
+    const RemovalPlan leftovers =
+        PlanLeftoverRemoval(L"Second Vendor PS", Inventory({L"Second Vendor PS"}));
+    EXPECT_EQ(DeviceIds(leftovers),
+              (std::vector<std::wstring>{kDevices[0].instanceId, kDevices[1].instanceId}));
+    // A printer whose driver another printer shares takes no device.
+    DriverInventory shared = Inventory({});
+    DriverListEntry printer =
+        *std::find_if(shared.rows.begin(), shared.rows.end(),
+                      [](const DriverListEntry& r) { return r.driverName == L"Second Vendor PS"; });
+    printer.isPrinter = true;
+    printer.printerName = L"Front Desk";
+    shared.useCounts[printer.driverName] = 2;
+    EXPECT_TRUE(PlanRemoval(printer, shared).devices.empty());
 }
 
 TEST_F(RemovalPlanOnAPc, DriverThatPrintersUseIsRefusedUnlessThePrintersGoToo) {

@@ -83,7 +83,13 @@ class UninstallSequence : public ::testing::Test {
         Seed(L"System32\\DriverStore\\FileRepository\\kx.inf_x86_1\\sub\\kx.dll", "MZ");
         Seed(L"System32\\DriverStore\\FileRepository\\other.inf_x86_2\\other.inf", "Other");
         driver = MakeDriver(L"KAVRO X1", windows + L"System32\\spool\\drivers\\", L"KX");
+        // The driver's printer by USB and by WSD, and another package's.
+        machine->devices = {{kUsbPrinter, L"Printer", L"KAVRO X1", L"oem5.inf"},
+                            {kWsdPrinter, L"Printer", L"KAVRO X1 (WSD)", L"OEM5.INF"},
+                            {L"USBPRINT\\OTHER\\1", L"Printer", L"Other", L"oem6.inf"}};
     }
+    static constexpr wchar_t kUsbPrinter[] = L"USBPRINT\\KAVROX1\\7&1A2B&0&USB001";
+    static constexpr wchar_t kWsdPrinter[] = L"WSDPRINT\\KAVROX1\\UUID:5E1D";
     void TearDown() override { ResetOperationLog(); }
 
     void Seed(const std::wstring& relative, const std::string& bytes = "x") {
@@ -189,10 +195,10 @@ TEST_F(UninstallSequence, SpoolerThatCannotRunIsBypassedThroughItsRegistryNeverW
     for (const StepOutcome& outcome : outcomes)
         steps.push_back(Utf8(StepName(outcome.step)) + (outcome.succeeded ? "" : " failed"));
     EXPECT_EQ(steps,
-              (std::vector<std::string>{"RestartSpooler failed", "StopSpooler", "PurgeSpoolFiles",
-                                        "DeletePrinterKey", "DeleteDriverKey", "DeleteDriverFiles",
-                                        "UninstallOemInfs", "PurgeDriverStore", "StartSpooler",
-                                        "ReenumerateDevices"}));
+              (std::vector<std::string>{"RestartSpooler failed", "StopSpooler", "RemoveDevices",
+                                        "RemoveDevices", "PurgeSpoolFiles", "DeletePrinterKey",
+                                        "DeleteDriverKey", "DeleteDriverFiles", "UninstallOemInfs",
+                                        "PurgeDriverStore", "StartSpooler", "ReenumerateDevices"}));
     EXPECT_EQ(outcomes[0].error, DWORD{ERROR_PROCESS_ABORTED});
     EXPECT_FALSE(registry.Exists(driverKey));
     EXPECT_FALSE(registry.Exists(L"Printers\\Office KX"));
@@ -375,6 +381,73 @@ TEST_F(UninstallSequence, SpoolFileThatCannotBeDeletedStopsBeforeTheDriverFiles)
     // The spooler stays stopped on this path.
     EXPECT_EQ(machine->spoolerState, static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(CallsNamed({"StartService"}).size(), 1u);
+}
+
+// The steps run, "<step> <subject>", with " failed" or " restart" after it.
+std::vector<std::string> StepsRun(const std::vector<StepOutcome>& outcomes) {
+    std::vector<std::string> steps;
+    for (const StepOutcome& outcome : outcomes) {
+        steps.push_back(Utf8(StepName(outcome.step)) + " " + Utf8(outcome.subject) +
+                        (outcome.succeeded ? "" : " failed") +
+                        (outcome.restartNeeded ? " restart" : ""));
+    }
+    return steps;
+}
+
+// The driver's devices go while the spooler runs, before it is stopped for
+// the files and the packages; another package's device stays. A removal that
+// Windows finishes at the restart says so.
+TEST_F(UninstallSequence, DevicesOfTheRemovedPackageGoWhileTheSpoolerRunsBeforeThePackage) {
+    machine->devices[1].flagsAfterRemoval = DI_NEEDREBOOT;
+    std::vector<StepOutcome> outcomes;
+    EXPECT_TRUE(RunUninstallSequence({DriverRow(driver)}, &outcomes));
+    const std::vector<std::string> steps = StepsRun(outcomes);
+    ASSERT_GE(steps.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(steps.begin() + 1, steps.begin() + 5),
+              (std::vector<std::string>{
+                  "PurgePrintJobs KAVRO X1", "RemoveDevices " + Utf8(kUsbPrinter),
+                  "RemoveDevices " + Utf8(kWsdPrinter) + " restart", "StopSpooler Spooler"}));
+    EXPECT_EQ(CallsNamed({"SetupDiCallClassInstaller", "SetupUninstallOEMInf"}),
+              (std::vector<std::string>{"SetupDiCallClassInstaller(" + Utf8(kUsbPrinter) + ")",
+                                        "SetupDiCallClassInstaller(" + Utf8(kWsdPrinter) + ")",
+                                        "SetupUninstallOEMInf(oem5.inf,1)"}));
+    EXPECT_FALSE(machine->devices[2].removed);
+    EXPECT_EQ(machine->openDeviceSets, 0);
+    EXPECT_EQ(OperationLogText(), "");
+}
+
+// Windows refuses a 32-bit process on 64-bit Windows: the refusal is logged
+// with the device, ends the run before the spooler is stopped, and no package
+// goes. A device gone meanwhile is no failure.
+TEST_F(UninstallSequence, RefusedDeviceRemovalIsLoggedAndEndsTheRunBeforeThePackages) {
+    machine->devices[0].removed = true;
+    FailCalls("SetupDiCallClassInstaller", 1, ERROR_IN_WOW64);
+    std::vector<StepOutcome> outcomes;
+    EXPECT_FALSE(RunUninstallSequence({DriverRow(driver)}, &outcomes));
+    ASSERT_FALSE(outcomes.empty());
+    EXPECT_EQ(StepsRun(outcomes).back(), "RemoveDevices " + Utf8(kWsdPrinter) + " failed");
+    EXPECT_EQ(outcomes.back().failedCall, L"SetupDiCallClassInstaller" + std::wstring(kWsdPrinter));
+    EXPECT_EQ(outcomes.back().error, DWORD{ERROR_IN_WOW64});
+    EXPECT_EQ(LogRecords(), std::vector<std::string>{"SetupDiCallClassInstaller" +
+                                                     Utf8(kWsdPrinter) + " failed with error "});
+    EXPECT_EQ(CallsNamed({"SetupUninstallOEMInf"}), std::vector<std::string>{});
+    EXPECT_EQ(machine->spoolerState, DWORD{SERVICE_RUNNING});
+    EXPECT_EQ(machine->openDeviceSets, 0);
+}
+
+// What remains of a driver takes its devices first, before the packages.
+TEST_F(UninstallSequence, LeftoversTakeTheirDevicesBeforeTheirPackages) {
+    DriverInventory inventory;
+    for (const FakeDevice& device : machine->devices)
+        inventory.devices.push_back({device.instanceId, L"Printer", L"", device.infPath, L""});
+    const RemovalPlan plan = PlanLeftoverRemoval(L"KAVRO X1", inventory);
+    std::vector<StepOutcome> outcomes;
+    EXPECT_TRUE(RunLeftoverRemoval(plan, &outcomes));
+    EXPECT_EQ(StepsRun(outcomes),
+              (std::vector<std::string>{"RemoveDevices " + Utf8(kUsbPrinter),
+                                        "RemoveDevices " + Utf8(kWsdPrinter),
+                                        "UninstallOemInfs KAVRO X1", "PurgeDriverStore KAVRO X1"}));
+    EXPECT_FALSE(machine->devices[2].removed);
 }
 
 TEST_F(UninstallSequence, ReenumerationFailureIsLoggedAndStillSucceeds) {

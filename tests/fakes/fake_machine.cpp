@@ -221,6 +221,169 @@ CONFIGRET WINAPI FakeReenumerateDevNode(DEVINST, ULONG flags) {
     return CR_SUCCESS;
 }
 
+// Device info sets are this value; a device is its index in
+// machine.devices, plus one, as DevInst; a driver key is kDriverKeys plus
+// that number.
+const HDEVINFO kDeviceSet = reinterpret_cast<HDEVINFO>(static_cast<INT_PTR>(0xDE00));
+constexpr INT_PTR kDriverKeys = 0xD0000;
+
+FakeDevice* DeviceOf(PSP_DEVINFO_DATA data) {
+    return data != nullptr && data->DevInst >= 1 && data->DevInst <= machine.devices.size()
+               ? &machine.devices[data->DevInst - 1]
+               : nullptr;
+}
+
+HDEVINFO WINAPI FakeGetClassDevs(const GUID*, PCWSTR, HWND, DWORD flags) {
+    if (Record("SetupDiGetClassDevs", std::to_string(flags)))
+        return INVALID_HANDLE_VALUE;
+    ++machine.openDeviceSets;
+    return kDeviceSet;
+}
+
+HDEVINFO WINAPI FakeCreateDeviceInfoList(const GUID*, HWND) {
+    if (Record("SetupDiCreateDeviceInfoList"))
+        return INVALID_HANDLE_VALUE;
+    ++machine.openDeviceSets;
+    return kDeviceSet;
+}
+
+BOOL WINAPI FakeDestroyDeviceInfoList(HDEVINFO set) {
+    EXPECT_EQ(set, kDeviceSet);
+    --machine.openDeviceSets;
+    return TRUE;
+}
+
+BOOL WINAPI FakeEnumDeviceInfo(HDEVINFO, DWORD index, PSP_DEVINFO_DATA data) {
+    for (size_t i = 0; i < machine.devices.size(); ++i) {
+        if (machine.devices[i].removed || index-- > 0)
+            continue;
+        data->DevInst = static_cast<DWORD>(i + 1);
+        return TRUE;
+    }
+    ::SetLastError(ERROR_NO_MORE_ITEMS);
+    return FALSE;
+}
+
+BOOL WINAPI FakeOpenDeviceInfo(HDEVINFO, PCWSTR id, HWND, DWORD, PSP_DEVINFO_DATA data) {
+    if (Record("SetupDiOpenDeviceInfo", Utf8(id)))
+        return FALSE;
+    for (size_t i = 0; i < machine.devices.size(); ++i) {
+        if (!machine.devices[i].removed && machine.devices[i].instanceId == id) {
+            data->DevInst = static_cast<DWORD>(i + 1);
+            return TRUE;
+        }
+    }
+    ::SetLastError(ERROR_NO_SUCH_DEVINST);
+    return FALSE;
+}
+
+// Copies `text` with its NUL into a buffer of `size` bytes or units.
+BOOL CopyOut(const std::wstring& text, wchar_t* buffer, DWORD units, DWORD* neededUnits) {
+    if (neededUnits != nullptr)
+        *neededUnits = static_cast<DWORD>(text.size() + 1);
+    if (buffer == nullptr || units < text.size() + 1) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    wcscpy(buffer, text.c_str());
+    return TRUE;
+}
+
+BOOL WINAPI
+FakeGetInstanceId(HDEVINFO, PSP_DEVINFO_DATA data, PWSTR id, DWORD size, PDWORD needed) {
+    const FakeDevice* device = DeviceOf(data);
+    return device != nullptr && CopyOut(device->instanceId, id, size, needed);
+}
+
+BOOL WINAPI FakeGetDeviceProperty(HDEVINFO,
+                                  PSP_DEVINFO_DATA data,
+                                  DWORD property,
+                                  PDWORD type,
+                                  PBYTE buffer,
+                                  DWORD size,
+                                  PDWORD needed) {
+    const FakeDevice* device = DeviceOf(data);
+    const std::wstring* text = device == nullptr              ? nullptr
+                               : property == SPDRP_CLASS      ? &device->deviceClass
+                               : property == SPDRP_DEVICEDESC ? &device->description
+                                                              : nullptr;
+    if (text == nullptr || text->empty()) {
+        ::SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    if (type != nullptr)
+        *type = REG_SZ;
+    DWORD units = 0;
+    const BOOL copied =
+        CopyOut(*text, reinterpret_cast<wchar_t*>(buffer), size / sizeof(wchar_t), &units);
+    if (needed != nullptr)
+        *needed = units * sizeof(wchar_t);
+    return copied;
+}
+
+HKEY WINAPI FakeOpenDevRegKey(HDEVINFO, PSP_DEVINFO_DATA data, DWORD, DWORD, DWORD which, REGSAM) {
+    const FakeDevice* device = DeviceOf(data);
+    EXPECT_EQ(which, DWORD{DIREG_DRV});
+    if (device == nullptr || device->infPath.empty()) {
+        ::SetLastError(ERROR_KEY_DOES_NOT_EXIST);
+        return static_cast<HKEY>(INVALID_HANDLE_VALUE);
+    }
+    return reinterpret_cast<HKEY>(kDriverKeys + static_cast<INT_PTR>(data->DevInst));
+}
+
+// The device a fake driver key belongs to, or null for any other key.
+const FakeDevice* DeviceOfKey(HKEY key) {
+    const INT_PTR number = reinterpret_cast<INT_PTR>(key) - kDriverKeys;
+    return number >= 1 && static_cast<size_t>(number) <= machine.devices.size()
+               ? &machine.devices[static_cast<size_t>(number) - 1]
+               : nullptr;
+}
+
+decltype(win32.RegQueryValueExW) queryOtherValue = nullptr;
+decltype(win32.RegCloseKey) closeOtherKey = nullptr;
+
+LSTATUS WINAPI FakeRegQueryValue(HKEY key,
+                                 LPCWSTR name,
+                                 LPDWORD reserved,
+                                 LPDWORD type,
+                                 LPBYTE data,
+                                 LPDWORD size) {
+    const FakeDevice* device = DeviceOfKey(key);
+    if (device == nullptr)
+        return queryOtherValue(key, name, reserved, type, data, size);
+    if (std::wstring(name) != L"InfPath")
+        return ERROR_FILE_NOT_FOUND;
+    DWORD units = 0;
+    const BOOL copied =
+        CopyOut(device->infPath, reinterpret_cast<wchar_t*>(data), *size / sizeof(wchar_t), &units);
+    *size = units * sizeof(wchar_t);
+    *type = REG_SZ;
+    return copied ? ERROR_SUCCESS : ERROR_MORE_DATA;
+}
+
+LSTATUS WINAPI FakeRegCloseKey(HKEY key) {
+    return DeviceOfKey(key) != nullptr ? ERROR_SUCCESS : closeOtherKey(key);
+}
+
+BOOL WINAPI FakeCallClassInstaller(DI_FUNCTION function, HDEVINFO, PSP_DEVINFO_DATA data) {
+    FakeDevice* device = DeviceOf(data);
+    EXPECT_EQ(function, DWORD{DIF_REMOVE});
+    if (device == nullptr || Record("SetupDiCallClassInstaller", Utf8(device->instanceId)))
+        return FALSE;
+    device->removed = true;
+    return TRUE;
+}
+
+BOOL WINAPI FakeGetInstallParams(HDEVINFO, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params) {
+    const FakeDevice* device = DeviceOf(data);
+    if (device == nullptr || params->cbSize != sizeof *params) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    params->Flags = device->flagsAfterRemoval;
+    return TRUE;
+}
+
 void WINAPI FakeSleep(DWORD milliseconds) {
     Record("Sleep", std::to_string(milliseconds));
     if (machine.onSleep)
@@ -477,6 +640,22 @@ FakeMachineState& InstallFakeMachine(const std::wstring& windowsFolder) {
     win32.MoveFileExW = FakeMoveFileEx;
     win32.CM_Locate_DevNodeW = FakeLocateDevNode;
     win32.CM_Reenumerate_DevNode = FakeReenumerateDevNode;
+    win32.SetupDiGetClassDevsW = FakeGetClassDevs;
+    win32.SetupDiCreateDeviceInfoList = FakeCreateDeviceInfoList;
+    win32.SetupDiDestroyDeviceInfoList = FakeDestroyDeviceInfoList;
+    win32.SetupDiEnumDeviceInfo = FakeEnumDeviceInfo;
+    win32.SetupDiOpenDeviceInfoW = FakeOpenDeviceInfo;
+    win32.SetupDiGetDeviceInstanceIdW = FakeGetInstanceId;
+    win32.SetupDiGetDeviceRegistryPropertyW = FakeGetDeviceProperty;
+    win32.SetupDiOpenDevRegKey = FakeOpenDevRegKey;
+    win32.SetupDiCallClassInstaller = FakeCallClassInstaller;
+    win32.SetupDiGetDeviceInstallParamsW = FakeGetInstallParams;
+    if (win32.RegQueryValueExW != FakeRegQueryValue) {
+        queryOtherValue = win32.RegQueryValueExW;
+        closeOtherKey = win32.RegCloseKey;
+    }
+    win32.RegQueryValueExW = FakeRegQueryValue;
+    win32.RegCloseKey = FakeRegCloseKey;
     win32.Sleep = FakeSleep;
     InstallFakeSecurity();
     win32.DeleteFileW = RecordingDeleteFile;

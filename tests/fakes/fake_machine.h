@@ -13,6 +13,17 @@
 
 #include "platform/win32_api.h"
 
+// A device node of the fake setup API.
+struct FakeDevice {
+    std::wstring instanceId;
+    std::wstring deviceClass;  // SPDRP_CLASS
+    std::wstring description;  // SPDRP_DEVICEDESC
+    std::wstring infPath;      // its driver key's InfPath; no driver key when empty
+    // The install parameters' Flags after its removal (DI_NEEDREBOOT, ...).
+    DWORD flagsAfterRemoval = 0;
+    bool removed = false;  // DIF_REMOVE took it: no longer listed or opened
+};
+
 struct FakeMachineState {
     std::wstring windowsFolder;  // with a trailing backslash
     DWORD spoolerState = SERVICE_RUNNING;
@@ -40,6 +51,12 @@ struct FakeMachineState {
     // ("MoveFileEx", recorded and failed by FailCalls) only records.
     std::map<std::wstring, DWORD> filesInUse;
     CONFIGRET locateResult = CR_SUCCESS;
+    // The setup API's device nodes, listed in this order. Its calls are
+    // recorded as "SetupDiCallClassInstaller(<id>)" and so on, and fail by
+    // FailCalls like every other; device info sets not yet destroyed are
+    // counted in `openDeviceSets`.
+    std::vector<FakeDevice> devices;
+    int openDeviceSets = 0;
     std::vector<std::string> calls;  // "Name(argument)" in call order
     std::map<std::string, int> counts;
 };

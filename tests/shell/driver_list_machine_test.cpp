@@ -8,6 +8,7 @@
 
 #include "shell/driver_list.h"
 #include "shell/ui_state.h"
+#include "support/pc_seed.h"
 #include "support/spooler_seed.h"
 #include "support/test_support.h"
 
@@ -149,8 +150,11 @@ TEST_F(DriverListOnSpooler, MachineSeededByA64BitSetupListsThePrintersThenTheX64
     FillDriverList();
     const std::wstring package = SeedPackageFolder(L"KAVRO PS Class Driver");
     EXPECT_TRUE(FolderExists(package)) << "no package in the native driver store";
+    EXPECT_TRUE(DeviceNodeExists(DEMO_USB_PRINTER.instanceId));
     EXPECT_EQ(RunProgram(seeder, L"remove"), 0u);
     EXPECT_FALSE(FolderExists(package));
+    EXPECT_FALSE(DeviceNodeExists(DEMO_USB_PRINTER.instanceId));
+    EXPECT_FALSE(FileExists(PcInfFolder() + DEMO_OEM_INF));
 
     const std::vector<std::wstring> printers = {L"财务部打印机", L"Front Desk Printer",
                                                 L"KAVRO LaserJet 1020", L"岚拓彩色激光打印机"};

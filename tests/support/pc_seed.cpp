@@ -2,6 +2,10 @@
 
 #include <windows.h>
 #include <winspool.h>
+// The class GUIDs, defined here.
+#include <initguid.h>
+#include <devguid.h>
+#include <setupapi.h>
 
 #include "support/test_support.h"
 
@@ -201,6 +205,75 @@ const std::vector<PcPackage> PC_PACKAGES = {
 
 #undef NTPRINT_INF
 
+const std::vector<PcDevice> PC_DEVICES = {
+    {L"USBPRINT\\LUMENLUMPS3A1\\7&1A2B3C&0&USB001", true, L"Lumen PS3 Universal", L"oem14.inf",
+     PC_SECOND_VENDOR_PS},
+    {L"WSDPRINT\\LUMENLUMPS3A1\\UUID:5E1D0001", true, L"Lumen PS3 Universal (WSD)", L"OEM14.INF",
+     PC_SECOND_VENDOR_PS},
+    {L"USBPRINT\\KAVROMF6000A1B2\\7&2B3C4D&0&USB002", true, L"KAVRO MF6000 PCL6", L"oem12.inf",
+     PC_VENDOR_GDI},
+    {L"USB\\VID_2B1D&PID_6000&MI_01\\7&2B3C4D&0&0001", false, L"KAVRO MF6000 PCL6 Scanner",
+     L"oem13.inf", L"KAVRO MF6000 PCL6 Scanner"},
+    {L"USBPRINT\\GENERICTEXTONLY\\7&3D4E&0&USB003", true, L"Generic / Text Only", L"oem9.inf",
+     PC_GENERIC_TEXT},
+};
+
+const PcDevice DEMO_USB_PRINTER = {L"USBPRINT\\KAVROLASERJET1020\\7&4E5F6A&0&USB001", true,
+                                   L"KAVRO LaserJet 1020", L"oem50.inf", L"KAVRO LaserJet 1020"};
+const wchar_t* const DEMO_OEM_INF = L"oem50.inf";
+
+bool AddDeviceNode(const PcDevice& device) {
+    RemoveDeviceNode(device.instanceId);
+    const GUID& guid = device.printer ? GUID_DEVCLASS_PRINTER : GUID_DEVCLASS_IMAGE;
+    const HDEVINFO set = ::SetupDiCreateDeviceInfoList(&guid, nullptr);
+    if (set == INVALID_HANDLE_VALUE)
+        return false;
+    SP_DEVINFO_DATA data{};
+    data.cbSize = sizeof data;
+    const std::wstring id = device.instanceId;
+    // The hardware id is the instance id's first two parts.
+    const std::wstring hardwareId = id.substr(0, id.rfind(L'\\')) + L'\0' + L'\0';
+    bool added = ::SetupDiCreateDeviceInfoW(set, device.instanceId, &guid, device.description,
+                                            nullptr, 0, &data) &&
+                 ::SetupDiSetDeviceRegistryPropertyW(
+                     set, &data, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(hardwareId.data()),
+                     static_cast<DWORD>(hardwareId.size() * sizeof(wchar_t))) &&
+                 ::SetupDiRegisterDeviceInfo(set, &data, 0, nullptr, nullptr, nullptr);
+    if (added) {
+        const HKEY key =
+            ::SetupDiCreateDevRegKeyW(set, &data, DICS_FLAG_GLOBAL, 0, DIREG_DRV, nullptr, nullptr);
+        auto setText = [&](const wchar_t* name, const std::wstring& text) {
+            return ::RegSetValueExW(
+                       key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+        };
+        added = key != INVALID_HANDLE_VALUE && setText(L"InfPath", device.infPath) &&
+                setText(L"DriverDesc", device.model);
+        if (key != INVALID_HANDLE_VALUE)
+            ::RegCloseKey(key);
+    }
+    ::SetupDiDestroyDeviceInfoList(set);
+    return added && DeviceNodeExists(device.instanceId);
+}
+
+void RemoveDeviceNode(const wchar_t* instanceId) {
+    const HDEVINFO set = ::SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    SP_DEVINFO_DATA data{};
+    data.cbSize = sizeof data;
+    if (::SetupDiOpenDeviceInfoW(set, instanceId, nullptr, 0, &data))
+        ::SetupDiCallClassInstaller(DIF_REMOVE, set, &data);
+    ::SetupDiDestroyDeviceInfoList(set);
+}
+
+bool DeviceNodeExists(const wchar_t* instanceId) {
+    const HDEVINFO set = ::SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    SP_DEVINFO_DATA data{};
+    data.cbSize = sizeof data;
+    const bool exists = ::SetupDiOpenDeviceInfoW(set, instanceId, nullptr, 0, &data) != FALSE;
+    ::SetupDiDestroyDeviceInfoList(set);
+    return exists;
+}
+
 std::wstring PcDriverFolder(const wchar_t* environment) {
     return NativeSystem32() + L"\\spool\\drivers\\" +
            (std::wstring(environment) == kX86 ? L"W32X86\\3\\" : L"x64\\3\\");
@@ -298,11 +371,15 @@ bool SeedPc() {
         WriteBytes(PcInfFolder() + package.published, bytes);
         seeded = FileExists(folder + infName) && seeded;
     }
+    for (const PcDevice& device : PC_DEVICES)
+        seeded = AddDeviceNode(device) && seeded;
     return seeded;
 }
 
 void RemovePc() {
     RemovePcComponents();
+    for (const PcDevice& device : PC_DEVICES)
+        RemoveDeviceNode(device.instanceId);
     for (const PcDriver& driver : PC_DRIVERS) {
         ::DeletePrinterDriverExW(nullptr, const_cast<wchar_t*>(driver.environment),
                                  const_cast<wchar_t*>(driver.name), 0, 0);

@@ -7,8 +7,10 @@
 // as an oem INF), the same device's scanner package, a second vendor's
 // PostScript driver for x64 and, for 32-bit clients, for "Windows NT x86",
 // and a Chinese vendor driver. The vendor packages are UTF-16 with localized
-// [Strings.0804], as vendors write them. Seeding needs a 64-bit
-// process (the 64-bit demo_machine does it for 32-bit tests).
+// [Strings.0804], as vendors write them. Its device nodes: the second
+// vendor's printer by USB and by WSD, the multifunction printer and its
+// scanner, and a printer of Windows Update's ntprint.inf. Seeding needs a
+// 64-bit process (the 64-bit demo_machine does it for 32-bit tests).
 #pragma once
 
 #include <string>
@@ -31,8 +33,19 @@ struct PcPackage {
     bool utf16;
 };
 
+// A Plug and Play device node bound, by its driver key's InfPath, to a
+// package of the inf folder, as Windows leaves a printer it installed.
+struct PcDevice {
+    const wchar_t* instanceId;
+    bool printer;  // of the Printer class, else of the Image class
+    const wchar_t* description;
+    const wchar_t* infPath;  // a bare name in the inf folder
+    const wchar_t* model;    // the model installed from it (DriverDesc)
+};
+
 extern const std::vector<PcDriver> PC_DRIVERS;
 extern const std::vector<PcPackage> PC_PACKAGES;
+extern const std::vector<PcDevice> PC_DEVICES;
 
 // The three drivers users removed, one after the other.
 extern const wchar_t* const PC_SECOND_VENDOR_PS;
@@ -69,3 +82,15 @@ void RemovePc();
 std::wstring PcDriverFolder(const wchar_t* environment);
 std::wstring PcStoreFolder(const wchar_t* folder);
 std::wstring PcInfFolder();
+
+// Creates the device node with Wine's real setup API, as Windows binds it
+// (replacing one of that id); true when it exists then with its InfPath.
+bool AddDeviceNode(const PcDevice& device);
+// Removes the node, if any.
+void RemoveDeviceNode(const wchar_t* instanceId);
+bool DeviceNodeExists(const wchar_t* instanceId);
+
+// The demo machine's USB printer of "KAVRO LaserJet 1020", bound to that
+// driver's package published as DEMO_OEM_INF.
+extern const PcDevice DEMO_USB_PRINTER;
+extern const wchar_t* const DEMO_OEM_INF;
