@@ -264,33 +264,17 @@ std::vector<std::wstring> ModelNames(const std::wstring& infText) {
     return names;
 }
 
-std::vector<std::wstring> FilesInstalledFor(const std::wstring& infText,
-                                            const std::wstring& model) {
-    const Sections sections = ParseSections(infText);
-    const std::vector<StringTable> tables = StringTables(sections);
-    const std::wstring upperModel = UpperAsciiOf(model);
-    std::vector<std::wstring> files;
-    std::wstring key;
-    std::wstring value;
-    for (const auto* lines : ModelSections(sections)) {
-        for (const std::wstring& line : *lines) {
-            if (!SplitKey(line, key, value))
-                continue;
-            const std::vector<std::wstring> names = NamesOf(tables, key);
-            if (std::any_of(names.begin(), names.end(), [&](const std::wstring& name) {
-                    return UpperAsciiOf(name) == upperModel;
-                }))
-                AddInstallFiles(sections, Fields(value).front(), files);
-        }
-    }
-    return files;
-}
+namespace {
 
-InfRegistrations RegisteredFor(const std::wstring& infText, const std::wstring& model) {
-    const Sections sections = ParseSections(infText);
-    const std::vector<StringTable> tables = StringTables(sections);
+// Calls `visit` with the install section of each model line whose model, in
+// any language, is `model` (a-z and A-Z taken alike); every model line's
+// when `model` is empty.
+template <typename Visit>
+void ForEachInstallSectionOf(const Sections& sections,
+                             const std::vector<StringTable>& tables,
+                             const std::wstring& model,
+                             Visit visit) {
     const std::wstring upperModel = UpperAsciiOf(model);
-    InfRegistrations registered;
     std::wstring key;
     std::wstring value;
     for (const auto* lines : ModelSections(sections)) {
@@ -302,8 +286,31 @@ InfRegistrations RegisteredFor(const std::wstring& infText, const std::wstring& 
                 std::any_of(names.begin(), names.end(), [&](const std::wstring& name) {
                     return UpperAsciiOf(name) == upperModel;
                 }))
-                AddRegistrations(sections, tables.front(), Fields(value).front(), registered);
+                visit(Fields(value).front());
         }
     }
+}
+
+}  // namespace
+
+std::vector<std::wstring> FilesInstalledFor(const std::wstring& infText,
+                                            const std::wstring& model) {
+    std::vector<std::wstring> files;
+    if (model.empty())
+        return files;
+    const Sections sections = ParseSections(infText);
+    ForEachInstallSectionOf(
+        sections, StringTables(sections), model,
+        [&](const std::wstring& section) { AddInstallFiles(sections, section, files); });
+    return files;
+}
+
+InfRegistrations RegisteredFor(const std::wstring& infText, const std::wstring& model) {
+    const Sections sections = ParseSections(infText);
+    const std::vector<StringTable> tables = StringTables(sections);
+    InfRegistrations registered;
+    ForEachInstallSectionOf(sections, tables, model, [&](const std::wstring& section) {
+        AddRegistrations(sections, tables.front(), section, registered);
+    });
     return registered;
 }

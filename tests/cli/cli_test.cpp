@@ -240,6 +240,10 @@ TEST_F(CliOnFakeSpooler, RemovalSaysWhatRemainsAndNothingOnlyWhenNothingIsFound)
     };
     const std::wstring held = store + L"held.inf_amd64_1\\";
     machine.filesInUse = {{held + L"x.inf", ERROR_SHARING_VIOLATION}};
+    // A device whose removal is refused (a 32-bit process on 64-bit Windows)
+    // ends its run before its package goes.
+    machine.devices = {{L"USBPRINT\\KDEV\\1", L"Printer", L"Device PCL6", L"oem12.inf"}};
+    FailCalls("SetupDiCallClassInstaller", 1, ERROR_IN_WOW64);
     struct Case {
         const wchar_t* driver;
         int exitCode;
@@ -263,11 +267,20 @@ TEST_F(CliOnFakeSpooler, RemovalSaysWhatRemainsAndNothingOnlyWhenNothingIsFound)
          {{{"kind", "package"}, {"path", Utf8(held)}, {"state", "atRestart"}}},
          {Utf8(held) + "x.inf", Utf8(held)},
          "In use, deleted at the next restart:"},
+        {L"Device PCL6",
+         EXIT_STEP_FAILED,
+         {{{"kind", "device"}, {"name", "USBPRINT\\KDEV\\1"}, {"state", "failed"}},
+          {{"kind", "oemInf"},
+           {"path", Utf8(windows.path()) + "inf\\oem12.inf"},
+           {"state", "failed"}}},
+         nlohmann::json::array(),
+         "  device  USBPRINT\\KDEV\\1  (failed)"},
     };
     for (const bool json : {true, false}) {
         seed("Gone PCL6", "KAVRO", L"oem9.inf", L"gone.inf_amd64_1");
         seed("Inbox Only", "Microsoft", L"oem10.inf", L"");
         seed("Held PCL6", "KAVRO", L"oem11.inf", L"held.inf_amd64_1");
+        seed("Device PCL6", "KAVRO", L"oem12.inf", L"");
         for (const Case& c : cases) {
             written.clear();
             Args arguments = {L"remove", L"--driver", c.driver};
