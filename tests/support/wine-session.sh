@@ -39,9 +39,12 @@ use_64_bit_loader() {
   local shim
   shim="$(dirname "$build")/wine-loader"
   mkdir -p "$shim"
-  printf '#!/bin/sh\nexec %s "$@"\n' "$wine64_loader" >"$shim/wine.tmp.$$"
-  chmod +x "$shim/wine.tmp.$$"
-  mv "$shim/wine.tmp.$$" "$shim/wine"
+  # wineboot and the other tools start `wine-stable`, the rest `wine`.
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexec %s "$@"\n' "$wine64_loader" >"$shim/$name.tmp.$$"
+    chmod +x "$shim/$name.tmp.$$"
+    mv "$shim/$name.tmp.$$" "$shim/$name"
+  done
   export PATH="$shim:$PATH" WINELOADER="$wine64_loader"
   loader_env="export PATH='$shim':\"\$PATH\"; export WINELOADER='$wine64_loader'"
 }
