@@ -51,18 +51,9 @@ pattern="$name|$utf16"
 bench="$build/bin/bench_driver_store.exe"
 
 cmake --build "$build" --target bench_driver_store >/dev/null
-# A Wine session of its own (build/bench-scan), ended with the script, also
-# when it fails or is interrupted: its wineserver and X server do not
-# outlive it, and no other session is touched.
-session="$root/build/bench-scan"
-mkdir -p "$session"
-"$root/tests/support/wine-session.sh" start "$session"
-trap '"$root/tests/support/wine-session.sh" stop "$session"; rm -rf "$session/wine/prefix"' EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM HUP
 # shellcheck disable=SC1091
-. "$session/wine/env"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+. "$root/bench/bench-session.sh"
+start_bench_session "$root/build/bench-scan"
 
 seeded="$WINEPREFIX/drive_c/kbench"
 seed=$(wine "$bench" seed 'C:\kbench' "$name" | tr -d '\r')

@@ -42,16 +42,10 @@ row="KBench Printer A"
 
 cmake --build "$build" --target Uninstall bench_uninstall_responsiveness >/dev/null
 session="$root/build/bench-uninstall"
-mkdir -p "$session"
-"$root/tests/support/wine-session.sh" start "$session"
-# The prefix (over 1 GB) goes at the end; the relay trace and the bench's
-# raw figures stay in the session folder.
-trap '"$root/tests/support/wine-session.sh" stop "$session"; rm -rf "$session/wine/prefix"' EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM HUP
+# The relay trace and the bench's raw figures stay in the session folder.
 # shellcheck disable=SC1091
-. "$session/wine/env"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+. "$root/bench/bench-session.sh"
+start_bench_session "$session"
 bench="$bin/bench_uninstall_responsiveness.exe"
 
 wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
