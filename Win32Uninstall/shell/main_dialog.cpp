@@ -38,6 +38,8 @@ unique_service OpenLocalServiceManager() {
 // The thread that stops PcaSvc at start-up. Written by the GUI thread before
 // ServiceRestoreThread is launched; only that thread uses and closes it then.
 unique_handle pcaSvcStopThread;
+// The thread that starts PcaSvc again; only the GUI thread uses it.
+unique_handle pcaSvcRestoreThread;
 
 // Sets up the controls and the list and shows the dialog with its warning.
 void PrepareDialog() {
@@ -88,10 +90,10 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
     }
 }
 
-int RunMessageLoop() {
-    PrepareDialog();
-    LaunchThread(ServiceRestoreThread, THREAD_PRIORITY_NORMAL);
+namespace {
 
+// Pumps the dialog's messages until the program is to end (see RunMessageLoop).
+int PumpMessages() {
     MSG msg{};
     for (;;) {
         // Only the dialog's and its controls' messages. No IsDialogMessageW:
@@ -114,6 +116,23 @@ int RunMessageLoop() {
         win32.TranslateMessage(&msg);
         win32.DispatchMessageW(&msg);
     }
+}
+
+void WaitForPcaSvcRestore() {
+    if (!pcaSvcRestoreThread)
+        return;
+    win32.WaitForSingleObject(pcaSvcRestoreThread.get(), PCASVC_RESTORE_END_WAIT_MS);
+    pcaSvcRestoreThread.reset();
+}
+
+}  // namespace
+
+int RunMessageLoop() {
+    PrepareDialog();
+    pcaSvcRestoreThread = StartThread(ServiceRestoreThread, THREAD_PRIORITY_NORMAL);
+    const int result = PumpMessages();
+    WaitForPcaSvcRestore();
+    return result;
 }
 
 int RunUninstaller(HINSTANCE module) {

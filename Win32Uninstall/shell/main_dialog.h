@@ -32,8 +32,19 @@ int RunUninstaller(HINSTANCE module);
 // - a left button-down on the cancel button ends the loop, undispatched;
 // - WM_CLOSE or WM_DESTROY ends the loop.
 // There is no dialog keyboard handling: Enter, Esc, Tab and Space launch
-// nothing and end nothing. Returns 0, or -1 when GetMessageW fails.
+// nothing and end nothing. Before it returns, it waits for
+// ServiceRestoreThread, at most PCASVC_RESTORE_END_WAIT_MS, and closes its
+// handle. Returns 0, or -1 when GetMessageW fails.
 int RunMessageLoop();
+
+// The restore thread is in its last calls to the service control manager
+// when PcaSvc has just started, which is when a person who waited for it
+// presses "取消". A process that ends while another thread is inside such a
+// call can hang for good under Wine: its exit kills that thread, and the
+// locks it held (the heap's among them) are never freed for the exit's own
+// clean-up. Those last calls take milliseconds; a start still pending after
+// the bound is left to the service control manager.
+constexpr DWORD PCASVC_RESTORE_END_WAIT_MS = 2000;
 
 // Dialog procedure of the main dialog: WM_CLOSE destroys the dialog, WM_DESTROY
 // posts the quit message, and the uninstall worker's requests to start or stop

@@ -263,12 +263,26 @@ TEST_F(MessageLoop, ButtonDownOnUninstallLaunchesTheWorkerAtHighestPriorityAndIs
     EXPECT_EQ(Dispatched(), (Lines{"1:513", "1:514", "1:513"}));
 }
 
+// The waits for a thread, with their bounds.
+std::vector<std::pair<HANDLE, DWORD>> threadWaits;
+DWORD WINAPI RecordThreadWait(HANDLE thread, DWORD milliseconds) {
+    threadWaits.emplace_back(thread, milliseconds);
+    return WAIT_TIMEOUT;
+}
+
 TEST_F(MessageLoop, ButtonDownOnCancelEndsAtOnceWithoutDispatching) {
+    threadWaits.clear();
+    win32.WaitForSingleObject = RecordThreadWait;
     Queue(Message(fake_dialog::kListBox, WM_MOUSEMOVE));
     Queue(Message(fake_dialog::kCancelButton, WM_LBUTTONDOWN, MK_LBUTTON));
     EXPECT_EQ(RunMessageLoop(), 0);
     EXPECT_EQ(Dispatched(), (Lines{"1000:512"}));
     EXPECT_EQ(LaunchesOf(UninstallWorker), 0);
+    // Ends only once the restore thread is out of its calls, or the bound is
+    // over (the fake thread never ends); its handle is closed (TearDown).
+    ASSERT_EQ(threadWaits.size(), 1u);
+    EXPECT_EQ(threadWaits[0].first, reinterpret_cast<HANDLE>(kThreadBase + 1));
+    EXPECT_EQ(threadWaits[0].second, PCASVC_RESTORE_END_WAIT_MS);
 }
 
 TEST_F(MessageLoop, ButtonDownElsewhereIsOnlyDispatched) {
@@ -335,7 +349,6 @@ TEST_F(MessageLoop, ServiceThreadsEndSilentlyWhenTheManagerCannotBeOpened) {
 
 // The restore thread's wait for the stop thread: the stop thread finishes
 // during it, as it would when the warning was dismissed while PcaSvc stopped.
-std::vector<std::pair<HANDLE, DWORD>> threadWaits;
 DWORD WINAPI StopThreadFinishesDuringTheWait(HANDLE thread, DWORD milliseconds) {
     threadWaits.emplace_back(thread, milliseconds);
     ServiceStopThread(nullptr);
