@@ -3,7 +3,9 @@
 # MinGW-w64 cross compilers, 32- and 64-bit Wine with its own fonts (the
 # caption buttons are drawn with Marlett), Xvfb, the GoogleTest sources, CMake
 # and Ninja, a CJK font, the Chinese locale, librsvg and ImageMagick (they draw
-# the icons at build time), osslsigncode (it signs a release's programs), the
+# the icons at build time), osslsigncode and
+# OpenSSL (they sign a release's programs, and check signing with a throwaway
+# certificate), the
 # header-only nlohmann JSON library (UninstallCli's reports) and procps.
 #
 # The package's Uninstall.exe is a 32-bit program, and so is half of Wine. A
@@ -19,7 +21,7 @@ packages=(
   cmake ninja-build googletest
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine32:i386 wine64 fonts-wine
-  xvfb xauth x11-utils imagemagick librsvg2-bin osslsigncode
+  xvfb xauth x11-utils imagemagick librsvg2-bin osslsigncode openssl
   fonts-wqy-microhei locales procps nlohmann-json3-dev
 )
 
