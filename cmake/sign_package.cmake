@@ -36,13 +36,20 @@ if(NOT OSSLSIGNCODE)
 endif()
 
 # A password given in the environment reaches osslsigncode through a file
-# that only this user can read, in a folder made private before the file
-# exists, and removed after the signing.
+# that only this user can read, in a temporary folder outside the build made
+# private before the file exists, and removed after the signing.
 signing_setting(SIGNING_PASSWORD_FILE password_file)
 set(private "")
 if(DEFINED ENV{SIGNING_PASSWORD})
-  string(RANDOM LENGTH 12 suffix)
-  set(private "${CPACK_TOPLEVEL_DIRECTORY}/signing-${suffix}")
+  set(temporary /tmp)
+  foreach(variable TMPDIR TEMP TMP)
+    if(DEFINED ENV{${variable}})
+      set(temporary "$ENV{${variable}}")
+      break()
+    endif()
+  endforeach()
+  string(RANDOM LENGTH 16 suffix)
+  set(private "${temporary}/kavro-signing-${suffix}")
   file(MAKE_DIRECTORY "${private}")
   file(CHMOD "${private}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
   set(password_file "${private}/password")
