@@ -2,9 +2,11 @@
 # Installs what the build and the tests need on a Debian 12 machine: the
 # MinGW-w64 cross compilers, 32- and 64-bit Wine with its own fonts (the
 # caption buttons are drawn with Marlett), Xvfb, the GoogleTest sources, CMake
-# and Ninja, a CJK font, the Chinese locale, Python (it draws the icon at build
-# time), the header-only nlohmann JSON library (UninstallCli's reports) and
-# procps.
+# and Ninja, a CJK font, the Chinese locale, librsvg and ImageMagick (they draw
+# the icons at build time), osslsigncode and
+# OpenSSL (they sign a release's programs, and check signing with a throwaway
+# certificate), the
+# header-only nlohmann JSON library (UninstallCli's reports) and procps.
 #
 # The package's Uninstall.exe is a 32-bit program, and so is half of Wine. A
 # machine whose kernel runs no 32-bit programs (its 32-bit emulation switched
@@ -19,8 +21,8 @@ packages=(
   cmake ninja-build googletest
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine32:i386 wine64 fonts-wine
-  xvfb xauth x11-utils imagemagick
-  fonts-wqy-microhei locales python3 procps nlohmann-json3-dev
+  xvfb xauth x11-utils imagemagick librsvg2-bin osslsigncode openssl
+  fonts-wqy-microhei locales procps nlohmann-json3-dev
 )
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo -n "$@"; fi; }

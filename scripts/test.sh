@@ -59,6 +59,7 @@ else
   status=1
 fi
 wait "$template" || status=1
+[ $status != 0 ] || bash scripts/check-signing.sh || status=1
 for pid in "${pids[@]}"; do
   wait "$pid" || status=1
 done

@@ -12,6 +12,7 @@
 #include "engine/what_remains.h"
 #include "platform/unique_handles.h"
 #include "platform/win32_api.h"
+#include "project_version.h"
 
 using nlohmann::json;
 
@@ -191,11 +192,16 @@ int RunCli(const std::vector<std::wstring>& arguments, CliWriter write) {
         answer.text = CLI_USAGE;
         write(answer.text);
         return EXIT_OK;
+    } else if (options.command == CliCommand::Version) {
+        answer = {
+            EXIT_OK, {{"command", "version"}, {"exitCode", EXIT_OK}}, PROJECT_VERSION_TEXT "\n"};
     } else if (options.command == CliCommand::List) {
         answer = List();
     } else {
         answer = Remove(options);
     }
+    // Every answer says which program gave it.
+    answer.object["version"] = PROJECT_VERSION_TEXT;
     write(options.json ? answer.object.dump(2) + "\n" : answer.text);
     return answer.exitCode;
 }

@@ -10,9 +10,10 @@
 // Where the answer goes; standard output in the program, a string in tests.
 using CliWriter = void (*)(const std::string& utf8);
 
-// Runs one command. `arguments` are those after the program's name. Returns
-// one of the EXIT_* codes of cli_options.h:
-// - list: EXIT_OK;
+// Runs one command. `arguments` are those after the program's name. Every
+// JSON answer carries the program's "version". Returns one of the EXIT_*
+// codes of cli_options.h:
+// - --version (the project's version, alone on its line) and list: EXIT_OK;
 // - remove --what-if: EXIT_OK, having changed nothing;
 // - remove: EXIT_RESTART_RECOMMENDED after a removal that took a driver,
 //   EXIT_OK after one that took only a printer, or when --reboot has started

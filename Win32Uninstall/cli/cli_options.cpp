@@ -6,6 +6,7 @@ const char CLI_USAGE[] =
     "  UninstallCli remove (--printer NAME | --driver NAME [--with-printers]) [--what-if] "
     "[--json]\n"
     "                      [--reboot]\n"
+    "  UninstallCli --version [--json]\n"
     "\n"
     "  list        the printers and printer drivers, as the uninstaller's dialog lists them\n"
     "  remove      removes one printer, or one driver with its files and packages; a\n"
@@ -44,6 +45,8 @@ CliOptions ParseCliArguments(const std::vector<std::wstring>& arguments) {
         options.command = CliCommand::List;
     } else if (arguments[0] == L"remove") {
         options.command = CliCommand::Remove;
+    } else if (arguments[0] == L"--version") {
+        options.command = CliCommand::Version;
     } else {
         return Refused(L"unknown command: " + arguments[0]);
     }

@@ -2,6 +2,7 @@
 //   UninstallCli list [--json]
 //   UninstallCli remove (--printer NAME | --driver NAME [--with-printers]) [--what-if] [--json]
 //                       [--reboot]
+//   UninstallCli --version [--json]
 //   UninstallCli --help | /? | -h
 #pragma once
 
@@ -18,7 +19,7 @@ constexpr int EXIT_NO_SUCH_NAME = 3;
 constexpr int EXIT_NOT_ADMINISTRATOR = 5;
 constexpr int EXIT_RESTART_RECOMMENDED = 3010;
 
-enum class CliCommand { Help, List, Remove };
+enum class CliCommand { Help, Version, List, Remove };
 
 struct CliOptions {
     CliCommand command = CliCommand::Help;

@@ -11,6 +11,7 @@
 #include "fakes/fake_machine.h"
 #include "fakes/fake_print_registry.h"
 #include "fakes/fake_spooler.h"
+#include "project_version.h"
 #include "support/test_support.h"
 
 namespace {
@@ -36,6 +37,8 @@ TEST(CliArguments, CommandsAndOptionsAreTakenInAnyOrder) {
 
     EXPECT_TRUE(ParseCliArguments({L"remove", L"--printer", L"P"}).byPrinter);
     EXPECT_TRUE(ParseCliArguments({L"remove", L"--with-printers", L"--driver", L"D"}).withPrinters);
+    EXPECT_EQ(ParseCliArguments({L"--version"}).command, CliCommand::Version);
+    EXPECT_TRUE(ParseCliArguments({L"--version", L"--json"}).json);
     for (const Args& help : {Args{L"--help"}, Args{L"/?"}, Args{L"-h"}, Args{L"list", L"/?"}}) {
         const CliOptions options = ParseCliArguments(help);
         EXPECT_TRUE(options.error.empty());
@@ -57,6 +60,8 @@ TEST(CliArguments, BadInputIsRefusedWithAReason) {
         {L"remove", L"--what-if", L"--json"},
         {L"remove", L"--printer", L"P", L"--with-printers"},
         {L"list", L"--with-printers"},
+        {L"--version", L"--what-if"},
+        {L"list", L"--version"},
     };
     for (const Args& arguments : refused) {
         std::wstring joined;
@@ -114,6 +119,25 @@ TEST_F(CliOnFakeSpooler, ListJsonGivesEachRowItsDriverWithEnvironmentVersionFile
     EXPECT_TRUE(shared["driver"]["files"].is_array());
     EXPECT_EQ(shared["driver"]["printers"], nlohmann::json({"财务部打印机", "Front"}));
     EXPECT_EQ(list["rows"][3]["driver"]["printers"], nlohmann::json::array());
+}
+
+TEST_F(CliOnFakeSpooler, VersionIsPrintedAloneAndCarriedByEveryJsonAnswer) {
+    spooler.printers = {{L"P", L"D"}};
+    const Args jsonCommands[] = {
+        {L"--version", L"--json"},
+        {L"list", L"--json"},
+        {L"remove", L"--printer", L"P", L"--what-if", L"--json"},
+        {L"remove", L"--printer", L"nobody", L"--what-if", L"--json"},
+    };
+    for (const Args& arguments : jsonCommands) {
+        written.clear();
+        RunCli(arguments, Keep);
+        EXPECT_EQ(nlohmann::json::parse(written)["version"], PROJECT_VERSION_TEXT)
+            << Utf8(arguments[0]) << " " << written;
+    }
+    written.clear();
+    EXPECT_EQ(RunCli({L"--version"}, Keep), EXIT_OK);
+    EXPECT_EQ(written, PROJECT_VERSION_TEXT "\n");
 }
 
 // Where no spooler answers (its calls fail with 1722), the list is its

@@ -1,6 +1,7 @@
 // The resources built into Uninstall.exe, read back from the program file:
 // both dialog templates field by field, the string, the icon group and the
-// manifest, each in its language.
+// manifest, each in its language; and the version resource of every program
+// of the package, as Explorer and PowerShell read it.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "project_version.h"
 #include "support/test_support.h"
 
 namespace {
@@ -38,11 +40,15 @@ struct Template {
 // A control class as "button", "listbox", ...: a template may name the
 // predefined classes by ordinal or by name in any letter case.
 std::wstring ClassOf(const std::wstring& field) {
-    if (field == L"#128") return L"button";
-    if (field == L"#130") return L"static";
-    if (field == L"#131") return L"listbox";
+    if (field == L"#128")
+        return L"button";
+    if (field == L"#130")
+        return L"static";
+    if (field == L"#131")
+        return L"listbox";
     std::wstring lower = field;
-    for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
+    for (wchar_t& c : lower)
+        c = static_cast<wchar_t>(towlower(c));
     return lower;
 }
 
@@ -272,7 +278,71 @@ TEST_F(UninstallResources, EverythingIsChineseButTheManifestWhichIsEnglish) {
     EXPECT_EQ(languages(RT_DIALOG, 102), chinese);
     EXPECT_EQ(languages(RT_STRING, 7), chinese);
     EXPECT_EQ(languages(RT_GROUP_ICON, 102), chinese);
+    EXPECT_EQ(languages(RT_VERSION, 1), chinese);
     EXPECT_EQ(languages(RT_MANIFEST, 1), std::vector<WORD>{kEnglish});
+}
+
+// One string of a version resource's Chinese (PRC), UTF-16 table; empty when
+// absent.
+std::wstring VersionString(const std::vector<BYTE>& info, const std::wstring& name) {
+    void* value = nullptr;
+    UINT length = 0;
+    const std::wstring path = L"\\StringFileInfo\\080404B0\\" + name;
+    if (!::VerQueryValueW(info.data(), path.c_str(), &value, &length) || length == 0)
+        return L"";
+    return static_cast<const wchar_t*>(value);
+}
+
+TEST(ProgramVersions, EveryProgramCarriesTheProjectsVersionInChinesePrc) {
+    struct Program {
+        const wchar_t* file;  // beside the tests
+        const wchar_t* originalName;
+        const wchar_t* description;
+        bool packagedBy32BitBuild;  // a 64-bit copy, built by a 32-bit build
+    };
+    const Program programs[] = {
+        {L"Uninstall.exe", L"Uninstall.exe", L"岚拓打印机驱动卸载程序", false},
+        {L"UninstallCli.exe", L"UninstallCli.exe", L"岚拓打印机驱动卸载程序（命令行）", false},
+        {L"Installer.exe", L"Installer.exe", L"岚拓打印机驱动安装程序", false},
+        {L"native64\\Uninstall.exe", L"Uninstall.exe", L"岚拓打印机驱动卸载程序", true},
+        {L"native64\\UninstallCli.exe", L"UninstallCli.exe", L"岚拓打印机驱动卸载程序（命令行）",
+         true},
+    };
+    const std::string text = PROJECT_VERSION_TEXT;
+    const std::wstring version(text.begin(), text.end());
+    for (const Program& program : programs) {
+        if (program.packagedBy32BitBuild && sizeof(void*) != 4)
+            continue;
+        const std::wstring path = ExecutableFolder() + program.file;
+        SCOPED_TRACE(Utf8(program.file));
+        DWORD ignored = 0;
+        std::vector<BYTE> info(::GetFileVersionInfoSizeW(path.c_str(), &ignored));
+        ASSERT_FALSE(info.empty()) << "no version resource";
+        ASSERT_TRUE(
+            ::GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(
+            ::VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+        const DWORD high = MAKELONG(PROJECT_VERSION_MINOR, PROJECT_VERSION_MAJOR);
+        const DWORD low = MAKELONG(0, PROJECT_VERSION_PATCH);
+        EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+        EXPECT_EQ(std::vector<DWORD>({fixed->dwFileVersionMS, fixed->dwFileVersionLS,
+                                      fixed->dwProductVersionMS, fixed->dwProductVersionLS}),
+                  std::vector<DWORD>({high, low, high, low}));
+        EXPECT_EQ(fixed->dwFileType, DWORD{VFT_APP});
+        DWORD* translation = nullptr;
+        ASSERT_TRUE(::VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation",
+                                     reinterpret_cast<void**>(&translation), &length));
+        ASSERT_EQ(length, 4u);
+        EXPECT_EQ(*translation, MAKELONG(kChinese, 1200));
+        EXPECT_EQ(VersionString(info, L"FileVersion"), version);
+        EXPECT_EQ(VersionString(info, L"ProductVersion"), version);
+        EXPECT_EQ(VersionString(info, L"OriginalFilename"), program.originalName);
+        EXPECT_EQ(VersionString(info, L"FileDescription"), program.description);
+        EXPECT_EQ(VersionString(info, L"CompanyName"), L"岚拓 (KAVRO)");
+        EXPECT_EQ(VersionString(info, L"ProductName"), L"岚拓打印机驱动");
+    }
 }
 
 }  // namespace
