@@ -31,11 +31,15 @@ TEST(CliArguments, CommandsAndOptionsAreTakenInAnyOrder) {
     EXPECT_TRUE(remove.whatIf);
     EXPECT_TRUE(remove.reboot);
     EXPECT_FALSE(remove.json);
-    EXPECT_FALSE(remove.byPrinter);
-    EXPECT_EQ(remove.name, L"岚拓 PCL6");
+    EXPECT_EQ(remove.targets, (std::vector<CliTarget>{{false, L"岚拓 PCL6"}}));
 
-    EXPECT_TRUE(ParseCliArguments({L"remove", L"--printer", L"P"}).byPrinter);
-    EXPECT_TRUE(ParseCliArguments({L"remove", L"--with-printers", L"--driver", L"D"}).withPrinters);
+    // A set: printers and drivers mixed, in their order, a name given twice once.
+    const CliOptions set =
+        ParseCliArguments({L"remove", L"--printer", L"P", L"--driver", L"D", L"--printer", L"P",
+                           L"--with-printers", L"--driver", L"P"});
+    EXPECT_TRUE(set.error.empty()) << Utf8(set.error);
+    EXPECT_EQ(set.targets, (std::vector<CliTarget>{{true, L"P"}, {false, L"D"}, {false, L"P"}}));
+    EXPECT_TRUE(set.withPrinters);
     for (const Args& help : {Args{L"--help"}, Args{L"/?"}, Args{L"-h"}, Args{L"list", L"/?"}}) {
         const CliOptions options = ParseCliArguments(help);
         EXPECT_TRUE(options.error.empty());
@@ -52,10 +56,10 @@ TEST(CliArguments, BadInputIsRefusedWithAReason) {
         {L"remove"},
         {L"remove", L"--driver"},
         {L"remove", L"--driver", L""},
-        {L"remove", L"--printer", L"P", L"--driver", L"D"},
+        {L"remove", L"--printer", L"P", L"--driver"},
         {L"remove", L"--printer", L"P", L"extra"},
         {L"remove", L"--what-if", L"--json"},
-        {L"remove", L"--printer", L"P", L"--with-printers"},
+        {L"remove", L"--printer", L"P", L"--with-printers", L"--printer", L"Q"},
         {L"list", L"--with-printers"},
     };
     for (const Args& arguments : refused) {
@@ -75,10 +79,7 @@ TEST(CliRowChoice, NamesPickTheRowTheDialogWouldList) {
         row(true, L"Other Queue", L"Mono"), row(false, L"", L"Shared PCL6"),
         row(false, L"", L"Mono")};
     auto find = [&](bool byPrinter, const std::wstring& name) {
-        CliOptions options;
-        options.byPrinter = byPrinter;
-        options.name = name;
-        return FindRowToRemove(rows, options);
+        return FindRowToRemove(rows, CliTarget{byPrinter, name});
     };
     EXPECT_EQ(find(true, L"Front Desk"), 0);
     EXPECT_EQ(find(false, L"Shared PCL6"), 3);
