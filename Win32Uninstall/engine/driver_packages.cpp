@@ -89,15 +89,39 @@ void AddStoreMatch(std::vector<PackageMatch>& matches, PackageMatch match) {
     matches.push_back(std::move(match));
 }
 
-// Scans the file at `path` once and keeps what it found, with its text when
-// it names a removed driver (the plan reads its models, files and
-// registrations from it); true when it does.
-bool ScanCandidate(PackageCandidates& candidates, const std::wstring& path, const InfNames& names) {
+// Whether the whole text of an INF that gave `findings` is needed: its
+// [Version] has not decided it already (another class, Windows' own), and,
+// for the verdicts alone, no installed driver outside the removed ones keeps
+// it (the models that decide otherwise are read from the text).
+bool NeedsText(const PackageCandidates& candidates,
+               const std::wstring& path,
+               const InfFindings& findings,
+               CandidateTexts texts) {
+    if (!findings.NamesAny() || !IsInfName(path) || findings.microsoftProvider ||
+        !findings.otherDeviceClass.empty()) {
+        return false;
+    }
+    if (texts == CandidateTexts::Registrations)
+        return true;
+    return std::none_of(findings.namedDrivers.begin(), findings.namedDrivers.end(),
+                        [&](size_t named) {
+                            const auto& removed = candidates.removedNames;
+                            return std::find(removed.begin(), removed.end(),
+                                             candidates.installedNames[named]) == removed.end();
+                        });
+}
+
+// Scans the file at `path` once and keeps what it found, with its text where
+// NeedsText; true when it names a removed driver.
+bool ScanCandidate(PackageCandidates& candidates,
+                   const std::wstring& path,
+                   const InfNames& names,
+                   CandidateTexts texts) {
     const std::wstring key = UpperInvariant(path);
     auto known = candidates.files.find(key);
     if (known == candidates.files.end()) {
         ScannedCandidate scanned{path, ScanInfFile(path, names), {}};
-        if (scanned.findings.NamesAny())
+        if (NeedsText(candidates, path, scanned.findings, texts))
             scanned.text = ReadInfText(path);
         known = candidates.files.emplace(key, std::move(scanned)).first;
     }
@@ -128,14 +152,16 @@ FileList OemFiles(const std::wstring& infFolder, std::set<std::wstring>* publish
 // driver is scanned too: it decides for the PNF.
 void ScanOemFiles(PackageCandidates& candidates,
                   const InfNames& names,
+                  CandidateTexts texts,
                   std::set<std::wstring>* published) {
     std::wstring infFolder;
     if (!OemInfFolder(infFolder))
         return;
     for (const std::wstring& candidate : OemFiles(infFolder, published)) {
         candidates.oemFiles.push_back(candidate);
-        if (ScanCandidate(candidates, candidate, names) && DecidingInf(candidate) != candidate)
-            ScanCandidate(candidates, DecidingInf(candidate), names);
+        if (ScanCandidate(candidates, candidate, names, texts) &&
+            DecidingInf(candidate) != candidate)
+            ScanCandidate(candidates, DecidingInf(candidate), names, texts);
     }
 }
 
@@ -170,6 +196,7 @@ void AddPackageFolder(StoreInfs& store,
 // counted in `windowsPackages` and neither read nor entered.
 void ScanStoreInfs(PackageCandidates& candidates,
                    const InfNames& names,
+                   CandidateTexts texts,
                    const std::set<std::wstring>* published) {
     std::wstring repository;
     if (!DriverStoreRepository(repository))
@@ -177,7 +204,7 @@ void ScanStoreInfs(PackageCandidates& candidates,
     const StoreInfs store = FindStoreInfs(repository, published);
     for (const std::wstring& candidate : store.candidates) {
         candidates.storeInfs.push_back(candidate);
-        ScanCandidate(candidates, candidate, names);
+        ScanCandidate(candidates, candidate, names, texts);
     }
     candidates.windowsPackages = store.windowsFolders.size();
 }
@@ -256,8 +283,14 @@ std::wstring OtherModelsPackage(const std::wstring& infText, const std::wstring&
            L")";
 }
 
-PackageCandidates ScanPackageCandidates(const std::vector<std::wstring>& removedDrivers,
-                                        const std::vector<std::wstring>& installedDrivers) {
+namespace {
+
+enum class Places { OemInfs, Store, Both };
+
+PackageCandidates ScanPlaces(const std::vector<std::wstring>& removedDrivers,
+                             const std::vector<std::wstring>& installedDrivers,
+                             Places places,
+                             CandidateTexts texts = CandidateTexts::Verdicts) {
     PackageCandidates candidates;
     candidates.removedNames = removedDrivers;
     candidates.installedNames = installedDrivers;
@@ -265,9 +298,20 @@ PackageCandidates ScanPackageCandidates(const std::vector<std::wstring>& removed
         return candidates;
     const InfNames names(removedDrivers, installedDrivers);
     std::set<std::wstring> published;
-    ScanOemFiles(candidates, names, &published);
-    ScanStoreInfs(candidates, names, &published);
+    if (places != Places::Store)
+        ScanOemFiles(candidates, names, texts, &published);
+    // Without the inf folder's listing, the store looks the published names up.
+    if (places != Places::OemInfs)
+        ScanStoreInfs(candidates, names, texts, places == Places::Both ? &published : nullptr);
     return candidates;
+}
+
+}  // namespace
+
+PackageCandidates ScanPackageCandidates(const std::vector<std::wstring>& removedDrivers,
+                                        const std::vector<std::wstring>& installedDrivers,
+                                        CandidateTexts texts) {
+    return ScanPlaces(removedDrivers, installedDrivers, Places::Both, texts);
 }
 
 PackageScan DecidePackages(const PackageCandidates& candidates,
@@ -326,7 +370,8 @@ BOOL UninstallOemInfs(const std::vector<PackageMatch>& matches, ScheduledPaths& 
 
 BOOL UninstallOemInfs(const std::wstring& driverName) {
     ScheduledPaths scheduled;
-    return UninstallOemInfs(ScanDriverPackages(driverName, {}).oemInfs, scheduled);
+    return UninstallOemInfs(
+        DecidePackages(ScanPlaces({driverName}, {}, Places::OemInfs), 0, {}).oemInfs, scheduled);
 }
 
 BOOL PurgeDriverStore(const std::vector<PackageMatch>& packages, ScheduledPaths& scheduled) {
@@ -343,5 +388,6 @@ BOOL PurgeDriverStore(const std::vector<PackageMatch>& packages, ScheduledPaths&
 
 BOOL PurgeDriverStore(const std::wstring& driverName) {
     ScheduledPaths scheduled;
-    return PurgeDriverStore(ScanDriverPackages(driverName, {}).packages, scheduled);
+    return PurgeDriverStore(
+        DecidePackages(ScanPlaces({driverName}, {}, Places::Store), 0, {}).packages, scheduled);
 }

@@ -57,9 +57,19 @@ struct PackageScan {
 struct ScannedCandidate {
     std::wstring path;
     InfFindings findings;
-    // Its whole text when it names a removed driver (read once, for the
-    // models, files and registrations the plan reads from it); else empty.
+    // Its whole text where the scan kept it (see CandidateTexts); else empty.
     std::wstring text;
+};
+
+// Which candidates' whole texts a scan keeps, of the INFs (not PNFs) that
+// name a removed driver and whose [Version] does not decide them already
+// (another device class, Windows' own: these are read no further):
+enum class CandidateTexts {
+    // those whose verdict needs the models they declare: those that name no
+    // installed driver other than the removed ones;
+    Verdicts,
+    // all of them, for what they install and register for each model.
+    Registrations,
 };
 
 // What one pass over every package candidate found for a set of removed
@@ -81,11 +91,12 @@ struct PackageCandidates {
 // Reads every candidate once, in one pass that looks for every removed name
 // and every installed driver's name at once (see inf_scan.h); an INF whose
 // [Version] declares another device class is read no further than that
-// declaration. Only the few files that name a removed driver are read a
+// declaration. Only the few files whose text `texts` keeps are read a
 // second time, whole. Nothing is read when no removed name is given. Logs
 // nothing.
 PackageCandidates ScanPackageCandidates(const std::vector<std::wstring>& removedDrivers,
-                                        const std::vector<std::wstring>& installedDrivers);
+                                        const std::vector<std::wstring>& installedDrivers,
+                                        CandidateTexts texts = CandidateTexts::Verdicts);
 
 // The packages of the removed name at `index` of `candidates`, each with its
 // verdict by the rules above; the installed drivers that stay are those of

@@ -476,6 +476,13 @@ bool InfFindings::NamesAny() const {
 
 InfNames::~InfNames() = default;
 
+// The findings of a file without text: it names nothing.
+InfFindings NoFindings(const InfNames& names) {
+    InfFindings findings;
+    findings.mentions.resize(names.removedCount());
+    return findings;
+}
+
 InfFindings ScanInfFile(const std::wstring& path, const InfNames& names) {
     try {
         InfTextReader reader(path);
@@ -485,14 +492,14 @@ InfFindings ScanInfFile(const std::wstring& path, const InfNames& names) {
             size_t units = 0;
             bool ends = false;
             if (!reader.Next(window, kept, units, ends))
-                return {};
+                return NoFindings(names);
             const size_t total = kept + units;
             if (!pass.Take(window.data(), kept, total) || ends)
                 return pass.End();
             kept = pass.Slide(window.data(), total);
         }
     } catch (const std::bad_alloc&) {
-        return {};  // no room for the text: it is as good as unreadable
+        return NoFindings(names);  // no room for the text: it is as good as unreadable
     }
 }
 

@@ -75,7 +75,7 @@ class InfNames {
 // of `names`. An INF whose [Version] section declares another device class is
 // read no further than the line that declares it (whatever follows could not
 // make its package go), so its findings are those of the text up to there. A
-// file without text (see InfTextReader) gives no findings.
+// file without text (see InfTextReader) names nothing.
 InfFindings ScanInfFile(const std::wstring& path, const InfNames& names);
 
 // The findings for a text in memory, as those of a file with that text.

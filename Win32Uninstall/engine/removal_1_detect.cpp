@@ -14,7 +14,8 @@ std::vector<std::wstring> InstalledDriverNames(const DriverInventory& inventory)
 
 RemovalFacts DetectRemoval(DriverInventory inventory, const std::vector<std::wstring>& driverNames) {
     RemovalFacts facts;
-    facts.packages = ScanPackageCandidates(driverNames, InstalledDriverNames(inventory));
+    facts.packages = ScanPackageCandidates(driverNames, InstalledDriverNames(inventory),
+                                           CandidateTexts::Registrations);
     facts.inventory = std::move(inventory);
     facts.monitors = ReadRegistryMonitors();
     facts.printProcessors = ReadRegistryPrintProcessors();
