@@ -10,6 +10,7 @@
 #include "cli/cli_report.h"
 #include "fakes/fake_machine.h"
 #include "fakes/fake_print_registry.h"
+#include "fakes/fake_services.h"
 #include "fakes/fake_spooler.h"
 #include "support/test_support.h"
 
@@ -179,6 +180,64 @@ TEST_F(CliOnFakeSpooler, DriverThatPrintersUseExitsWith1NamingThemAndRunsNoStep)
     EXPECT_TRUE(spooler.openedNames ==
                 (std::vector<std::wstring>{L"Front", L"财务部", L"Front", L"财务部"}))
         << "only the inventory opened printers";
+}
+
+// The spooler's deletion of a driver record, which succeeds: the names of
+// the drivers deleted, in order.
+std::vector<std::wstring> deletedDrivers;
+BOOL WINAPI AcceptDriverDeletion(LPWSTR, LPWSTR, LPWSTR name, DWORD, DWORD) {
+    deletedDrivers.push_back(name);
+    return TRUE;
+}
+
+// A set answers per name; a name of which nothing exists fails no other, a
+// refused driver makes the exit code 1 while the others go, and 3 is only
+// for a set of which nothing exists at all.
+TEST_F(CliOnFakeSpooler, SetAnswersEachNameAndItsExitCodeTellsTheWorst) {
+    spooler.printers = {{L"Front", L"Shared"}};
+    spooler.drivers = {L"Shared", L"Lone", L"Third"};
+    win32.DeletePrinterDriverExW = AcceptDriverDeletion;
+    deletedDrivers.clear();
+    fake_services::Install();
+    fake_services::scm.services[L"Spooler"].state = SERVICE_RUNNING;
+    struct Case {
+        Args arguments;
+        int exitCode;
+        std::vector<std::string> statuses;
+    };
+    const Case cases[] = {
+        {{L"--what-if", L"--driver", L"Shared", L"--driver", L"Lone", L"--driver", L"Never"},
+         EXIT_STEP_FAILED,
+         {"refused", "previewed", "absent"}},
+        {{L"--what-if", L"--driver", L"Never", L"--printer", L"Nobody"},
+         EXIT_NO_SUCH_NAME,
+         {"absent", "absent"}},
+        {{L"--what-if", L"--printer", L"Front", L"--driver", L"Shared"},
+         EXIT_OK,
+         {"previewed", "previewed"}},  // its only printer is in the set
+        {{L"--driver", L"Lone", L"--driver", L"Never", L"--driver", L"Third"},
+         EXIT_RESTART_RECOMMENDED,
+         {"removed", "absent", "removed"}},
+        {{L"--driver", L"Shared", L"--driver", L"Lone"}, EXIT_STEP_FAILED, {"refused", "removed"}},
+    };
+    for (const Case& c : cases) {
+        Args arguments = {L"remove", L"--json"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        written.clear();
+        EXPECT_EQ(RunCli(arguments, Keep), c.exitCode) << written;
+        const nlohmann::json answer = nlohmann::json::parse(written);
+        EXPECT_EQ(answer["exitCode"], c.exitCode);
+        std::vector<std::string> statuses;
+        for (const nlohmann::json& name : answer["names"])
+            statuses.push_back(name["status"]);
+        EXPECT_EQ(statuses, c.statuses) << written;
+        EXPECT_EQ(answer.count("steps"),
+                  std::count(statuses.begin(), statuses.end(), "removed") > 0 ? 1u : 0u)
+            << written;
+    }
+    EXPECT_EQ(deletedDrivers, (std::vector<std::wstring>{L"Lone", L"Third", L"Lone"}))
+        << "Lone and Third in one run, then Lone beside the refused Shared";
+    EXPECT_EQ(fake_services::scm.services[L"Spooler"].starts, 4) << "two runs, one cycle each";
 }
 
 // A driver whose record is gone while its oem INF and package stay: their
