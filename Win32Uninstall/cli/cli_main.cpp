@@ -217,7 +217,8 @@ bool Refused(const NamedTarget& name) {
 }
 
 int ExitCodeOfSet(const std::vector<NamedTarget>& names, bool reboot, const RunOutcome* run) {
-    if (std::all_of(names.begin(), names.end(), [](const NamedTarget& name) { return name.absent; }))
+    if (std::all_of(names.begin(), names.end(),
+                    [](const NamedTarget& name) { return name.absent; }))
         return EXIT_NO_SUCH_NAME;
     if (std::any_of(names.begin(), names.end(), Refused) || (run != nullptr && !run->succeeded))
         return EXIT_STEP_FAILED;
@@ -318,9 +319,9 @@ Answer Remove(const CliOptions& options) {
         }
     }
     // Apply, unless only previewed or nothing is to run.
-    const bool runs = !options.whatIf && std::any_of(names.begin(), names.end(), [](const auto& name) {
-        return !name.absent && !Refused(name);
-    });
+    const bool runs = !options.whatIf &&
+                      std::any_of(names.begin(), names.end(),
+                                  [](const auto& name) { return !name.absent && !Refused(name); });
     RunOutcome run;
     if (runs)
         run = RunPlans(plans);

@@ -103,12 +103,12 @@ bool NeedsText(const PackageCandidates& candidates,
     }
     if (texts == CandidateTexts::Registrations)
         return true;
-    return std::none_of(findings.namedDrivers.begin(), findings.namedDrivers.end(),
-                        [&](size_t named) {
-                            const auto& removed = candidates.removedNames;
-                            return std::find(removed.begin(), removed.end(),
-                                             candidates.installedNames[named]) == removed.end();
-                        });
+    return std::none_of(
+        findings.namedDrivers.begin(), findings.namedDrivers.end(), [&](size_t named) {
+            const auto& removed = candidates.removedNames;
+            return std::find(removed.begin(), removed.end(), candidates.installedNames[named]) ==
+                   removed.end();
+        });
 }
 
 // Scans the file at `path` once and keeps what it found, with its text where

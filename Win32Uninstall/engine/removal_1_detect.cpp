@@ -12,7 +12,8 @@ std::vector<std::wstring> InstalledDriverNames(const DriverInventory& inventory)
     return names;
 }
 
-RemovalFacts DetectRemoval(DriverInventory inventory, const std::vector<std::wstring>& driverNames) {
+RemovalFacts DetectRemoval(DriverInventory inventory,
+                           const std::vector<std::wstring>& driverNames) {
     RemovalFacts facts;
     facts.packages = ScanPackageCandidates(driverNames, InstalledDriverNames(inventory),
                                            CandidateTexts::Registrations);

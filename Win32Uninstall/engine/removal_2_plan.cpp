@@ -141,8 +141,8 @@ bool Registers(const std::vector<InfRegistration>& registrations, const std::wst
 }
 
 const RegistryComponent* RegistryEntryOf(const std::vector<RegistryComponent>& registry,
-                                    const std::wstring& name,
-                                    const std::wstring& environment) {
+                                         const std::wstring& name,
+                                         const std::wstring& environment) {
     for (const RegistryComponent& component : registry) {
         if (SameName(component.name, name) && SameName(component.environment, environment))
             return &component;

@@ -83,9 +83,8 @@ bool RunRemovalSet(const std::vector<RemovalPlan>& plans,
     const std::vector<RemovalPlan> run = DistinctForRun(plans);
     if (run.empty())
         return true;
-    const bool throughSpooler = std::any_of(run.begin(), run.end(), [](const RemovalPlan& plan) {
-        return !plan.leftovers;
-    });
+    const bool throughSpooler = std::any_of(
+        run.begin(), run.end(), [](const RemovalPlan& plan) { return !plan.leftovers; });
     return throughSpooler ? RunRemovalPlans(run, outcomes, bypass)
                           : RunLeftoverRemovals(run, outcomes);
 }

@@ -48,9 +48,8 @@ RemovalPlan PlanRemoval(const DriverListEntry& row,
 
 RemovalPlan PlanLeftoverRemoval(const std::wstring& driverName, const DriverInventory& inventory) {
     const std::vector<SetMember> members = {LeftoversOf(driverName)};
-    return PlanRemovalSet(members,
-                          DetectRemoval(inventory, DriverNamesOf(members, inventory, false)),
-                          false)[0];
+    return PlanRemovalSet(
+        members, DetectRemoval(inventory, DriverNamesOf(members, inventory, false)), false)[0];
 }
 
 bool FoundAnything(const RemovalPlan& plan) {

@@ -423,12 +423,12 @@ bool RunLeftoverRemovals(const std::vector<RemovalPlan>& plans,
         win32.Sleep(kStepPauseMs);
     }
     const bool removed = std::all_of(plans.begin(), plans.end(), [&](const RemovalPlan& plan) {
-        return (!AnyFileGoes(plan) ||
-                steps.Run(UninstallStep::DeleteDriverFiles, plan.driver,
-                          [&] {
-                              return DeleteDriverFiles(plan.driverFiles, steps.Scheduled()) !=
-                                     FALSE;
-                          })) &&
+        return (!AnyFileGoes(plan) || steps.Run(UninstallStep::DeleteDriverFiles, plan.driver,
+                                                [&] {
+                                                    return DeleteDriverFiles(plan.driverFiles,
+                                                                             steps.Scheduled()) !=
+                                                           FALSE;
+                                                })) &&
                RemoveComponents(steps, plan, true) && RemovePackages(steps, plan);
     });
     const bool started = !stops || steps.Run(UninstallStep::StartSpooler, kSpooler, StartSpooler);

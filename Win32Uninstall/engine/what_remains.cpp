@@ -164,8 +164,9 @@ std::vector<std::vector<RemainingItem>> FindWhatRemainsOfSet(
         members.push_back(
             records.empty()
                 ? LeftoversOf(query.driverName)
-                : SetMember{DriverListEntry{nullptr, records.front(), {}, false, query.driverName, {}},
-                            false});
+                : SetMember{
+                      DriverListEntry{nullptr, records.front(), {}, false, query.driverName, {}},
+                      false});
     }
     const std::vector<std::wstring> names = DriverNamesOf(members, rowless, false);
     const RemovalFacts facts = DetectRemoval(std::move(rowless), names);

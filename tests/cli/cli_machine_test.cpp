@@ -174,8 +174,9 @@ TEST_F(CliOnWine, RemovingAPrinterOfASharedDriverSucceedsWithExitCode0) {
 
 // Steps of `name` in a report.
 size_t StepsNamed(const json& answer, const char* name) {
-    return static_cast<size_t>(std::count_if(answer["steps"].begin(), answer["steps"].end(),
-                                             [&](const json& step) { return step["step"] == name; }));
+    return static_cast<size_t>(
+        std::count_if(answer["steps"].begin(), answer["steps"].end(),
+                      [&](const json& step) { return step["step"] == name; }));
 }
 
 // Two printers in one run: one restart, one stop and one start of the
@@ -760,7 +761,8 @@ TEST_F(CliOnAPc, LeftoversOfBothModelsOfAPackageGoInOneRunWithThePackage) {
     ASSERT_EQ(answer["names"].size(), 2u) << output;
     for (const json& name : answer["names"]) {
         EXPECT_EQ(name["leftovers"], true) << output;
-        for (const json& item : name["remains"])  // Windows Update's ntprint.inf names the GDI model
+        for (const json& item :
+             name["remains"])  // Windows Update's ntprint.inf names the GDI model
             EXPECT_EQ(item["state"], "kept") << output;
     }
     EXPECT_FALSE(FolderExists(package));

@@ -327,14 +327,14 @@ std::vector<std::wstring> DeviceIds(const RemovalPlan& plan) {
 std::vector<RemovalPlan> SetPlans(const std::vector<SetMember>& members,
                                   const DriverInventory& inventory,
                                   bool withPrinters = false) {
-    return PlanRemovalSet(
-        members, DetectRemoval(inventory, DriverNamesOf(members, inventory, withPrinters)),
-        withPrinters);
+    return PlanRemovalSet(members,
+                          DetectRemoval(inventory, DriverNamesOf(members, inventory, withPrinters)),
+                          withPrinters);
 }
 
 struct SetCase {
     const char* what;
-    std::vector<std::wstring> set;  // driver rows
+    std::vector<std::wstring> set;       // driver rows
     std::vector<std::string> decisions;  // of the set's first name
 };
 
@@ -378,8 +378,9 @@ TEST_F(RemovalPlanOnAPc, SetTakesWhatOnlyItsDriversUseAndKeepsWhatOthersUse) {
         for (size_t i = 1; i < c.set.size(); ++i) {
             std::vector<std::wstring> before(c.set.begin(), c.set.begin() + i);
             const DriverInventory without = Inventory(before);
-            const auto alone = std::find_if(without.rows.begin(), without.rows.end(),
-                                            [&](const auto& r) { return r.driverName == c.set[i]; });
+            const auto alone =
+                std::find_if(without.rows.begin(), without.rows.end(),
+                             [&](const auto& r) { return r.driverName == c.set[i]; });
             EXPECT_EQ(Decisions(plans[i]), Decisions(PlanRemoval(*alone, without))) << c.what;
         }
     }
@@ -405,7 +406,8 @@ TEST_F(RemovalPlanOnAPc, PrintersOfASetTakeTheirDriverOnlyWhenNoRowOfItStays) {
     inventory.useCounts[gdi.driverName] = 0;
     for (const auto& [printer, driver] : std::vector<std::pair<std::wstring, DriverListEntry>>{
              {gdi.driverName, gdi}, {L"财务部", gdi}, {L"Lobby", ps}, {L"Office", ps}}) {
-        inventory.rows.push_back({nullptr, driver.driverInfo, printer, true, driver.driverName, {}});
+        inventory.rows.push_back(
+            {nullptr, driver.driverInfo, printer, true, driver.driverName, {}});
         ++inventory.useCounts[driver.driverName];
     }
     const auto printer = [&](const std::wstring& name) {
@@ -422,9 +424,8 @@ TEST_F(RemovalPlanOnAPc, PrintersOfASetTakeTheirDriverOnlyWhenNoRowOfItStays) {
     ASSERT_FALSE(printers[0].packages.oemInfs.empty());
     EXPECT_EQ(printers[0].packages.oemInfs[0].keptBecause, L"used by driver KAVRO MF6000 PCL6 PS");
 
-    const std::vector<RemovalPlan> mixed =
-        SetPlans({printer(gdi.driverName), printer(L"财务部"), {gdi, false}, {ps, false}},
-                 inventory);
+    const std::vector<RemovalPlan> mixed = SetPlans(
+        {printer(gdi.driverName), printer(L"财务部"), {gdi, false}, {ps, false}}, inventory);
     EXPECT_TRUE(mixed[2].printersUsingDriver.empty()) << "its printers are in the set";
     EXPECT_EQ(mixed[2].printers, (std::vector<std::wstring>{gdi.driverName, L"财务部"}));
     EXPECT_EQ(mixed[3].printersUsingDriver, (std::vector<std::wstring>{L"Lobby", L"Office"}));

@@ -475,17 +475,27 @@ TEST_F(UninstallSequence, SetRunsOneSpoolerCycleAndTakesWhatPlansShareOnce) {
 
     std::vector<StepOutcome> outcomes;
     EXPECT_TRUE(RunRemovalSet({first, refused, other, leftovers}, &outcomes)) << OperationLogText();
-    EXPECT_EQ(StepsRun(outcomes),
-              (std::vector<std::string>{
-                  "RestartSpooler Spooler", "PurgePrintJobs KAVRO X1", "PurgePrintJobs KAVRO X2",
-                  "RemoveDevices " + Utf8(kUsbPrinter), "RemoveDevices " + Utf8(kWsdPrinter),
-                  "RemoveDevices USBPRINT\\KAVROX3\\1", "StopSpooler Spooler", "PurgeSpoolFiles ",
-                  "DeleteDriverFiles KAVRO X1", "UninstallOemInfs KAVRO X1",
-                  "PurgeDriverStore KAVRO X1", "DeleteDriverFiles KAVRO X2",
-                  "UninstallOemInfs KAVRO X2", "PurgeDriverStore KAVRO X2",
-                  "DeleteDriverFiles KAVRO X3", "UninstallOemInfs KAVRO X3",
-                  "PurgeDriverStore KAVRO X3", "StartSpooler Spooler", "DeleteDriver KAVRO X1",
-                  "DeleteDriver KAVRO X2", "ReenumerateDevices "}));
+    EXPECT_EQ(StepsRun(outcomes), (std::vector<std::string>{"RestartSpooler Spooler",
+                                                            "PurgePrintJobs KAVRO X1",
+                                                            "PurgePrintJobs KAVRO X2",
+                                                            "RemoveDevices " + Utf8(kUsbPrinter),
+                                                            "RemoveDevices " + Utf8(kWsdPrinter),
+                                                            "RemoveDevices USBPRINT\\KAVROX3\\1",
+                                                            "StopSpooler Spooler",
+                                                            "PurgeSpoolFiles ",
+                                                            "DeleteDriverFiles KAVRO X1",
+                                                            "UninstallOemInfs KAVRO X1",
+                                                            "PurgeDriverStore KAVRO X1",
+                                                            "DeleteDriverFiles KAVRO X2",
+                                                            "UninstallOemInfs KAVRO X2",
+                                                            "PurgeDriverStore KAVRO X2",
+                                                            "DeleteDriverFiles KAVRO X3",
+                                                            "UninstallOemInfs KAVRO X3",
+                                                            "PurgeDriverStore KAVRO X3",
+                                                            "StartSpooler Spooler",
+                                                            "DeleteDriver KAVRO X1",
+                                                            "DeleteDriver KAVRO X2",
+                                                            "ReenumerateDevices "}));
     EXPECT_EQ(CallsNamed({"SetupUninstallOEMInf"}),
               (std::vector<std::string>{"SetupUninstallOEMInf(oem5.inf,1)",
                                         "SetupUninstallOEMInf(oem7.inf,1)"}));

@@ -85,7 +85,6 @@ StandInSpooler::StandInSpooler(const std::wstring& crashKey) {
     }
 }
 
-
 DWORD StandInSpooler::Starts() const {
     DWORD starts = 0;
     DWORD size = sizeof starts;
