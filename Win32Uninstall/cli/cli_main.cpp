@@ -117,10 +117,12 @@ bool IsRefusedPlan(const RemovalPlan& plan) {
     return !plan.printersUsingDriver.empty();
 }
 
-void AnswerRefusedPlan(NamedTarget& name, const RemovalPlan& plan) {
+// `alone`: the run's only name, so that nothing at all was changed.
+void AnswerRefusedPlan(NamedTarget& name, const RemovalPlan& plan, bool alone) {
     const std::string message = "the driver \"" + Utf8Of(plan.driver) +
                                 "\" is used by printers: " + Joined(plan.printersUsingDriver) +
-                                "; nothing was changed (--with-printers removes them too)";
+                                (alone ? "; nothing was changed" : "; it was not changed") +
+                                " (--with-printers removes them too)";
     name.object["error"] = message;
     name.object["printersUsingDriver"] = Strings(plan.printersUsingDriver);
     name.text = message + "\n";
@@ -186,7 +188,7 @@ void AnswerNames(std::vector<NamedTarget>& names, bool whatIf, const RunOutcome*
         name.object["driverKept"] = name.listed.driverInfo != nullptr && plan.driver.empty();
         if (IsRefusedPlan(plan)) {
             name.object["status"] = "refused";
-            AnswerRefusedPlan(name, plan);
+            AnswerRefusedPlan(name, plan, names.size() == 1);
         } else if (whatIf) {
             name.object["status"] = "previewed";
             name.object["preview"] = PreviewJson(plan, spoolFiles);
@@ -212,7 +214,7 @@ void AnswerNames(std::vector<NamedTarget>& names, bool whatIf, const RunOutcome*
     }
 }
 
-bool Refused(const NamedTarget& name) {
+bool IsRefusedName(const NamedTarget& name) {
     return !name.absent && IsRefusedPlan(*name.plan);
 }
 
@@ -220,7 +222,8 @@ int ExitCodeOfSet(const std::vector<NamedTarget>& names, bool reboot, const RunO
     if (std::all_of(names.begin(), names.end(),
                     [](const NamedTarget& name) { return name.absent; }))
         return EXIT_NO_SUCH_NAME;
-    if (std::any_of(names.begin(), names.end(), Refused) || (run != nullptr && !run->succeeded))
+    if (std::any_of(names.begin(), names.end(), IsRefusedName) ||
+        (run != nullptr && !run->succeeded))
         return EXIT_STEP_FAILED;
     if (run == nullptr)
         return EXIT_OK;
@@ -268,7 +271,7 @@ Answer AnswerOfOne(const NamedTarget& name, const RunOutcome* run, int exitCode)
     answer.object.erase("status");
     answer.object["names"] = json::array({name.object});
     answer.text = name.text;
-    if (run != nullptr && !Refused(name)) {
+    if (run != nullptr && !IsRefusedName(name)) {
         AnswerRun(answer, *run);
         answer.text = RunText(*run, ComponentsText(*name.plan)) + name.text;
     }
@@ -285,11 +288,28 @@ Answer AnswerOfSet(const std::vector<NamedTarget>& names, const RunOutcome* run,
     }
     for (const NamedTarget& name : names) {
         answer.object["names"].push_back(name.object);
-        const bool ran = run != nullptr && !name.absent && !Refused(name);
+        const bool ran = run != nullptr && !name.absent && !IsRefusedName(name);
         answer.text += std::string(name.target.byPrinter ? "Printer" : "Driver") + " \"" +
                        Utf8Of(name.target.name) + "\":\n" +
                        (ran ? ComponentsText(*name.plan) : "") + name.text;
     }
+    return answer;
+}
+
+// The answer of the whole set: each name's part, the run's, one exit code.
+Answer Answered(std::vector<NamedTarget>& names, const CliOptions& options, const RunOutcome* run) {
+    AnswerNames(names, options.whatIf, run);
+    const int exitCode = ExitCodeOfSet(names, options.reboot, run);
+    if (names.size() == 1 && names.front().absent)
+        return AnswerOfOne(names.front(), nullptr, exitCode);
+    Answer answer = names.size() == 1 ? AnswerOfOne(names.front(), run, exitCode)
+                                      : AnswerOfSet(names, run, exitCode);
+    answer.object["command"] = "remove";
+    answer.object["whatIf"] = options.whatIf;
+    answer.object["exitCode"] = answer.exitCode;
+    answer.object["result"] = ResultOf(answer.exitCode, options.whatIf);
+    if (run != nullptr && answer.exitCode == EXIT_RESTART_RECOMMENDED)
+        answer.text += "Restart Windows to finish.\n";
     return answer;
 }
 
@@ -310,35 +330,21 @@ Answer Remove(const CliOptions& options) {
     for (NamedTarget& name : names) {
         if (name.absent)
             continue;
-        RemovalPlan& plan = plans[name.member];
-        if (plan.leftovers && !FoundAnything(plan)) {
-            name.absent = true;
-            plan = RemovalPlan{};
-        } else {
-            name.plan = &plan;
-        }
+        const RemovalPlan& plan = plans[name.member];
+        name.absent = plan.leftovers && !FoundAnything(plan);
+        name.plan = &plan;
     }
-    // Apply, unless only previewed or nothing is to run.
-    const bool runs = !options.whatIf &&
-                      std::any_of(names.begin(), names.end(),
-                                  [](const auto& name) { return !name.absent && !Refused(name); });
+    // Apply the plans of the names that go, unless only previewed.
+    std::vector<RemovalPlan> going;
+    for (const NamedTarget& name : names) {
+        if (!name.absent && !IsRefusedName(name))
+            going.push_back(*name.plan);
+    }
+    const bool runs = !options.whatIf && !going.empty();
     RunOutcome run;
     if (runs)
-        run = RunPlans(plans);
-    // Report.
-    AnswerNames(names, options.whatIf, runs ? &run : nullptr);
-    const int exitCode = ExitCodeOfSet(names, options.reboot, runs ? &run : nullptr);
-    if (names.size() == 1 && names.front().absent)
-        return AnswerOfOne(names.front(), nullptr, exitCode);
-    Answer answer = names.size() == 1 ? AnswerOfOne(names.front(), runs ? &run : nullptr, exitCode)
-                                      : AnswerOfSet(names, runs ? &run : nullptr, exitCode);
-    answer.object["command"] = "remove";
-    answer.object["whatIf"] = options.whatIf;
-    answer.object["exitCode"] = answer.exitCode;
-    answer.object["result"] = ResultOf(answer.exitCode, options.whatIf);
-    if (runs && answer.exitCode == EXIT_RESTART_RECOMMENDED)
-        answer.text += "Restart Windows to finish.\n";
-    return answer;
+        run = RunPlans(going);
+    return Answered(names, options, runs ? &run : nullptr);
 }
 
 }  // namespace
