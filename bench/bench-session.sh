@@ -5,6 +5,27 @@
 # its wineserver and X server do not outlive it, no other session is
 # touched, and the prefix (over 1 GB) is removed; the rest of FOLDER stays.
 # Needs `root`, the repository's root.
+#
+# `bench_build [BUILD]` prints the build folder to measure and says on stderr
+# which build it is and how 32-bit programs run here. By default that is the
+# shipped i686 build where the machine runs 32-bit programs itself, and the
+# x64 build (the one that does the work on 64-bit Windows) where they run
+# under qemu's emulator or not at all: emulated figures measure the emulator.
+bench_build() {
+  local mode build
+  mode=$("$root/tests/support/wine-session.sh" loader-mode)
+  if [ -n "${1:-}" ]; then
+    build=$1
+  elif [ "$mode" = native ]; then
+    build=$root/build/mingw-i686
+  else
+    build=$root/build/mingw-x64
+  fi
+  build=$(cd "$build" && pwd)
+  echo "bench: measuring $(basename "$build"); 32-bit programs here: $mode" >&2
+  echo "$build"
+}
+
 start_bench_session() {
   bench_session=$1
   mkdir -p "$bench_session"

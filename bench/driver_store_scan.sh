@@ -2,7 +2,7 @@
 # Times the driver package scan that a removal runs, against reading every
 # candidate file once and against grep.
 #
-#   bash bench/driver_store_scan.sh [BUILD]      (BUILD defaults to build/mingw-i686)
+#   bash bench/driver_store_scan.sh [BUILD]      (BUILD: see bench_build in bench-session.sh)
 #
 # In a private Wine prefix of its own (build/bench-scan), bench_driver_store seeds C:\kbench\windows as
 # a Windows 10 x64 PC has it: 1,000 driver-store packages, nine in ten of them
@@ -42,7 +42,9 @@
 # prefix, with the seeded folder, is removed at the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build/mingw-i686}" && pwd)
+# shellcheck disable=SC1091
+. "$root/bench/bench-session.sh"
+build=$(bench_build "${1:-}")
 repeats=${REPEATS:-5}
 name="KBench LaserJet 7788 PCL6"
 # The name as ANSI (ASCII) or as UTF-16 LE, for grep -P.
@@ -51,8 +53,6 @@ pattern="$name|$utf16"
 bench="$build/bin/bench_driver_store.exe"
 
 cmake --build "$build" --target bench_driver_store >/dev/null
-# shellcheck disable=SC1091
-. "$root/bench/bench-session.sh"
 start_bench_session "$root/build/bench-scan"
 
 seeded="$WINEPREFIX/drive_c/kbench"

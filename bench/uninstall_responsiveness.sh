@@ -2,7 +2,7 @@
 # Times one whole uninstall as the user runs it, and how the dialog answers
 # meanwhile.
 #
-#   bash bench/uninstall_responsiveness.sh [BUILD]   (BUILD defaults to build/mingw-i686)
+#   bash bench/uninstall_responsiveness.sh [BUILD]   (BUILD: see bench_build in bench-session.sh)
 #
 # In a private Wine session of its own (build/bench-uninstall, a fresh copy of
 # the template prefix, under Xvfb when there is no display) it seeds a driver
@@ -36,15 +36,15 @@
 # or is interrupted.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build/mingw-i686}" && pwd)
+# shellcheck disable=SC1091
+. "$root/bench/bench-session.sh"
+build=$(bench_build "${1:-}")
 bin="$build/bin"
 row="KBench Printer A"
 
 cmake --build "$build" --target Uninstall bench_uninstall_responsiveness >/dev/null
 session="$root/build/bench-uninstall"
 # The relay trace and the bench's raw figures stay in the session folder.
-# shellcheck disable=SC1091
-. "$root/bench/bench-session.sh"
 start_bench_session "$session"
 bench="$bin/bench_uninstall_responsiveness.exe"
 

@@ -30,9 +30,9 @@ cp "$bin/Uninstall.exe" "$package/Uninstall.exe"
 cp "$bin/native64/Uninstall.exe" "$package/x64/Uninstall.exe"
 export SEEDER="$bin/native64/demo_machine.exe" UNINSTALL="$package/Uninstall.exe"
 probes="$bin"
-# A machine that runs no 32-bit programs (see wine-session.sh) opens the
-# 64-bit program that the 32-bit one would start, and drives it with the
-# 64-bit probe.
+# Only a machine that runs no 32-bit programs even under qemu (install-deps.sh
+# said why) opens the 64-bit program that the 32-bit one would start, and
+# drives it with the 64-bit probe.
 if ! "$session" runs-32-bit; then
   echo "demo: this machine runs no 32-bit programs; opening x64\Uninstall.exe directly" >&2
   UNINSTALL="$package/x64/Uninstall.exe"

@@ -40,9 +40,10 @@ run_suite() {
 # builds in the x64 build's folder, which is then already up to date. The
 # benchmark programs are built with i686, the build they run against (built,
 # not run, so that a change that breaks them fails here).
-# A machine whose kernel runs no 32-bit programs runs no 32-bit Windows
-# program under Wine either (see wine-session.sh): the i686 build is still
-# built whole, and its suite is left out, saying so.
+# Where the kernel runs no 32-bit programs, install-deps.sh has them run under
+# qemu's emulator; only a machine where that could not be set up (it said
+# why) runs no 32-bit Windows program under Wine: there the i686 build is
+# still built whole, and its suite is left out, saying so.
 status=0
 skipped=""
 if build mingw-x64; then
@@ -51,7 +52,7 @@ if build mingw-x64; then
     build mingw-i686 benchmarks && run_suite mingw-i686 "$@" || status=1
   else
     build mingw-i686 benchmarks || status=1
-    skipped="the mingw-i686 suite was not run: this machine cannot run 32-bit programs (its kernel's 32-bit emulation is off), so Wine cannot run the 32-bit build's tests here; the build itself succeeded"
+    skipped="the mingw-i686 suite was not run: this machine cannot run 32-bit programs (its kernel runs none, and install-deps.sh could not set up qemu's emulator: see its message above), so Wine cannot run the 32-bit build's tests here; the build itself succeeded"
     [ $status = 0 ] || skipped="the mingw-i686 build failed"
   fi
 else

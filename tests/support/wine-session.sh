@@ -9,6 +9,9 @@
 #                                 it while the programs are being built)
 #   wine-session.sh runs-32-bit   exit 0 when this machine runs 32-bit Windows
 #                                 programs under Wine (see use_64_bit_loader)
+#   wine-session.sh loader-mode   prints how 32-bit programs run here: native,
+#                                 emulated (qemu through binfmt_misc, see
+#                                 scripts/install-deps.sh) or none
 # The prefix lives in BUILD/wine/prefix, never in ~/.wine. Its Documents and the
 # other user folders are real folders, not links into the Linux home. With
 # WINE_SESSION=NAME in the environment the session is BUILD/wine-NAME instead:
@@ -26,11 +29,21 @@ action=${1:?action}
 # run at all. The shim's folder and WINELOADER go into the session's env.
 wine32_loader=/usr/lib/wine/wine
 wine64_loader=/usr/lib/wine/wine64
-runs_32_bit() { "$wine32_loader" --version >/dev/null 2>&1; }
-if [ "$action" = runs-32-bit ]; then
-  runs_32_bit && exit 0
-  exit 1
+# Asked once: under the emulator each ask is a process start of its own.
+if "$wine32_loader" --version >/dev/null 2>&1; then
+  if grep -qsx enabled /proc/sys/fs/binfmt_misc/qemu-i386; then
+    loader_mode=emulated
+  else
+    loader_mode=native
+  fi
+else
+  loader_mode=none
 fi
+runs_32_bit() { [ "$loader_mode" != none ]; }
+case "$action" in
+  runs-32-bit) runs_32_bit && exit 0; exit 1 ;;
+  loader-mode) echo "$loader_mode"; exit 0 ;;
+esac
 
 build=$(cd "${2:?build folder}" && pwd)
 loader_env=""
@@ -54,7 +67,10 @@ prefix="$session/prefix"
 template="$(dirname "$build")/wine-template"
 
 # Bumped whenever make_template changes, so that older templates are rebuilt.
-template_version=3
+# The loader mode is part of it: a prefix made while only the 64-bit loader
+# ran has no 32-bit half, and 32-bit wineboot then fails ("could not load
+# kernel32.dll").
+template_version="4 $loader_mode"
 
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -162,5 +178,5 @@ case "$action" in
     ;;
   stop) stop ;;
   template) make_template ;;
-  *) echo "usage: $0 start|ensure|stop|template BUILD | runs-32-bit" >&2; exit 2 ;;
+  *) echo "usage: $0 start|ensure|stop|template BUILD | runs-32-bit | loader-mode" >&2; exit 2 ;;
 esac
