@@ -25,7 +25,11 @@
 # The session's prefix is removed at the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build/mingw-x64}" && pwd)
+# shellcheck disable=SC1091
+. "$root/bench/bench-session.sh"
+# The x64 build unless told otherwise: the one that does the work on 64-bit
+# Windows, and its seeder adds the x64 drivers that a 64-bit PC has.
+build=$(bench_build "${1:-$root/build/mingw-x64}")
 names=${NAMES:-2}
 repeats=${REPEATS:-3}
 bin="$build/bin"
@@ -33,8 +37,6 @@ driver="KBench Set Driver"
 store_driver="KBench LaserJet 7788 PCL6"
 
 cmake --build "$build" --target UninstallCli demo_machine bench_driver_store >/dev/null
-# shellcheck disable=SC1091
-. "$root/bench/bench-session.sh"
 start_bench_session "$root/build/bench-multi"
 
 fail() {
