@@ -31,6 +31,7 @@
 
 #include "engine/driver_packages.h"
 #include "engine/file_helpers.h"
+#include "engine/removal_1_detect.h"
 
 namespace {
 
@@ -626,12 +627,13 @@ int Scan(const std::wstring& root, const std::wstring& driverName, int repeats) 
     return 0;
 }
 
-// The package scan of a removal of `names` as DetectRemoval reads it and the
-// plan decides it: one pass over the candidates, then each name's verdicts.
+// The package scan of a removal of `names` as DetectRemoval reads it (with
+// `texts`) and the plan decides it: one pass over the candidates, then each
+// name's verdicts.
 std::vector<PackageScan> ScanForSet(const std::vector<std::wstring>& names,
-                                    const std::vector<std::wstring>& installed) {
-    const PackageCandidates candidates =
-        ScanPackageCandidates(names, installed, CandidateTexts::Registrations);
+                                    const std::vector<std::wstring>& installed,
+                                    CandidateTexts texts) {
+    const PackageCandidates candidates = ScanPackageCandidates(names, installed, texts);
     const std::set<std::wstring> leaving(names.begin(), names.end());
     std::vector<PackageScan> scans;
     for (size_t i = 0; i < names.size(); ++i)
@@ -650,8 +652,12 @@ int ScanSet(const std::wstring& root, const std::wstring& driverName, int repeat
     std::vector<std::wstring> ten = {driverName};
     ten.insert(ten.end(), kRemainingDrivers.begin() + 10, kRemainingDrivers.begin() + 19);
 
-    const std::vector<PackageScan> single = ScanForSet({driverName}, installed);
-    const std::vector<PackageScan> set = ScanForSet(ten, installed);
+    // The texts as DetectRemoval takes them on this machine (no leftovers),
+    // and all of them, as where a vendor's monitor is registered.
+    const CandidateTexts here =
+        TextsThePlanNeeds(false, ReadRegistryMonitors(), ReadRegistryPrintProcessors());
+    const std::vector<PackageScan> single = ScanForSet({driverName}, installed, here);
+    const std::vector<PackageScan> set = ScanForSet(ten, installed, here);
     if (!FoundTheSeededMatches(single[0], expected) || !FoundTheSeededMatches(set[0], expected))
         return 3;
     size_t matches = 0;
@@ -664,14 +670,19 @@ int ScanSet(const std::wstring& root, const std::wstring& driverName, int repeat
         }
         matches += found;
     }
-    printf("set_names=%zu\nset_matches=%zu\n", ten.size(), matches);
-    Timings one, all;
+    printf("set_names=%zu\nset_matches=%zu\nregistrations_read=%d\n", ten.size(), matches,
+           here == CandidateTexts::Registrations ? 1 : 0);
+    Timings one, all, oneRead, allRead;
     for (int i = 0; i < repeats; ++i) {
-        Time(one, [&] { ScanForSet({driverName}, installed); });
-        Time(all, [&] { ScanForSet(ten, installed); });
+        Time(one, [&] { ScanForSet({driverName}, installed, here); });
+        Time(all, [&] { ScanForSet(ten, installed, here); });
+        Time(oneRead, [&] { ScanForSet({driverName}, installed, CandidateTexts::Registrations); });
+        Time(allRead, [&] { ScanForSet(ten, installed, CandidateTexts::Registrations); });
     }
     Print("one_name", one);
     Print("ten_names", all);
+    Print("one_name_registrations", oneRead);
+    Print("ten_names_registrations", allRead);
     return 0;
 }
 

@@ -27,8 +27,19 @@ struct RemovalFacts {
 // spooler's order.
 std::vector<std::wstring> InstalledDriverNames(const DriverInventory& inventory);
 
+// Which texts of the package candidates the plan reads: what they install
+// and register (CandidateTexts::Registrations) where a set has leftovers
+// (their files are told from their INFs) or the registry holds a language
+// monitor or print processor that is not Windows' own (a package of the set
+// may have brought it, or one that stays keep it); else only what the
+// verdicts need (without such a component, Windows' own ones stay whatever
+// the packages register).
+CandidateTexts TextsThePlanNeeds(bool leftovers,
+                                 const std::vector<RegistryComponent>& monitors,
+                                 const std::vector<RegistryComponent>& printProcessors);
+
 // Takes the facts for removing the drivers named `driverNames` (any that the
 // set may take; empty names are passed over) from `inventory`, which the
-// facts keep. Reads the package candidates and the registry; changes nothing
-// and logs only what the walks log.
+// facts keep: the registry first, then the package candidates, with the
+// texts TextsThePlanNeeds. Changes nothing and logs only what the walks log.
 RemovalFacts DetectRemoval(DriverInventory inventory, const std::vector<std::wstring>& driverNames);
