@@ -6,6 +6,7 @@
 //
 //   bench_driver_store seed <root> <driver name>
 //   bench_driver_store scan <root> <driver name> <repeats>
+//   bench_driver_store scan-set <root> <driver name> <repeats>
 //
 // <root> is a folder such as C:\kbench; its "windows" sub-folder stands in for
 // the Windows folder. The store and the inf folder are seeded where the
@@ -13,7 +14,10 @@
 // it, Sysnative included in a 32-bit process on 64-bit Windows. "seed" and
 // "scan" print key=value lines for bench/driver_store_scan.sh; "scan" exits
 // with 3, naming the differences, when the scan's matches are not the seeded
-// ones.
+// ones. "scan-set" times the scan as a removal of a set takes it (the
+// candidates of every name read in one pass, then each name's verdicts)
+// for ten names against the same for the driver alone, and exits with 3
+// when either misses the seeded matches or a name of the ten matches nothing.
 #include <windows.h>
 #include <psapi.h>
 
@@ -21,11 +25,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "engine/driver_packages.h"
 #include "engine/file_helpers.h"
+#include "engine/removal_1_detect.h"
 
 namespace {
 
@@ -621,6 +627,65 @@ int Scan(const std::wstring& root, const std::wstring& driverName, int repeats) 
     return 0;
 }
 
+// The package scan of a removal of `names` as DetectRemoval reads it (with
+// `texts`) and the plan decides it: one pass over the candidates, then each
+// name's verdicts.
+std::vector<PackageScan> ScanForSet(const std::vector<std::wstring>& names,
+                                    const std::vector<std::wstring>& installed,
+                                    CandidateTexts texts) {
+    const PackageCandidates candidates = ScanPackageCandidates(names, installed, texts);
+    const std::set<std::wstring> leaving(names.begin(), names.end());
+    std::vector<PackageScan> scans;
+    for (size_t i = 0; i < names.size(); ++i)
+        scans.push_back(DecidePackages(candidates, i, leaving));
+    return scans;
+}
+
+int ScanSet(const std::wstring& root, const std::wstring& driverName, int repeats) {
+    std::wstring repository, inf;
+    if (!BenchFolders(root, repository, inf))
+        return 1;
+    const std::vector<std::wstring> expected = ExpectedMatches(driverName, repository, inf);
+    std::vector<std::wstring> installed = kRemainingDrivers;
+    installed.push_back(driverName);
+    // Nine installed drivers whose vendors' packages the store holds.
+    std::vector<std::wstring> ten = {driverName};
+    ten.insert(ten.end(), kRemainingDrivers.begin() + 10, kRemainingDrivers.begin() + 19);
+
+    // The texts as DetectRemoval takes them on this machine (no leftovers),
+    // and all of them, as where a vendor's monitor is registered.
+    const CandidateTexts here =
+        TextsThePlanNeeds(false, ReadRegistryMonitors(), ReadRegistryPrintProcessors());
+    const std::vector<PackageScan> single = ScanForSet({driverName}, installed, here);
+    const std::vector<PackageScan> set = ScanForSet(ten, installed, here);
+    if (!FoundTheSeededMatches(single[0], expected) || !FoundTheSeededMatches(set[0], expected))
+        return 3;
+    size_t matches = 0;
+    for (size_t i = 0; i < ten.size(); ++i) {
+        const size_t found = set[i].oemInfs.size() + set[i].packages.size();
+        if (found == 0) {
+            fprintf(stderr, "bench_driver_store: the set's scan found nothing of %ls\n",
+                    ten[i].c_str());
+            return 3;
+        }
+        matches += found;
+    }
+    printf("set_names=%zu\nset_matches=%zu\nregistrations_read=%d\n", ten.size(), matches,
+           here == CandidateTexts::Registrations ? 1 : 0);
+    Timings one, all, oneRead, allRead;
+    for (int i = 0; i < repeats; ++i) {
+        Time(one, [&] { ScanForSet({driverName}, installed, here); });
+        Time(all, [&] { ScanForSet(ten, installed, here); });
+        Time(oneRead, [&] { ScanForSet({driverName}, installed, CandidateTexts::Registrations); });
+        Time(allRead, [&] { ScanForSet(ten, installed, CandidateTexts::Registrations); });
+    }
+    Print("one_name", one);
+    Print("ten_names", all);
+    Print("one_name_registrations", oneRead);
+    Print("ten_names_registrations", allRead);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -628,6 +693,9 @@ int wmain(int argc, wchar_t** argv) {
         return Seed(argv[2], argv[3]);
     if (argc >= 5 && std::wstring(argv[1]) == L"scan")
         return Scan(argv[2], argv[3], std::max(1, _wtoi(argv[4])));
-    fprintf(stderr, "usage: bench_driver_store seed|scan <root> <driver name> [repeats]\n");
+    if (argc >= 5 && std::wstring(argv[1]) == L"scan-set")
+        return ScanSet(argv[2], argv[3], std::max(1, _wtoi(argv[4])));
+    fprintf(stderr,
+            "usage: bench_driver_store seed|scan|scan-set <root> <driver name> [repeats]\n");
     return 2;
 }

@@ -24,95 +24,60 @@ bool IsFolderEntry(const std::wstring& entry) {
 }
 
 // Why a package whose INF gave `findings` stays, or empty (see
-// ReasonToKeepPackage).
+// ReasonToKeepPackage): the first installed driver it names as a whole
+// value that is not among `leaving` counts.
 std::wstring KeepReason(const InfFindings& findings,
-                        const std::vector<std::wstring>& remainingDrivers) {
+                        const std::vector<std::wstring>& installedDrivers,
+                        const std::set<std::wstring>& leaving) {
     if (findings.microsoftProvider)
         return WINDOWS_OWN_PACKAGE;
     if (!findings.otherDeviceClass.empty())
         return L"another device class (" + findings.otherDeviceClass + L")";
-    if (findings.namedDriver < remainingDrivers.size())
-        return L"used by driver " + remainingDrivers[findings.namedDriver];
+    for (const size_t named : findings.namedDrivers) {
+        if (named < installedDrivers.size() && !leaving.count(installedDrivers[named]))
+            return L"used by driver " + installedDrivers[named];
+    }
     return {};
 }
 
-// Why the package of an INF that names the driver and gave `findings` stays,
-// or empty: KeepReason, else, read only now (few INFs name the driver), the
+const ScannedCandidate* Candidate(const PackageCandidates& candidates, const std::wstring& path) {
+    const auto found = candidates.files.find(UpperInvariant(path));
+    return found == candidates.files.end() ? nullptr : &found->second;
+}
+
+// Why the package of the INF at `path` stays for the removed name at
+// `index`, or empty: KeepReason, else, for an INF that names the driver, the
 // models it declares (OtherModelsPackage).
-std::wstring Verdict(const std::wstring& inf,
-                     const InfFindings& findings,
-                     const std::wstring& driverName,
-                     const std::vector<std::wstring>& remainingDrivers) {
-    std::wstring reason = KeepReason(findings, remainingDrivers);
-    if (reason.empty() && findings.namesDriver)
-        reason = OtherModelsPackage(ReadInfText(inf), driverName);
+std::wstring Verdict(const PackageCandidates& candidates,
+                     const std::wstring& path,
+                     size_t index,
+                     const std::set<std::wstring>& leaving) {
+    const ScannedCandidate* scanned = Candidate(candidates, path);
+    if (scanned == nullptr)
+        return {};
+    std::wstring reason = KeepReason(scanned->findings, candidates.installedNames, leaving);
+    if (reason.empty() && scanned->findings.mentions[index].found)
+        reason = OtherModelsPackage(scanned->text, candidates.removedNames[index]);
     return reason;
 }
 
-// The findings of each file that one scan reads, by its path taken
-// case-insensitively: an oem PNF's verdict comes from the INF beside it,
-// which is a candidate of its own, and each file is read once.
-class ScannedFiles {
-  public:
-    explicit ScannedFiles(const InfNames& names) : names_(names) {}
-    const InfFindings& Of(const std::wstring& path) {
-        const std::wstring key = UpperInvariant(path);
-        auto found = findings_.find(key);
-        if (found == findings_.end())
-            found = findings_.emplace(key, ScanInfFile(path, names_)).first;
-        return found->second;
-    }
-    // The verdict on the file at `path` (see Verdict), decided once.
-    const std::wstring& VerdictOn(const std::wstring& path,
-                                  const std::wstring& driverName,
-                                  const std::vector<std::wstring>& remainingDrivers) {
-        const std::wstring key = UpperInvariant(path);
-        auto found = verdicts_.find(key);
-        if (found == verdicts_.end()) {
-            const std::wstring reason = Verdict(path, Of(path), driverName, remainingDrivers);
-            found = verdicts_.emplace(key, reason).first;
-        }
-        return found->second;
-    }
-
-  private:
-    const InfNames& names_;
-    std::map<std::wstring, InfFindings> findings_;
-    std::map<std::wstring, std::wstring> verdicts_;
-};
-
-void AddOemMatch(std::vector<PackageMatch>& matches,
-                 const std::wstring& candidate,
-                 ScannedFiles& files,
-                 const std::wstring& driverName,
-                 const std::vector<std::wstring>& remainingDrivers) {
-    const InfFindings& findings = files.Of(candidate);
-    if (!findings.namesDriver)
-        return;
-    PackageMatch match;
-    match.inf = candidate;
-    match.matchedLine = findings.matchedLine;
-    // A precompiled oemN.PNF is no INF text: its INF beside it decides.
+// The INF whose verdict an oem candidate takes: itself, or for a precompiled
+// oemN.PNF, which is no INF text, the INF beside it.
+std::wstring DecidingInf(const std::wstring& candidate) {
     const size_t dot = candidate.rfind(L'.');
-    const bool decidedBeside = !IsInfName(candidate) && dot != std::wstring::npos;
-    match.keptBecause =
-        files.VerdictOn(decidedBeside ? candidate.substr(0, dot) + L".inf" : candidate, driverName,
-                        remainingDrivers);
-    matches.push_back(std::move(match));
+    return IsInfName(candidate) || dot == std::wstring::npos ? candidate
+                                                             : candidate.substr(0, dot) + L".inf";
 }
 
-void AddStoreMatch(std::vector<PackageMatch>& matches,
-                   const std::wstring& candidate,
-                   const InfFindings& findings,
-                   const std::wstring& driverName,
-                   const std::vector<std::wstring>& remainingDrivers) {
-    if (!findings.namesDriver)
-        return;
+PackageMatch MatchOf(const ScannedCandidate& scanned, size_t index) {
     PackageMatch match;
-    match.inf = candidate;
-    match.matchedLine = findings.matchedLine;
-    match.folder = FolderOf(candidate);
-    match.keptBecause = Verdict(candidate, findings, driverName, remainingDrivers);
+    match.inf = scanned.path;
+    match.matchedLine = scanned.findings.mentions[index].line;
+    return match;
+}
+
+void AddStoreMatch(std::vector<PackageMatch>& matches, PackageMatch match) {
+    match.folder = FolderOf(match.inf);
     for (PackageMatch& listed : matches) {
         if (listed.folder != match.folder)
             continue;
@@ -122,6 +87,45 @@ void AddStoreMatch(std::vector<PackageMatch>& matches,
         return;
     }
     matches.push_back(std::move(match));
+}
+
+// Whether the whole text of an INF that gave `findings` is needed: its
+// [Version] has not decided it already (another class, Windows' own), and,
+// for the verdicts alone, no installed driver outside the removed ones keeps
+// it (the models that decide otherwise are read from the text).
+bool NeedsText(const PackageCandidates& candidates,
+               const std::wstring& path,
+               const InfFindings& findings,
+               CandidateTexts texts) {
+    if (!findings.NamesAny() || !IsInfName(path) || findings.microsoftProvider ||
+        !findings.otherDeviceClass.empty()) {
+        return false;
+    }
+    if (texts == CandidateTexts::Registrations)
+        return true;
+    return std::none_of(
+        findings.namedDrivers.begin(), findings.namedDrivers.end(), [&](size_t named) {
+            const auto& removed = candidates.removedNames;
+            return std::find(removed.begin(), removed.end(), candidates.installedNames[named]) ==
+                   removed.end();
+        });
+}
+
+// Scans the file at `path` once and keeps what it found, with its text where
+// NeedsText; true when it names a removed driver.
+bool ScanCandidate(PackageCandidates& candidates,
+                   const std::wstring& path,
+                   const InfNames& names,
+                   CandidateTexts texts) {
+    const std::wstring key = UpperInvariant(path);
+    auto known = candidates.files.find(key);
+    if (known == candidates.files.end()) {
+        ScannedCandidate scanned{path, ScanInfFile(path, names), {}};
+        if (NeedsText(candidates, path, scanned.findings, texts))
+            scanned.text = ReadInfText(path);
+        known = candidates.files.emplace(key, std::move(scanned)).first;
+    }
+    return known->second.findings.NamesAny();
 }
 
 // The oem files of the inf folder (names containing "oem"), sub-folders
@@ -143,20 +147,22 @@ FileList OemFiles(const std::wstring& infFolder, std::set<std::wstring>* publish
     return oemFiles;
 }
 
-// The oem files of the inf folder that name the driver, each with its
-// verdict, and with `published` the names published in the inf folder.
-std::vector<PackageMatch> MatchOemInfs(const std::wstring& driverName,
-                                       const std::vector<std::wstring>& remainingDrivers,
-                                       std::set<std::wstring>* published) {
-    std::vector<PackageMatch> matches;
+// Scans the oem files of the inf folder, and with `published` gives the
+// names published in the inf folder. The INF beside a PNF that names a
+// driver is scanned too: it decides for the PNF.
+void ScanOemFiles(PackageCandidates& candidates,
+                  const InfNames& names,
+                  CandidateTexts texts,
+                  std::set<std::wstring>* published) {
     std::wstring infFolder;
-    if (driverName.empty() || !OemInfFolder(infFolder))
-        return matches;
-    const InfNames names(driverName, remainingDrivers);
-    ScannedFiles files(names);
-    for (const std::wstring& candidate : OemFiles(infFolder, published))
-        AddOemMatch(matches, candidate, files, driverName, remainingDrivers);
-    return matches;
+    if (!OemInfFolder(infFolder))
+        return;
+    for (const std::wstring& candidate : OemFiles(infFolder, published)) {
+        candidates.oemFiles.push_back(candidate);
+        if (ScanCandidate(candidates, candidate, names, texts) &&
+            DecidingInf(candidate) != candidate)
+            ScanCandidate(candidates, DecidingInf(candidate), names, texts);
+    }
 }
 
 // The upper-cased name of the INF that a store folder (with its trailing
@@ -186,25 +192,26 @@ void AddPackageFolder(StoreInfs& store,
     }
 }
 
-// The store packages whose INF names the driver, one per folder, each with
-// its verdict. Windows' own packages are counted in `windowsPackages` and
-// neither read nor entered.
-std::vector<PackageMatch> MatchStorePackages(const std::wstring& driverName,
-                                             const std::vector<std::wstring>& remainingDrivers,
-                                             const std::set<std::wstring>* published,
-                                             size_t* windowsPackages) {
-    std::vector<PackageMatch> matches;
+// Scans the INFs of the store's package folders but Windows' own, which are
+// counted in `windowsPackages` and neither read nor entered.
+void ScanStoreInfs(PackageCandidates& candidates,
+                   const InfNames& names,
+                   CandidateTexts texts,
+                   const std::set<std::wstring>* published) {
     std::wstring repository;
-    if (driverName.empty() || !DriverStoreRepository(repository))
-        return matches;
+    if (!DriverStoreRepository(repository))
+        return;
     const StoreInfs store = FindStoreInfs(repository, published);
-    const InfNames names(driverName, remainingDrivers);
-    for (const std::wstring& candidate : store.candidates)
-        AddStoreMatch(matches, candidate, ScanInfFile(candidate, names), driverName,
-                      remainingDrivers);
-    if (windowsPackages != nullptr)
-        *windowsPackages = store.windowsFolders.size();
-    return matches;
+    for (const std::wstring& candidate : store.candidates) {
+        candidates.storeInfs.push_back(candidate);
+        ScanCandidate(candidates, candidate, names, texts);
+    }
+    candidates.windowsPackages = store.windowsFolders.size();
+}
+
+bool AnyName(const std::vector<std::wstring>& names) {
+    return std::any_of(names.begin(), names.end(),
+                       [](const std::wstring& name) { return !name.empty(); });
 }
 
 }  // namespace
@@ -257,7 +264,7 @@ std::wstring LineMentioningDriver(const std::wstring& text, const std::wstring& 
 
 std::wstring ReasonToKeepPackage(const std::wstring& infText,
                                  const std::vector<std::wstring>& remainingDrivers) {
-    return KeepReason(ScanInfText(infText, InfNames(L"", remainingDrivers)), remainingDrivers);
+    return KeepReason(ScanInfText(infText, InfNames(L"", remainingDrivers)), remainingDrivers, {});
 }
 
 std::wstring OtherModelsPackage(const std::wstring& infText, const std::wstring& driverName) {
@@ -276,14 +283,72 @@ std::wstring OtherModelsPackage(const std::wstring& infText, const std::wstring&
            L")";
 }
 
+namespace {
+
+enum class Places { OemInfs, Store, Both };
+
+PackageCandidates ScanPlaces(const std::vector<std::wstring>& removedDrivers,
+                             const std::vector<std::wstring>& installedDrivers,
+                             Places places,
+                             CandidateTexts texts = CandidateTexts::Verdicts) {
+    PackageCandidates candidates;
+    candidates.removedNames = removedDrivers;
+    candidates.installedNames = installedDrivers;
+    if (!AnyName(removedDrivers))
+        return candidates;
+    const InfNames names(removedDrivers, installedDrivers);
+    std::set<std::wstring> published;
+    if (places != Places::Store)
+        ScanOemFiles(candidates, names, texts, &published);
+    // Without the inf folder's listing, the store looks the published names up.
+    if (places != Places::OemInfs)
+        ScanStoreInfs(candidates, names, texts, places == Places::Both ? &published : nullptr);
+    return candidates;
+}
+
+}  // namespace
+
+PackageCandidates ScanPackageCandidates(const std::vector<std::wstring>& removedDrivers,
+                                        const std::vector<std::wstring>& installedDrivers,
+                                        CandidateTexts texts) {
+    return ScanPlaces(removedDrivers, installedDrivers, Places::Both, texts);
+}
+
+PackageScan DecidePackages(const PackageCandidates& candidates,
+                           size_t index,
+                           const std::set<std::wstring>& leaving) {
+    PackageScan scan;
+    if (index >= candidates.removedNames.size() || candidates.removedNames[index].empty())
+        return scan;
+    for (const std::wstring& path : candidates.oemFiles) {
+        const ScannedCandidate* scanned = Candidate(candidates, path);
+        if (!scanned->findings.mentions[index].found)
+            continue;
+        PackageMatch match = MatchOf(*scanned, index);
+        match.keptBecause = Verdict(candidates, DecidingInf(path), index, leaving);
+        scan.oemInfs.push_back(std::move(match));
+    }
+    for (const std::wstring& path : candidates.storeInfs) {
+        const ScannedCandidate* scanned = Candidate(candidates, path);
+        if (!scanned->findings.mentions[index].found)
+            continue;
+        PackageMatch match = MatchOf(*scanned, index);
+        match.keptBecause = Verdict(candidates, path, index, leaving);
+        AddStoreMatch(scan.packages, std::move(match));
+    }
+    scan.windowsPackages = candidates.windowsPackages;
+    return scan;
+}
+
+const std::wstring& CandidateText(const PackageCandidates& candidates, const std::wstring& path) {
+    static const std::wstring none;
+    const ScannedCandidate* scanned = Candidate(candidates, path);
+    return scanned != nullptr ? scanned->text : none;
+}
+
 PackageScan ScanDriverPackages(const std::wstring& driverName,
                                const std::vector<std::wstring>& remainingDrivers) {
-    PackageScan scan;
-    std::set<std::wstring> published;
-    scan.oemInfs = MatchOemInfs(driverName, remainingDrivers, &published);
-    scan.packages =
-        MatchStorePackages(driverName, remainingDrivers, &published, &scan.windowsPackages);
-    return scan;
+    return DecidePackages(ScanPackageCandidates({driverName}, remainingDrivers), 0, {});
 }
 
 BOOL UninstallOemInfs(const std::vector<PackageMatch>& matches, ScheduledPaths& scheduled) {
@@ -305,7 +370,8 @@ BOOL UninstallOemInfs(const std::vector<PackageMatch>& matches, ScheduledPaths& 
 
 BOOL UninstallOemInfs(const std::wstring& driverName) {
     ScheduledPaths scheduled;
-    return UninstallOemInfs(MatchOemInfs(driverName, {}, nullptr), scheduled);
+    return UninstallOemInfs(
+        DecidePackages(ScanPlaces({driverName}, {}, Places::OemInfs), 0, {}).oemInfs, scheduled);
 }
 
 BOOL PurgeDriverStore(const std::vector<PackageMatch>& packages, ScheduledPaths& scheduled) {
@@ -322,5 +388,6 @@ BOOL PurgeDriverStore(const std::vector<PackageMatch>& packages, ScheduledPaths&
 
 BOOL PurgeDriverStore(const std::wstring& driverName) {
     ScheduledPaths scheduled;
-    return PurgeDriverStore(MatchStorePackages(driverName, {}, nullptr, nullptr), scheduled);
+    return PurgeDriverStore(
+        DecidePackages(ScanPlaces({driverName}, {}, Places::Store), 0, {}).packages, scheduled);
 }

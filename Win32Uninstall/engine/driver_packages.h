@@ -19,11 +19,13 @@
 //    Update version of ntprint.inf), read as every candidate is.
 #pragma once
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "engine/file_helpers.h"
+#include "engine/inf_scan.h"
 #include "platform/win32_api.h"
 
 // TRUE when the text of the file at `path` contains `driverName`, ignoring
@@ -51,6 +53,64 @@ struct PackageScan {
     size_t windowsPackages = 0;
 };
 
+// One candidate file of a package scan, and what its one pass found.
+struct ScannedCandidate {
+    std::wstring path;
+    InfFindings findings;
+    // Its whole text where the scan kept it (see CandidateTexts); else empty.
+    std::wstring text;
+};
+
+// Which candidates' whole texts a scan keeps, of the INFs (not PNFs) that
+// name a removed driver and whose [Version] does not decide them already
+// (another device class, Windows' own: these are read no further):
+enum class CandidateTexts {
+    // those whose verdict needs the models they declare: those that name no
+    // installed driver other than the removed ones;
+    Verdicts,
+    // all of them, for what they install and register for each model.
+    Registrations,
+};
+
+// What one pass over every package candidate found for a set of removed
+// names: the oem files of the inf folder (sub-folders included, names
+// containing "oem") and the INFs of the driver store's package folders
+// (names containing ".inf") but Windows' own, which are neither read nor
+// entered (see FindStoreInfs).
+struct PackageCandidates {
+    std::vector<std::wstring> removedNames;    // as findings' mentions number them
+    std::vector<std::wstring> installedNames;  // as findings' namedDrivers number them
+    std::vector<std::wstring> oemFiles;        // in walk order
+    std::vector<std::wstring> storeInfs;       // in walk order
+    size_t windowsPackages = 0;
+    // Each file scanned, by its upper-cased path: the candidates, and the
+    // INF beside an oem PNF that names a removed driver.
+    std::map<std::wstring, ScannedCandidate> files;
+};
+
+// Reads every candidate once, in one pass that looks for every removed name
+// and every installed driver's name at once (see inf_scan.h); an INF whose
+// [Version] declares another device class is read no further than that
+// declaration. Only the few files whose text `texts` keeps are read a
+// second time, whole. Nothing is read when no removed name is given. Logs
+// nothing.
+PackageCandidates ScanPackageCandidates(const std::vector<std::wstring>& removedDrivers,
+                                        const std::vector<std::wstring>& installedDrivers,
+                                        CandidateTexts texts = CandidateTexts::Verdicts);
+
+// The packages of the removed name at `index` of `candidates`, each with its
+// verdict by the rules above; the installed drivers that stay are those of
+// `candidates` not in `leaving` (the drivers a removal takes). A package
+// folder stays whole when any of its matching INFs stays; an oem PNF takes
+// the verdict of the INF beside it. Reads nothing.
+PackageScan DecidePackages(const PackageCandidates& candidates,
+                           size_t index,
+                           const std::set<std::wstring>& leaving);
+
+// The text ScanPackageCandidates kept of the file at `path`; empty when it
+// named no removed driver.
+const std::wstring& CandidateText(const PackageCandidates& candidates, const std::wstring& path);
+
 // Matches `driverName` against the oem files of the inf folder (sub-folders
 // included, names containing "oem") and the INFs of the driver store's
 // package folders (names containing ".inf"), and decides for each match
@@ -63,6 +123,7 @@ struct PackageScan {
 // and is a match (kept for its class) only when it names the driver before
 // it. Only an INF that names the driver and is not kept otherwise is read a
 // second time, for the models it declares (OtherModelsPackage). Logs nothing.
+// ScanPackageCandidates and DecidePackages for one name.
 PackageScan ScanDriverPackages(const std::wstring& driverName,
                                const std::vector<std::wstring>& remainingDrivers);
 

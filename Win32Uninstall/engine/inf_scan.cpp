@@ -23,6 +23,8 @@ class NameTrie {
             Add(UpperAsciiOf(names[index]), index);
     }
     bool empty() const { return nodes_.size() == 1; }
+    // How many distinct names the tree holds.
+    size_t names() const { return names_; }
     // The node after `node` (0 is the root) on `upper`, or 0.
     uint32_t Child(uint32_t node, wchar_t upper) const {
         if (node == 0 && upper < 128)
@@ -56,9 +58,12 @@ class NameTrie {
             }
             node = child;
         }
+        if (nodes_[node].name == NO_NAME)
+            ++names_;
         nodes_[node].name = std::min(nodes_[node].name, index);
     }
     std::vector<Node> nodes_;
+    size_t names_ = 0;
     uint32_t rootAscii_[128] = {};  // the root's children by ASCII unit
 };
 
@@ -250,13 +255,18 @@ class VersionReader {
 class WholeValueFinder {
   public:
     explicit WholeValueFinder(const NameTrie& trie) : trie_(trie) {}
-    size_t first() const { return first_; }
+    // The names found, ascending.
+    std::vector<size_t> found() const {
+        std::vector<size_t> sorted = found_;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted;
+    }
 
     void Take(const wchar_t* units, size_t count) {
         if (trie_.empty())
             return;
-        for (size_t at = 0; at < count && first_ != 0; ++at) {
-            if (cursors_.empty() && pending_ == NO_NAME) {
+        for (size_t at = 0; at < count && found_.size() < trie_.names(); ++at) {
+            if (cursors_.empty() && pending_.empty()) {
                 // Nothing under way, as for most of a text: on to the next
                 // bound, and past a value that begins no name.
                 at = NextValueStart(units, at, count);
@@ -266,7 +276,7 @@ class WholeValueFinder {
             Step(units[at]);
         }
     }
-    void End() { first_ = std::min(first_, pending_); }
+    void End() { FoundPending(); }
 
   private:
     // With nothing under way: the first unit from `at` on where a name may
@@ -290,10 +300,10 @@ class WholeValueFinder {
 
     void Step(wchar_t c) {
         const Unit kind = KindOf(c);
-        if (pending_ != NO_NAME && kind != Unit::Blank) {
+        if (!pending_.empty() && kind != Unit::Blank) {
             if (kind != Unit::Other)
-                first_ = std::min(first_, pending_);
-            pending_ = NO_NAME;
+                FoundPending();
+            pending_.clear();
         }
         const wchar_t upper = UpperAscii(c);
         next_.clear();
@@ -311,16 +321,26 @@ class WholeValueFinder {
             return;
         next_.push_back(child);
         const size_t name = trie_.NameAt(child);
-        if (name < first_)
-            pending_ = std::min(pending_, name);
+        if (name != NO_NAME && !Known(found_, name) && !Known(pending_, name))
+            pending_.push_back(name);
+    }
+    static bool Known(const std::vector<size_t>& names, size_t name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    }
+    void FoundPending() {
+        for (const size_t name : pending_) {
+            if (!Known(found_, name))
+                found_.push_back(name);
+        }
+        pending_.clear();
     }
 
     const NameTrie& trie_;
     std::vector<uint32_t> cursors_;
     std::vector<uint32_t> next_;
-    bool valueStart_ = true;    // the next unit may begin a whole value
-    size_t pending_ = NO_NAME;  // the first name that ended, waiting for what follows
-    size_t first_ = NO_NAME;
+    bool valueStart_ = true;       // the next unit may begin a whole value
+    std::vector<size_t> pending_;  // names that ended, waiting for what follows
+    std::vector<size_t> found_;
 };
 
 // Finds the first occurrence of the removed driver's name, and the line
@@ -388,8 +408,10 @@ class FirstMention {
 // One pass over a text that arrives window by window.
 class InfPass {
   public:
-    explicit InfPass(const InfNames& names)
-        : values_(names.remaining()), mention_(names.removed(), !names.removedHoldsLineBreak()) {}
+    explicit InfPass(const InfNames& names) : values_(names.installed()) {
+        for (size_t i = 0; i < names.removedCount(); ++i)
+            mentions_.emplace_back(names.removed(i), !names.removedHoldsLineBreak(i));
+    }
 
     // Takes a window of `total` units whose first `kept` came before. False
     // when the text is to be read no further.
@@ -401,14 +423,19 @@ class InfPass {
                 end = kept + taken;
         }
         values_.Take(window + kept, end - kept);
-        mention_.Take(window, kept, end);
+        for (FirstMention& mention : mentions_)
+            mention.Take(window, kept, end);
         return version_.otherClass().empty();
     }
     // Moves the units that the next window must start with to the front of
-    // this one; their number.
+    // this one; their number: as many as the longest name still looked for
+    // needs.
     size_t Slide(wchar_t* window, size_t total) {
-        const size_t keep = mention_.Keep(total);
-        mention_.Drop(window, total - keep);
+        size_t keep = 0;
+        for (const FirstMention& mention : mentions_)
+            keep = std::max(keep, mention.Keep(total));
+        for (FirstMention& mention : mentions_)
+            mention.Drop(window, total - keep);
         memmove(window, window + total - keep, keep * sizeof(wchar_t));
         return keep;
     }
@@ -416,31 +443,45 @@ class InfPass {
         version_.End();
         values_.End();
         InfFindings findings;
-        findings.namesDriver = mention_.found();
-        findings.matchedLine = mention_.Line();
+        for (const FirstMention& mention : mentions_)
+            findings.mentions.push_back({mention.found(), mention.Line()});
         findings.otherDeviceClass = version_.otherClass();
         findings.microsoftProvider = version_.microsoftProvider();
-        findings.namedDriver = values_.first();
+        findings.namedDrivers = values_.found();
         return findings;
     }
 
   private:
     VersionReader version_;
     WholeValueFinder values_;
-    FirstMention mention_;
+    std::vector<FirstMention> mentions_;
 };
 
 }  // namespace
 
-InfNames::InfNames(const std::wstring& driverName,
-                   const std::vector<std::wstring>& remainingDrivers)
-    : remaining_(std::make_unique<NameTrie>(remainingDrivers)) {
-    if (!driverName.empty())
-        removed_ = std::make_unique<NameSearch>(UpperAsciiOf(driverName));
-    removedHoldsLineBreak_ = driverName.find(L'\n') != std::wstring::npos;
+InfNames::InfNames(const std::vector<std::wstring>& removedDrivers,
+                   const std::vector<std::wstring>& installedDrivers)
+    : installed_(std::make_unique<NameTrie>(installedDrivers)) {
+    for (const std::wstring& name : removedDrivers) {
+        removed_.push_back(name.empty() ? nullptr
+                                        : std::make_unique<NameSearch>(UpperAsciiOf(name)));
+        holdsLineBreak_.push_back(name.find(L'\n') != std::wstring::npos);
+    }
+}
+
+bool InfFindings::NamesAny() const {
+    return std::any_of(mentions.begin(), mentions.end(),
+                       [](const InfMention& mention) { return mention.found; });
 }
 
 InfNames::~InfNames() = default;
+
+// The findings of a file without text: it names nothing.
+InfFindings NoFindings(const InfNames& names) {
+    InfFindings findings;
+    findings.mentions.resize(names.removedCount());
+    return findings;
+}
 
 InfFindings ScanInfFile(const std::wstring& path, const InfNames& names) {
     try {
@@ -451,14 +492,14 @@ InfFindings ScanInfFile(const std::wstring& path, const InfNames& names) {
             size_t units = 0;
             bool ends = false;
             if (!reader.Next(window, kept, units, ends))
-                return {};
+                return NoFindings(names);
             const size_t total = kept + units;
             if (!pass.Take(window.data(), kept, total) || ends)
                 return pass.End();
             kept = pass.Slide(window.data(), total);
         }
     } catch (const std::bad_alloc&) {
-        return {};  // no room for the text: it is as good as unreadable
+        return NoFindings(names);  // no room for the text: it is as good as unreadable
     }
 }
 

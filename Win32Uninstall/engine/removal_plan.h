@@ -88,8 +88,8 @@ bool IsWindowsMonitor(const std::wstring& name);
 bool IsWindowsPrintProcessor(const std::wstring& name);
 bool IsWindowsComponentDll(const std::wstring& dll);
 
-// Decides which language monitors and print processors go with the plan's
-// driver (none for a plan without one), against `inventory` and the
+// The language monitors and print processors that go with a plan's driver
+// (none for a plan without one), decided against the inventory and the
 // spooler's registry (ReadRegistryMonitors, ReadRegistryPrintProcessors):
 // only what is registered there is planned. The driver's own are
 //  - the monitor its removed records name, in every environment;
@@ -111,11 +111,9 @@ bool IsWindowsComponentDll(const std::wstring& dll);
 //    tells.
 // A DLL stays with a component that goes when it is one of Windows' own files
 // or another registered monitor (print processor of the same environment)
-// that stays loads it. Reads the INFs of the plan's packages and the
-// registry; changes nothing.
-void PlanRegisteredComponents(RemovalPlan& plan, const DriverInventory& inventory);
-
-// Plans the removal of the listed `row` (a row of `inventory`):
+// that stays loads it.
+// Plans the removal of the listed `row` (a row of `inventory`), as a set of
+// one (removal_2_plan.h):
 //  - a printer row loses its printer; its driver goes with it unless another
 //    row names the same driver (RowForRemoval) or its information could not
 //    be read;
@@ -131,7 +129,8 @@ RemovalPlan PlanRemoval(const DriverListEntry& row,
 // Plans a row as it is given, without the use-count rules: its printer when
 // it is a printer row, and the driver of its driverInfo when it has one, with
 // every record of that name in `everyDriver` (the row's own when there is
-// none there) and the nodes of `devices` bound to the oem INFs it takes.
+// none there) and the nodes of `devices` bound to the oem INFs it takes; no
+// language monitor or print processor.
 RemovalPlan PlanRowRemoval(const DriverListEntry& row,
                            const DriverRecords& everyDriver,
                            const std::vector<DeviceNode>& devices = {});
@@ -151,7 +150,7 @@ std::vector<DeviceNode> DevicesBoundTo(const std::vector<DeviceNode>& devices,
 //    names are told from the INF only), but those that an installed driver
 //    names;
 //  - the device nodes of `inventory` bound to the oem INFs it takes.
-// The plan has `leftovers` set; it may hold nothing at all.
+// The plan has `leftovers` set; it may hold nothing at all. A set of one.
 RemovalPlan PlanLeftoverRemoval(const std::wstring& driverName, const DriverInventory& inventory);
 
 // Whether the plan found anything of its driver, kept or not: a file, an oem

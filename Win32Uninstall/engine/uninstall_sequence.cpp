@@ -75,7 +75,7 @@ bool RemoveDevicesOfEveryPlan(StepRunner& steps, const std::vector<RemovalPlan>&
 
 bool PurgeJobsOfEveryDriver(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
     for (const RemovalPlan& plan : plans) {
-        if (plan.driver.empty())
+        if (plan.driver.empty() || plan.leftovers)
             continue;
         const bool purged = steps.Run(UninstallStep::PurgePrintJobs, plan.driver, [&] {
             if (PurgePrintJobs(plan.driver))
@@ -96,36 +96,6 @@ bool RemovePackages(StepRunner& steps, const RemovalPlan& plan) {
     }) && steps.Run(UninstallStep::PurgeDriverStore, plan.driver, [&] {
         return PurgeDriverStore(plan.packages.packages, steps.Scheduled()) != FALSE;
     });
-}
-
-// Runs while the spooler is stopped, for each driver of the plans: its files
-// (with `spoolerFiles` also those that the spooler deletes with its record,
-// when the spooler cannot do so), its oem INFs and its store packages.
-bool RemoveDriverFilesAndPackages(StepRunner& steps,
-                                  const std::vector<RemovalPlan>& plans,
-                                  bool spoolerFiles) {
-    for (const RemovalPlan& plan : plans) {
-        if (plan.driver.empty())
-            continue;
-        const std::wstring& name = plan.driver;
-        if (!steps.Run(UninstallStep::DeleteDriverFiles, name,
-                       [&] {
-                           const BOOL own = DeleteDriverFiles(plan.driverFiles, steps.Scheduled());
-                           return (!spoolerFiles ||
-                                   DeleteDriverFiles(plan.spoolerFiles, steps.Scheduled())) &&
-                                  own != FALSE;
-                       }) ||
-            !RemovePackages(steps, plan)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Runs while the spooler is stopped: every file the drivers left behind.
-bool RemoveFilesOfEveryDriver(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
-    return steps.Run(UninstallStep::PurgeSpoolFiles, L"", [] { return PurgeSpoolFiles(); }) &&
-           RemoveDriverFilesAndPackages(steps, plans, false);
 }
 
 // What the removal without the spooler logs when it finds the spooler
@@ -153,6 +123,11 @@ bool DeleteComponentDll(const RegisteredComponent& component, ScheduledPaths& sc
 
 bool Goes(const RegisteredComponent& component) {
     return component.keptBecause.empty();
+}
+
+bool AnyFileGoes(const RemovalPlan& plan) {
+    return std::any_of(plan.driverFiles.begin(), plan.driverFiles.end(),
+                       [](const DriverFileMatch& file) { return file.keptBecause.empty(); });
 }
 
 bool AnyComponentGoes(const RemovalPlan& plan) {
@@ -195,6 +170,39 @@ bool RemoveComponents(StepRunner& steps, const RemovalPlan& plan, bool throughRe
     return true;
 }
 
+// Runs while the spooler is stopped, for each driver of the plans: its files
+// (with `withoutSpooler` also those that the spooler deletes with its
+// record, when the spooler cannot do so), then for leftovers, where the
+// spooler running would still hold them, the keys of their monitors and
+// print processors (without the spooler every plan's went with the records),
+// then its oem INFs and its store packages.
+bool RemoveDriverFilesAndPackages(StepRunner& steps,
+                                  const std::vector<RemovalPlan>& plans,
+                                  bool withoutSpooler) {
+    for (const RemovalPlan& plan : plans) {
+        if (plan.driver.empty())
+            continue;
+        if (!steps.Run(UninstallStep::DeleteDriverFiles, plan.driver,
+                       [&] {
+                           const BOOL own = DeleteDriverFiles(plan.driverFiles, steps.Scheduled());
+                           return (!withoutSpooler ||
+                                   DeleteDriverFiles(plan.spoolerFiles, steps.Scheduled())) &&
+                                  own != FALSE;
+                       }) ||
+            (plan.leftovers && !withoutSpooler && !RemoveComponents(steps, plan, true)) ||
+            !RemovePackages(steps, plan)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Runs while the spooler is stopped: every file the drivers left behind.
+bool RemoveFilesOfEveryDriver(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
+    return steps.Run(UninstallStep::PurgeSpoolFiles, L"", [] { return PurgeSpoolFiles(); }) &&
+           RemoveDriverFilesAndPackages(steps, plans, false);
+}
+
 bool RemoveSpoolerRecords(StepRunner& steps, const std::vector<RemovalPlan>& plans) {
     for (const RemovalPlan& plan : plans) {
         for (const std::wstring& printer : plan.printers) {
@@ -214,9 +222,10 @@ bool RemoveSpoolerRecords(StepRunner& steps, const std::vector<RemovalPlan>& pla
             }
         }
     }
-    // What the drivers registered, once no record names it any longer.
+    // What the drivers registered, once no record names it any longer; the
+    // leftovers' went by their keys while the spooler was stopped.
     for (const RemovalPlan& plan : plans) {
-        if (!RemoveComponents(steps, plan, false))
+        if (!plan.leftovers && !RemoveComponents(steps, plan, false))
             return false;
     }
     return true;
@@ -247,7 +256,8 @@ bool RemoveRegistryRecords(StepRunner& steps, const std::vector<RemovalPlan>& pl
         }
     }
     for (const RemovalPlan& plan : plans) {
-        if (!plan.driver.empty() && !steps.Run(UninstallStep::DeleteDriverKey, plan.driver, [&] {
+        if (!plan.driver.empty() && !plan.leftovers &&
+            !steps.Run(UninstallStep::DeleteDriverKey, plan.driver, [&] {
                 return WhileSpoolerStopped([&] { return DeleteDriverKeys(plan.driver); });
             })) {
             return false;
@@ -394,26 +404,33 @@ bool RunRemovalPlans(const std::vector<RemovalPlan>& plans,
 }
 
 bool RunLeftoverRemoval(const RemovalPlan& plan, std::vector<StepOutcome>* outcomes) {
+    return RunLeftoverRemovals({plan}, outcomes);
+}
+
+bool RunLeftoverRemovals(const std::vector<RemovalPlan>& plans,
+                         std::vector<StepOutcome>* outcomes) {
     StepRunner steps(outcomes);
-    if (!RemoveDevicesOf(steps, plan))
+    if (!RemoveDevicesOfEveryPlan(steps, plans))
         return false;
-    const bool filesGo =
-        std::any_of(plan.driverFiles.begin(), plan.driverFiles.end(),
-                    [](const DriverFileMatch& file) { return file.keptBecause.empty(); });
     // A monitor or print processor goes while the spooler is stopped: its
     // keys are what the spooler loads at its start, and its DLL is then free.
-    const bool stops = filesGo || AnyComponentGoes(plan);
+    const bool stops = std::any_of(plans.begin(), plans.end(), [](const RemovalPlan& plan) {
+        return AnyFileGoes(plan) || AnyComponentGoes(plan);
+    });
     if (stops) {
         if (!steps.Run(UninstallStep::StopSpooler, kSpooler, StopSpooler))
             return false;
         win32.Sleep(kStepPauseMs);
     }
-    const bool removed =
-        (!filesGo ||
-         steps.Run(
-             UninstallStep::DeleteDriverFiles, plan.driver,
-             [&] { return DeleteDriverFiles(plan.driverFiles, steps.Scheduled()) != FALSE; })) &&
-        RemoveComponents(steps, plan, true) && RemovePackages(steps, plan);
+    const bool removed = std::all_of(plans.begin(), plans.end(), [&](const RemovalPlan& plan) {
+        return (!AnyFileGoes(plan) || steps.Run(UninstallStep::DeleteDriverFiles, plan.driver,
+                                                [&] {
+                                                    return DeleteDriverFiles(plan.driverFiles,
+                                                                             steps.Scheduled()) !=
+                                                           FALSE;
+                                                })) &&
+               RemoveComponents(steps, plan, true) && RemovePackages(steps, plan);
+    });
     const bool started = !stops || steps.Run(UninstallStep::StartSpooler, kSpooler, StartSpooler);
     return removed && started;
 }

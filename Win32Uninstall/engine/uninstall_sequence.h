@@ -71,7 +71,11 @@ struct SpoolerBypass {
     bool spoolerRunsAgain = false;
 };
 
-// Carries out the plans (see removal_plan.h), which must not be refused:
+// Carries out the plans (see removal_plan.h), which must not be refused; a
+// plan of leftovers among them (PlanLeftoverRemoval) has its devices removed
+// with the others', and its files, the keys of its monitors and print
+// processors and its packages removed while the spooler is stopped, as
+// RunLeftoverRemoval does:
 //  1. restart the spooler, watching it for 1 s after its start, which is
 //     the pause before the next step (SPOOLER_START_WATCH_MS);
 //  2. for each plan with a driver, delete the first queued job of the
@@ -140,6 +144,13 @@ bool RunRemovalPlans(const std::vector<RemovalPlan>& plans,
 // for the restart as in RunRemovalPlans. Returns true when every step
 // succeeded.
 bool RunLeftoverRemoval(const RemovalPlan& plan, std::vector<StepOutcome>* outcomes = nullptr);
+
+// RunLeftoverRemoval for several plans of leftovers in one run: every plan's
+// device nodes, then, where any plan's files, monitors or print processors
+// go, one stop of the spooler, each plan's files, keys and packages in turn,
+// and one start.
+bool RunLeftoverRemovals(const std::vector<RemovalPlan>& plans,
+                         std::vector<StepOutcome>* outcomes = nullptr);
 
 // Removes the rows as they are given (PlanRowRemoval of each, against every
 // driver record the spooler, or where it cannot be reached its registry, has

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "engine/driver_inventory.h"
+#include "engine/removal_2_plan.h"
 #include "engine/spooler_registry.h"
 #include "platform/unique_handles.h"
 
@@ -143,27 +144,55 @@ void AddDevices(std::vector<RemainingItem>& items,
 
 }  // namespace
 
+std::vector<std::vector<RemainingItem>> FindWhatRemainsOfSet(
+    const std::vector<RemainsQuery>& queries,
+    const ScheduledPaths& scheduled) {
+    const DriverInventory inventory = TakeDriverInventory(nullptr);
+    // What a new plan of each driver finds: of a remaining record as it is
+    // given (no row's use counts), else of its leftovers; one plan for all.
+    DriverInventory rowless = inventory;
+    rowless.rows.clear();
+    rowless.useCounts.clear();
+    std::vector<SetMember> members;
+    std::vector<size_t> planOf(queries.size(), queries.size());
+    for (size_t i = 0; i < queries.size(); ++i) {
+        const RemainsQuery& query = queries[i];
+        if (query.driverName.empty() || query.plan->driver.empty())
+            continue;
+        const DriverRecords records = RecordsNamed(inventory.everyDriver, query.driverName);
+        planOf[i] = members.size();
+        members.push_back(
+            records.empty()
+                ? LeftoversOf(query.driverName)
+                : SetMember{
+                      DriverListEntry{nullptr, records.front(), {}, false, query.driverName, {}},
+                      false});
+    }
+    const std::vector<std::wstring> names = DriverNamesOf(members, rowless, false);
+    const RemovalFacts facts = DetectRemoval(std::move(rowless), names);
+    const std::vector<RemovalPlan> now = PlanRemovalSet(members, facts, false);
+
+    std::vector<std::vector<RemainingItem>> remains(queries.size());
+    for (size_t i = 0; i < queries.size(); ++i) {
+        std::vector<RemainingItem>& items = remains[i];
+        const RemovalPlan& plan = *queries[i].plan;
+        AddRecords(items, inventory, queries[i].driverName, plan);
+        AddPrinters(items, inventory, plan);
+        AddDevices(items, inventory, plan);
+        if (planOf[i] == queries.size())
+            continue;
+        RemainingPaths paths(items, scheduled);
+        paths.AddPlan(now[planOf[i]]);
+        paths.AddPlan(plan);
+        AddComponents(items, paths, RemainingKind::Monitor, plan.monitors, facts.monitors);
+        AddComponents(items, paths, RemainingKind::PrintProcessor, plan.printProcessors,
+                      facts.printProcessors);
+    }
+    return remains;
+}
+
 std::vector<RemainingItem> FindWhatRemains(const std::wstring& driverName,
                                            const RemovalPlan& plan,
                                            const ScheduledPaths& scheduled) {
-    std::vector<RemainingItem> items;
-    const DriverInventory inventory = TakeDriverInventory(nullptr);
-    AddRecords(items, inventory, driverName, plan);
-    AddPrinters(items, inventory, plan);
-    AddDevices(items, inventory, plan);
-    if (driverName.empty() || plan.driver.empty())
-        return items;
-    const DriverRecords records = RecordsNamed(inventory.everyDriver, driverName);
-    const RemovalPlan now =
-        records.empty()
-            ? PlanLeftoverRemoval(driverName, inventory)
-            : PlanRowRemoval(DriverListEntry{nullptr, records.front(), {}, false, driverName, {}},
-                             inventory.everyDriver);
-    RemainingPaths paths(items, scheduled);
-    paths.AddPlan(now);
-    paths.AddPlan(plan);
-    AddComponents(items, paths, RemainingKind::Monitor, plan.monitors, ReadRegistryMonitors());
-    AddComponents(items, paths, RemainingKind::PrintProcessor, plan.printProcessors,
-                  ReadRegistryPrintProcessors());
-    return items;
+    return FindWhatRemainsOfSet({{driverName, &plan}}, scheduled).front();
 }

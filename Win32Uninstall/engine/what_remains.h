@@ -62,3 +62,18 @@ struct RemainingItem {
 std::vector<RemainingItem> FindWhatRemains(const std::wstring& driverName,
                                            const RemovalPlan& plan,
                                            const ScheduledPaths& scheduled);
+
+// One name of a set whose removal ran: its driver (as for FindWhatRemains)
+// and its plan, which must outlive the query.
+struct RemainsQuery {
+    std::wstring driverName;
+    const RemovalPlan* plan = nullptr;
+};
+
+// FindWhatRemains for every name of a set removed in one run, index for
+// index, from one inventory taken after the run and one scan of the
+// packages for all the names; `scheduled` holds what the whole run
+// scheduled.
+std::vector<std::vector<RemainingItem>> FindWhatRemainsOfSet(
+    const std::vector<RemainsQuery>& queries,
+    const ScheduledPaths& scheduled);

@@ -172,6 +172,53 @@ TEST_F(CliOnWine, RemovingAPrinterOfASharedDriverSucceedsWithExitCode0) {
     EXPECT_NE(output.find("Removed."), std::string::npos) << output;
 }
 
+// Steps of `name` in a report.
+size_t StepsNamed(const json& answer, const char* name) {
+    return static_cast<size_t>(
+        std::count_if(answer["steps"].begin(), answer["steps"].end(),
+                      [&](const json& step) { return step["step"] == name; }));
+}
+
+// Two printers in one run: one restart, one stop and one start of the
+// spooler for both, counted by the stand-in spooler itself (two starts, as
+// for one name); the printer that shares their driver and the driver stay.
+TEST_F(CliOnWine, TwoPrintersInOneRunStopTheSpoolerOnce) {
+    const std::wstring driver = L"CLI Set " + tag;
+    const std::vector<std::wstring> printers = {L"CLI Set A " + tag, L"CLI Set B " + tag};
+    const std::wstring kept = L"CLI Set Kept " + tag;
+    ASSERT_TRUE(seeds.AddDriver(driver));
+    for (const std::wstring& printer : printers)
+        ASSERT_TRUE(seeds.AddPrinterUsing(printer, driver));
+    ASSERT_TRUE(seeds.AddPrinterUsing(kept, driver));
+    std::string output;
+    DWORD starts = 0;
+    {
+        StandInSpooler standIn(L"SOFTWARE\\KAVRO Tests\\No broken driver " + tag);
+        ASSERT_TRUE(standIn.installed());
+        EXPECT_EQ(Cli(L"remove --json --printer " + Quoted(printers[0]) + L" --printer " +
+                          Quoted(printers[1]) + L" --printer " + Quoted(printers[0]),
+                      output),
+                  0u)
+            << output;
+        starts = standIn.Starts();
+    }
+    EXPECT_EQ(starts, 2u) << "the restart's start and the one after the files";
+    const json answer = Parsed(output);
+    EXPECT_EQ(StepsNamed(answer, "RestartSpooler"), 1u) << output;
+    EXPECT_EQ(StepsNamed(answer, "StopSpooler"), 1u) << output;
+    EXPECT_EQ(StepsNamed(answer, "DeletePrinter"), 2u) << output;
+    EXPECT_EQ(answer["result"], "succeeded");
+    ASSERT_EQ(answer["names"].size(), 2u) << "a name given twice counts once";
+    for (size_t i = 0; i < printers.size(); ++i) {
+        EXPECT_EQ(answer["names"][i]["target"]["name"], Utf8(printers[i]));
+        EXPECT_EQ(answer["names"][i]["status"], "removed");
+        EXPECT_EQ(answer["names"][i]["remains"][0]["reason"], "used by printers " + Utf8(kept))
+            << output;
+        EXPECT_FALSE(PrinterExists(printers[i]));
+    }
+    EXPECT_TRUE(PrinterExists(kept));
+}
+
 // A driver row: every file step runs; Wine then refuses the spooler's
 // deletion, and the report names the failed call and its error.
 TEST_F(CliOnWine, FailedStepExitsWith1AndNamesTheFailedCallAndItsError) {
@@ -691,6 +738,37 @@ TEST_F(CliOnWine, DriverThatKeepsTheSpoolerFromRunningIsRemovedThroughItsRegistr
         EXPECT_TRUE(FileExists(file)) << Utf8(file);
     EXPECT_EQ(CountOf(OperationLogText(), Ansi(L"服务启动后随即停止 failed with error 1067")),
               SPOOLER_START_ATTEMPTS);
+}
+
+// Every model of one package, both records deleted: their leftovers go in
+// one run, and with them the package that either alone keeps for the other
+// (see above), its oem INF and its printer's device; the scanner's stays.
+TEST_F(CliOnAPc, LeftoversOfBothModelsOfAPackageGoInOneRunWithThePackage) {
+    ASSERT_TRUE(seeded_);
+    const wchar_t* ps = L"KAVRO MF6000 PCL6 PS";
+    ASSERT_TRUE(DeleteRecordOnly(L"Windows x64", PC_VENDOR_GDI));
+    ASSERT_TRUE(DeleteRecordOnly(L"Windows x64", ps));
+    const std::wstring package = PcStoreFolder(L"kvmf6000.inf_amd64_3c1d9e0f4a2b7c65");
+    std::string output;
+    EXPECT_EQ(Cli(L"remove --json --driver " + Quoted(PC_VENDOR_GDI) + L" --driver " + Quoted(ps),
+                  output),
+              3010u)
+        << output;
+    const json answer = Parsed(output);
+    EXPECT_LE(StepsNamed(answer, "StopSpooler"), 1u) << output;
+    EXPECT_EQ(StepsNamed(answer, "StartSpooler"), StepsNamed(answer, "StopSpooler")) << output;
+    EXPECT_EQ(StepsNamed(answer, "RemoveDevices"), 1u) << output;
+    ASSERT_EQ(answer["names"].size(), 2u) << output;
+    for (const json& name : answer["names"]) {
+        EXPECT_EQ(name["leftovers"], true) << output;
+        for (const json& item :
+             name["remains"])  // Windows Update's ntprint.inf names the GDI model
+            EXPECT_EQ(item["state"], "kept") << output;
+    }
+    EXPECT_FALSE(FolderExists(package));
+    EXPECT_FALSE(FileExists(PcInfFolder() + L"oem12.inf"));
+    EXPECT_EQ(DevicesGone(), std::vector<std::string>{Utf8(PC_DEVICES[2].instanceId)});
+    EXPECT_TRUE(FileExists(PcInfFolder() + L"oem13.inf")) << "the scanner's package";
 }
 
 #if !defined(_WIN64)

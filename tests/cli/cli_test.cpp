@@ -10,6 +10,7 @@
 #include "cli/cli_report.h"
 #include "fakes/fake_machine.h"
 #include "fakes/fake_print_registry.h"
+#include "fakes/fake_services.h"
 #include "fakes/fake_spooler.h"
 #include "project_version.h"
 #include "support/test_support.h"
@@ -32,11 +33,15 @@ TEST(CliArguments, CommandsAndOptionsAreTakenInAnyOrder) {
     EXPECT_TRUE(remove.whatIf);
     EXPECT_TRUE(remove.reboot);
     EXPECT_FALSE(remove.json);
-    EXPECT_FALSE(remove.byPrinter);
-    EXPECT_EQ(remove.name, L"岚拓 PCL6");
+    EXPECT_EQ(remove.targets, (std::vector<CliTarget>{{false, L"岚拓 PCL6"}}));
 
-    EXPECT_TRUE(ParseCliArguments({L"remove", L"--printer", L"P"}).byPrinter);
-    EXPECT_TRUE(ParseCliArguments({L"remove", L"--with-printers", L"--driver", L"D"}).withPrinters);
+    // A set: printers and drivers mixed, in their order, a name given twice once.
+    const CliOptions set =
+        ParseCliArguments({L"remove", L"--printer", L"P", L"--driver", L"D", L"--printer", L"P",
+                           L"--with-printers", L"--driver", L"P"});
+    EXPECT_TRUE(set.error.empty()) << Utf8(set.error);
+    EXPECT_EQ(set.targets, (std::vector<CliTarget>{{true, L"P"}, {false, L"D"}, {false, L"P"}}));
+    EXPECT_TRUE(set.withPrinters);
     EXPECT_EQ(ParseCliArguments({L"--version"}).command, CliCommand::Version);
     EXPECT_TRUE(ParseCliArguments({L"--version", L"--json"}).json);
     for (const Args& help : {Args{L"--help"}, Args{L"/?"}, Args{L"-h"}, Args{L"list", L"/?"}}) {
@@ -55,10 +60,10 @@ TEST(CliArguments, BadInputIsRefusedWithAReason) {
         {L"remove"},
         {L"remove", L"--driver"},
         {L"remove", L"--driver", L""},
-        {L"remove", L"--printer", L"P", L"--driver", L"D"},
+        {L"remove", L"--printer", L"P", L"--driver"},
         {L"remove", L"--printer", L"P", L"extra"},
         {L"remove", L"--what-if", L"--json"},
-        {L"remove", L"--printer", L"P", L"--with-printers"},
+        {L"remove", L"--printer", L"P", L"--with-printers", L"--printer", L"Q"},
         {L"list", L"--with-printers"},
         {L"--version", L"--what-if"},
         {L"list", L"--version"},
@@ -80,10 +85,7 @@ TEST(CliRowChoice, NamesPickTheRowTheDialogWouldList) {
         row(true, L"Other Queue", L"Mono"), row(false, L"", L"Shared PCL6"),
         row(false, L"", L"Mono")};
     auto find = [&](bool byPrinter, const std::wstring& name) {
-        CliOptions options;
-        options.byPrinter = byPrinter;
-        options.name = name;
-        return FindRowToRemove(rows, options);
+        return FindRowToRemove(rows, CliTarget{byPrinter, name});
     };
     EXPECT_EQ(find(true, L"Front Desk"), 0);
     EXPECT_EQ(find(false, L"Shared PCL6"), 3);
@@ -202,6 +204,64 @@ TEST_F(CliOnFakeSpooler, DriverThatPrintersUseExitsWith1NamingThemAndRunsNoStep)
     EXPECT_TRUE(spooler.openedNames ==
                 (std::vector<std::wstring>{L"Front", L"财务部", L"Front", L"财务部"}))
         << "only the inventory opened printers";
+}
+
+// The spooler's deletion of a driver record, which succeeds: the names of
+// the drivers deleted, in order.
+std::vector<std::wstring> deletedDrivers;
+BOOL WINAPI AcceptDriverDeletion(LPWSTR, LPWSTR, LPWSTR name, DWORD, DWORD) {
+    deletedDrivers.push_back(name);
+    return TRUE;
+}
+
+// A set answers per name; a name of which nothing exists fails no other, a
+// refused driver makes the exit code 1 while the others go, and 3 is only
+// for a set of which nothing exists at all.
+TEST_F(CliOnFakeSpooler, SetAnswersEachNameAndItsExitCodeTellsTheWorst) {
+    spooler.printers = {{L"Front", L"Shared"}};
+    spooler.drivers = {L"Shared", L"Lone", L"Third"};
+    win32.DeletePrinterDriverExW = AcceptDriverDeletion;
+    deletedDrivers.clear();
+    fake_services::Install();
+    fake_services::scm.services[L"Spooler"].state = SERVICE_RUNNING;
+    struct Case {
+        Args arguments;
+        int exitCode;
+        std::vector<std::string> statuses;
+    };
+    const Case cases[] = {
+        {{L"--what-if", L"--driver", L"Shared", L"--driver", L"Lone", L"--driver", L"Never"},
+         EXIT_STEP_FAILED,
+         {"refused", "previewed", "absent"}},
+        {{L"--what-if", L"--driver", L"Never", L"--printer", L"Nobody"},
+         EXIT_NO_SUCH_NAME,
+         {"absent", "absent"}},
+        {{L"--what-if", L"--printer", L"Front", L"--driver", L"Shared"},
+         EXIT_OK,
+         {"previewed", "previewed"}},  // its only printer is in the set
+        {{L"--driver", L"Lone", L"--driver", L"Never", L"--driver", L"Third"},
+         EXIT_RESTART_RECOMMENDED,
+         {"removed", "absent", "removed"}},
+        {{L"--driver", L"Shared", L"--driver", L"Lone"}, EXIT_STEP_FAILED, {"refused", "removed"}},
+    };
+    for (const Case& c : cases) {
+        Args arguments = {L"remove", L"--json"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        written.clear();
+        EXPECT_EQ(RunCli(arguments, Keep), c.exitCode) << written;
+        const nlohmann::json answer = nlohmann::json::parse(written);
+        EXPECT_EQ(answer["exitCode"], c.exitCode);
+        std::vector<std::string> statuses;
+        for (const nlohmann::json& name : answer["names"])
+            statuses.push_back(name["status"]);
+        EXPECT_EQ(statuses, c.statuses) << written;
+        EXPECT_EQ(answer.count("steps"),
+                  std::count(statuses.begin(), statuses.end(), "removed") > 0 ? 1u : 0u)
+            << written;
+    }
+    EXPECT_EQ(deletedDrivers, (std::vector<std::wstring>{L"Lone", L"Third", L"Lone"}))
+        << "Lone and Third in one run, then Lone beside the refused Shared";
+    EXPECT_EQ(fake_services::scm.services[L"Spooler"].starts, 4) << "two runs, one cycle each";
 }
 
 // A driver whose record is gone while its oem INF and package stay: their

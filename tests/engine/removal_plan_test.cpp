@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/inf_sections.h"
+#include "engine/removal_2_plan.h"
 #include "engine/removal_plan.h"
 #include "fakes/driver_block.h"
 #include "fakes/fake_machine.h"
@@ -320,6 +321,117 @@ std::vector<std::wstring> DeviceIds(const RemovalPlan& plan) {
     for (const DeviceNode& device : plan.devices)
         ids.push_back(device.instanceId);
     return ids;
+}
+
+// The plans of a set of rows of `inventory`, as the console program makes them.
+std::vector<RemovalPlan> SetPlans(const std::vector<SetMember>& members,
+                                  const DriverInventory& inventory,
+                                  bool withPrinters = false) {
+    return PlanRemovalSet(members,
+                          DetectRemoval(inventory, DriverNamesOf(members, inventory, withPrinters)),
+                          withPrinters);
+}
+
+struct SetCase {
+    const char* what;
+    std::vector<std::wstring> set;       // driver rows
+    std::vector<std::string> decisions;  // of the set's first name
+};
+
+// A set is judged against what stays after it: a package and files that only
+// drivers of the set name go with it; what a driver outside the set names
+// stays, as for one name. Each name's plan is the one it would get alone
+// once the others are gone.
+TEST_F(RemovalPlanOnAPc, SetTakesWhatOnlyItsDriversUseAndKeepsWhatOthersUse) {
+    const std::string x64 = "System32\\spool\\drivers\\x64\\3\\";
+    const std::string store = "System32\\DriverStore\\FileRepository\\";
+    const std::vector<SetCase> cases = {
+        {"both models of a package: the package, its device and their common files go",
+         {L"KAVRO MF6000 PCL6", L"KAVRO MF6000 PCL6 PS"},
+         {"go " + store + "kvmf.inf_amd64_77aa\\", "go " + x64 + "KVCOLOR.ICM",
+          "go " + x64 + "KVCOMMON.DLL", "go " + x64 + "KVGDI.GPD", "go " + x64 + "KVGDIRES.DLL",
+          "go inf\\oem5.inf"}},
+        {"a model whose package another model outside the set shares keeps it",
+         {L"KAVRO MF6000 PCL6", L"Second Vendor PS"},
+         {"go " + x64 + "KVGDI.GPD", "go " + x64 + "KVGDIRES.DLL",
+          "keep " + store + "kvmf.inf_amd64_77aa\\: used by driver KAVRO MF6000 PCL6 PS",
+          "keep " + x64 + "KVCOLOR.ICM: used by driver KAVRO MF6000 PCL6 PS",
+          "keep " + x64 + "KVCOMMON.DLL: used by driver KAVRO MF6000 PCL6 PS",
+          "keep inf\\oem5.inf: used by driver KAVRO MF6000 PCL6 PS"}},
+    };
+    const DriverInventory inventory = Inventory({});
+    for (const SetCase& c : cases) {
+        std::vector<SetMember> members;
+        for (const std::wstring& driver : c.set) {
+            const auto row =
+                std::find_if(inventory.rows.begin(), inventory.rows.end(),
+                             [&](const DriverListEntry& r) { return r.driverName == driver; });
+            ASSERT_NE(row, inventory.rows.end()) << c.what;
+            members.push_back({*row, false});
+        }
+        const std::vector<RemovalPlan> plans = SetPlans(members, inventory);
+        ASSERT_EQ(plans.size(), c.set.size()) << c.what;
+        std::vector<std::string> expected = c.decisions;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(Decisions(plans[0]), expected) << c.what;
+        // Every other name's plan: as alone on the PC without the names before it.
+        for (size_t i = 1; i < c.set.size(); ++i) {
+            std::vector<std::wstring> before(c.set.begin(), c.set.begin() + i);
+            const DriverInventory without = Inventory(before);
+            const auto alone =
+                std::find_if(without.rows.begin(), without.rows.end(),
+                             [&](const auto& r) { return r.driverName == c.set[i]; });
+            EXPECT_EQ(Decisions(plans[i]), Decisions(PlanRemoval(*alone, without))) << c.what;
+        }
+    }
+    // The package's device goes with the set that takes the package.
+    std::vector<SetMember> bothModels;
+    for (const DriverListEntry& row : inventory.rows) {
+        if (row.driverName.rfind(L"KAVRO MF6000", 0) == 0)
+            bothModels.push_back({row, false});
+    }
+    EXPECT_EQ(DeviceIds(SetPlans(bothModels, inventory)[0]),
+              std::vector<std::wstring>{kDevices[2].instanceId});
+}
+
+// Printers of a set: their shared driver goes with the set when no row
+// outside it names it (here it is listed through its own printer, named
+// like it); a driver whose printers are all in the set is not refused; one
+// that a printer outside the set uses is, and keeps what it uses.
+TEST_F(RemovalPlanOnAPc, PrintersOfASetTakeTheirDriverOnlyWhenNoRowOfItStays) {
+    DriverInventory inventory = Inventory({});
+    const DriverListEntry gdi = inventory.rows[3];  // KAVRO MF6000 PCL6
+    const DriverListEntry ps = inventory.rows[4];   // KAVRO MF6000 PCL6 PS
+    inventory.rows.erase(inventory.rows.begin() + 3);
+    inventory.useCounts[gdi.driverName] = 0;
+    for (const auto& [printer, driver] : std::vector<std::pair<std::wstring, DriverListEntry>>{
+             {gdi.driverName, gdi}, {L"财务部", gdi}, {L"Lobby", ps}, {L"Office", ps}}) {
+        inventory.rows.push_back(
+            {nullptr, driver.driverInfo, printer, true, driver.driverName, {}});
+        ++inventory.useCounts[driver.driverName];
+    }
+    const auto printer = [&](const std::wstring& name) {
+        return SetMember{*std::find_if(inventory.rows.begin(), inventory.rows.end(),
+                                       [&](const auto& r) { return r.printerName == name; }),
+                         false};
+    };
+
+    const std::vector<RemovalPlan> printers =
+        SetPlans({printer(gdi.driverName), printer(L"财务部"), printer(L"Lobby")}, inventory);
+    EXPECT_EQ(printers[0].driver, gdi.driverName) << "no printer of it stays";
+    EXPECT_EQ(printers[1].driver, gdi.driverName);
+    EXPECT_TRUE(printers[2].driver.empty()) << "Office and its own row still name the PS model";
+    ASSERT_FALSE(printers[0].packages.oemInfs.empty());
+    EXPECT_EQ(printers[0].packages.oemInfs[0].keptBecause, L"used by driver KAVRO MF6000 PCL6 PS");
+
+    const std::vector<RemovalPlan> mixed = SetPlans(
+        {printer(gdi.driverName), printer(L"财务部"), {gdi, false}, {ps, false}}, inventory);
+    EXPECT_TRUE(mixed[2].printersUsingDriver.empty()) << "its printers are in the set";
+    EXPECT_EQ(mixed[2].printers, (std::vector<std::wstring>{gdi.driverName, L"财务部"}));
+    EXPECT_EQ(mixed[3].printersUsingDriver, (std::vector<std::wstring>{L"Lobby", L"Office"}));
+    ASSERT_FALSE(mixed[2].packages.oemInfs.empty());
+    EXPECT_EQ(mixed[2].packages.oemInfs[0].keptBecause, L"used by driver KAVRO MF6000 PCL6 PS")
+        << "a refused driver stays, and keeps what it uses";
 }
 
 struct DeviceCase {

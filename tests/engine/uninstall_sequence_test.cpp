@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/removal_3_apply.h"
 #include "engine/service_control.h"
 #include "engine/uninstall_sequence.h"
 #include "fakes/fake_machine.h"
@@ -448,6 +449,66 @@ TEST_F(UninstallSequence, LeftoversTakeTheirDevicesBeforeTheirPackages) {
                                         "RemoveDevices " + Utf8(kWsdPrinter),
                                         "UninstallOemInfs KAVRO X1", "PurgeDriverStore KAVRO X1"}));
     EXPECT_FALSE(machine->devices[2].removed);
+}
+
+// A set in one run: two drivers that share a package and the leftovers of a
+// third, with one restart, stop and start of the spooler, one purge and one
+// re-enumeration for all; what two plans share goes once; a refused plan
+// changes nothing.
+TEST_F(UninstallSequence, SetRunsOneSpoolerCycleAndTakesWhatPlansShareOnce) {
+    Seed(L"System32\\spool\\drivers\\w32x86\\3\\KY.DLL");
+    Seed(L"inf\\oem7.inf", "[Strings]\r\nModel=\"KAVRO X3\"\r\n");
+    machine->devices.push_back({L"USBPRINT\\KAVROX3\\1", L"Printer", L"KAVRO X3", L"oem7.inf"});
+    DriverInventory inventory;
+    for (const FakeDevice& device : machine->devices)
+        inventory.devices.push_back({device.instanceId, L"Printer", L"", device.infPath, L""});
+    const auto second = MakeDriver(L"KAVRO X2", windows + L"System32\\spool\\drivers\\", L"KY");
+    const RemovalPlan first =
+        PlanRowRemoval(DriverRow(driver), {driver, second}, inventory.devices);
+    RemovalPlan other = PlanRowRemoval(DriverRow(second), {driver, second});
+    other.packages = first.packages;  // both models of one package
+    other.devices = first.devices;
+    const RemovalPlan leftovers = PlanLeftoverRemoval(L"KAVRO X3", inventory);
+    RemovalPlan refused;
+    refused.driver = L"KAVRO X9";
+    refused.printersUsingDriver = {L"Office KX"};
+
+    std::vector<StepOutcome> outcomes;
+    EXPECT_TRUE(RunRemovalSet({first, refused, other, leftovers}, &outcomes)) << OperationLogText();
+    EXPECT_EQ(StepsRun(outcomes), (std::vector<std::string>{"RestartSpooler Spooler",
+                                                            "PurgePrintJobs KAVRO X1",
+                                                            "PurgePrintJobs KAVRO X2",
+                                                            "RemoveDevices " + Utf8(kUsbPrinter),
+                                                            "RemoveDevices " + Utf8(kWsdPrinter),
+                                                            "RemoveDevices USBPRINT\\KAVROX3\\1",
+                                                            "StopSpooler Spooler",
+                                                            "PurgeSpoolFiles ",
+                                                            "DeleteDriverFiles KAVRO X1",
+                                                            "UninstallOemInfs KAVRO X1",
+                                                            "PurgeDriverStore KAVRO X1",
+                                                            "DeleteDriverFiles KAVRO X2",
+                                                            "UninstallOemInfs KAVRO X2",
+                                                            "PurgeDriverStore KAVRO X2",
+                                                            "DeleteDriverFiles KAVRO X3",
+                                                            "UninstallOemInfs KAVRO X3",
+                                                            "PurgeDriverStore KAVRO X3",
+                                                            "StartSpooler Spooler",
+                                                            "DeleteDriver KAVRO X1",
+                                                            "DeleteDriver KAVRO X2",
+                                                            "ReenumerateDevices "}));
+    EXPECT_EQ(CallsNamed({"SetupUninstallOEMInf"}),
+              (std::vector<std::string>{"SetupUninstallOEMInf(oem5.inf,1)",
+                                        "SetupUninstallOEMInf(oem7.inf,1)"}));
+    EXPECT_EQ(CallsNamed({"DeletePrinter"}), std::vector<std::string>{});
+    EXPECT_FALSE(Exists(L"System32\\spool\\drivers\\w32x86\\3\\KY.DLL"));
+    EXPECT_FALSE(Exists(L"System32\\DriverStore\\FileRepository\\kx.inf_x86_1\\kx.inf"));
+    EXPECT_TRUE(machine->devices[3].removed);
+
+    // The leftovers alone run without the spooler's restart: no file of theirs goes.
+    outcomes.clear();
+    EXPECT_TRUE(RunRemovalSet({leftovers, refused}, &outcomes));
+    EXPECT_EQ(outcomes.front().step, UninstallStep::RemoveDevices);
+    EXPECT_TRUE(RunRemovalSet({refused}));
 }
 
 TEST_F(UninstallSequence, ReenumerationFailureIsLoggedAndStillSucceeds) {

@@ -52,6 +52,17 @@ bool RegisteredPcaSvc::WaitForState(DWORD state, DWORD limitMs) const {
     return State() == state;
 }
 
+namespace {
+
+constexpr wchar_t kStandInCounts[] = L"SOFTWARE\\KAVRO Tests\\Spooler";
+
+void ForgetStandInStarts() {
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kStandInCounts, KEY_WOW64_64KEY, 0);
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KAVRO Tests", KEY_WOW64_64KEY, 0);
+}
+
+}  // namespace
+
 StandInSpooler::StandInSpooler(const std::wstring& crashKey) {
     manager_ = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     service_ = manager_ ? ::OpenServiceW(manager_, L"Spooler", SERVICE_ALL_ACCESS) : nullptr;
@@ -70,10 +81,26 @@ StandInSpooler::StandInSpooler(const std::wstring& crashKey) {
                                standIn.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr,
                                nullptr)) {
         savedProgram_ = saved;
+        ForgetStandInStarts();
     }
 }
 
+DWORD StandInSpooler::Starts() const {
+    DWORD starts = 0;
+    DWORD size = sizeof starts;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStandInCounts, 0, KEY_READ | KEY_WOW64_64KEY, &key) !=
+        ERROR_SUCCESS)
+        return 0;
+    if (::RegQueryValueExW(key, L"Starts", nullptr, nullptr, reinterpret_cast<BYTE*>(&starts),
+                           &size) != ERROR_SUCCESS)
+        starts = 0;
+    ::RegCloseKey(key);
+    return starts;
+}
+
 StandInSpooler::~StandInSpooler() {
+    ForgetStandInStarts();
     if (installed()) {
         StopAndWait();
         ::ChangeServiceConfigW(service_, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,

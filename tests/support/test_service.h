@@ -33,7 +33,8 @@ class RegisteredPcaSvc {
 // stops at once with 1067 at every start while the key `crashKey` (below
 // HKLM) exists, and runs normally once it is gone. The spooler is stopped
 // first; on destruction the stand-in is stopped and the service's own
-// program put back (starting it again is SavedSpoolerState's).
+// program put back (starting it again is SavedSpoolerState's) and its count
+// of starts deleted.
 class StandInSpooler {
   public:
     explicit StandInSpooler(const std::wstring& crashKey);
@@ -43,6 +44,8 @@ class StandInSpooler {
 
     // Whether the stand-in was put in.
     bool installed() const { return !savedProgram_.empty(); }
+    // How often the stand-in was started since it was put in.
+    DWORD Starts() const;
 
   private:
     bool StopAndWait() const;
